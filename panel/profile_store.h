@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+
+class QSettings;
+
+// The per-user profile as sections of named values. The real store is QSettings in the
+// platform's native format; tests use an isolated file or an in-memory store.
+class ProfileStore {
+public:
+    virtual ~ProfileStore() = default;
+    // An invalid QVariant when the value is absent.
+    virtual QVariant ReadValue(const QString& section, const QString& key) const = 0;
+    // False when the store refused the value.
+    virtual bool WriteValue(const QString& section, const QString& key, const QVariant& value) = 0;
+};
+
+class SettingsProfileStore : public ProfileStore {
+public:
+    // The profile of organization/application in the native format.
+    SettingsProfileStore(const QString& organization, const QString& application);
+    // A profile kept in one file (tests).
+    explicit SettingsProfileStore(const QString& filePath);
+    ~SettingsProfileStore() override;
+
+    QVariant ReadValue(const QString& section, const QString& key) const override;
+    bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
+
+private:
+    // A fresh QSettings per access: its error status is sticky, and a write refused once
+    // must not make every later write look refused too.
+    std::function<std::unique_ptr<QSettings>()> open;
+};

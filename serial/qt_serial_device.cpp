@@ -1,0 +1,79 @@
+#include "qt_serial_device.h"
+
+#include <QDeadlineTimer>
+
+#include "terminal_probe.h"
+
+bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
+    port.close();
+    // Frames must never be written into a regular file, a directory or a pipe.
+    const TerminalProbe probe(name);
+    if (!probe.isTerminal) {
+        lastError = QSerialPort::DeviceNotFoundError;
+        return false;
+    }
+    port.setPortName(name);
+    port.setBaudRate(static_cast<qint32>(baud));
+    port.setDataBits(QSerialPort::Data8);
+    port.setParity(QSerialPort::NoParity);
+    port.setStopBits(QSerialPort::OneStop);
+    // XON/XOFF stays off; the hardware handshake is left as the port had it.
+    port.setFlowControl(probe.hardwareHandshake ? QSerialPort::HardwareControl
+                                                : QSerialPort::NoFlowControl);
+    // Write-only: nothing is ever read back from the line.
+    if (!port.open(QIODevice::WriteOnly)) {
+        lastError = port.error();
+        port.close();
+        return false;
+    }
+    // A rate the port refuses leaves it closed, not held.
+    if (port.baudRate() != static_cast<qint32>(baud) || port.dataBits() != QSerialPort::Data8 ||
+        port.parity() != QSerialPort::NoParity || port.stopBits() != QSerialPort::OneStop) {
+        lastError = QSerialPort::UnsupportedOperationError;
+        port.close();
+        return false;
+    }
+    port.clear();
+    lastError = QSerialPort::NoError;
+    return true;
+}
+
+void QtSerialDevice::Close() {
+    if (port.isOpen()) {
+        port.clear();
+        port.close();
+    }
+}
+
+uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
+    if (!port.isOpen() || count == 0)
+        return 0;
+    const qint64 accepted = port.write(reinterpret_cast<const char*>(data), count);
+    if (accepted < 0) {
+        lastError = port.error();
+        port.clearError();
+        return 0;
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (port.bytesToWrite() > 0) {
+        if (!port.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
+            break;
+    }
+    const qint64 left = port.bytesToWrite();
+    const uint32_t written = static_cast<uint32_t>(accepted - left);
+    if (left > 0) {
+        // What did not leave in time is dropped here: QSerialPort would otherwise send
+        // it whenever the line frees up, long after the frame was given up.
+        port.clear(QSerialPort::Output);
+    }
+    if (port.error() != QSerialPort::NoError) {
+        lastError = port.error();
+        // A resource error means the device is gone (unplugged): let it go, so that a
+        // later reopen can take it again. Other errors leave the port usable.
+        if (lastError == QSerialPort::ResourceError)
+            port.close();
+        else
+            port.clearError();
+    }
+    return written;
+}

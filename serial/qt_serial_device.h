@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QSerialPort>
+
+#include "serial_device.h"
+
+// The real port, on QSerialPort, opened write-only.
+class QtSerialDevice : public SerialDevice {
+public:
+    bool Open(const QString& name, uint32_t baud) override;
+    void Close() override;
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
+
+    // The last error of the port, for diagnostics and tests.
+    QSerialPort::SerialPortError LastError() const { return lastError; }
+
+private:
+    QSerialPort port;
+    QSerialPort::SerialPortError lastError = QSerialPort::NoError;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// The platform side of the serial link: one port, opened for writing only.
+// The real device sits on QSerialPort; tests substitute a recorder.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Opens the named device at the given rate with 8 data bits, no parity, one stop bit
+    // and XON/XOFF off; other line settings stay as the port had them. Exclusive: fails
+    // while anyone else holds the port.
+    virtual bool Open(const QString& name, uint32_t baud) = 0;
+    virtual void Close() = 0;
+
+    // Writes count bytes, waiting at most timeoutMs for them to leave. Returns how many
+    // left. Bytes that did not leave in time are discarded, never sent later.
+    virtual uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) = 0;
+};

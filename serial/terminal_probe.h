@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// Looks at a device before the link opens it: only a terminal device may carry frames,
+// and its hardware handshake is kept as it is. The probe holds the device open until it
+// is destroyed, so that opening the port right after it is never its last close (a last
+// close would drop DTR for a moment).
+class TerminalProbe {
+public:
+    explicit TerminalProbe(const QString& name);
+    ~TerminalProbe();
+    TerminalProbe(const TerminalProbe&) = delete;
+    TerminalProbe& operator=(const TerminalProbe&) = delete;
+
+    bool isTerminal = false;         // the name is a serial (terminal) device
+    bool hardwareHandshake = false;  // RTS/CTS handshake is on in its current settings
+
+private:
+    int fd = -1;
+};

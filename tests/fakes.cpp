@@ -1,0 +1,62 @@
+#include "fakes.h"
+
+bool RecordingDevice::Open(const QString& name, uint32_t baud) {
+    openedName = name;
+    openedBaud = baud;
+    isOpen = openResult;
+    return openResult;
+}
+
+void RecordingDevice::Close() {
+    isOpen = false;
+    ++closeCount;
+}
+
+uint32_t RecordingDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
+    lastTimeoutMs = timeoutMs;
+    uint32_t written = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        ++attempts;
+        if (!isOpen || attempts == refuseNth)
+            break;
+        writes.append({data[i], clock.nsecsElapsed()});
+        ++written;
+    }
+    return written;
+}
+
+QByteArray RecordingDevice::Bytes() const {
+    QByteArray bytes;
+    for (const auto& w : writes)
+        bytes.append(static_cast<char>(w.byte));
+    return bytes;
+}
+
+void RecordingPause::Sleep(int ms) {
+    pauses.append(ms);
+    if (real)
+        precise.Sleep(ms);
+}
+
+QVariant MemoryProfile::ReadValue(const QString& section, const QString& key) const {
+    return values.value(section + QLatin1Char('/') + key);
+}
+
+bool MemoryProfile::WriteValue(const QString& section, const QString& key,
+                               const QVariant& value) {
+    written << key;
+    if (refuse.contains(key))
+        return false;
+    values.insert(section + QLatin1Char('/') + key, value);
+    return true;
+}
+
+void ListStatusLines::InsertLine(int index, const QString& text) {
+    if (index >= 0 && index <= lines.size())
+        lines.insert(index, text);
+}
+
+void ListStatusLines::DeleteLine(int index) {
+    if (index >= 0 && index < lines.size())
+        lines.removeAt(index);
+}

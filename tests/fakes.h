@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QStringList>
+#include <QVector>
+#include <cstdint>
+
+#include "panel/profile_store.h"
+#include "panel/status_lines.h"
+#include "protocol/message_sink.h"
+#include "serial/pause.h"
+#include "serial/serial_device.h"
+
+// Records every byte written with the time it was taken, and can refuse a chosen byte.
+class RecordingDevice : public SerialDevice {
+public:
+    struct Record {
+        uint8_t byte;
+        qint64 nsecs;  // since the device was made
+    };
+
+    bool Open(const QString& name, uint32_t baud) override;
+    void Close() override;
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
+
+    QByteArray Bytes() const;
+    void ClearRecord() { writes.clear(); }
+
+    bool openResult = true;
+    int refuseNth = 0;  // 1-based index of the write attempt to refuse; 0 refuses none
+    int attempts = 0;
+    bool isOpen = false;
+    QString openedName;
+    uint32_t openedBaud = 0;
+    int lastTimeoutMs = -1;
+    int closeCount = 0;
+    QVector<Record> writes;
+    QElapsedTimer clock;
+
+    RecordingDevice() { clock.start(); }
+};
+
+// Records pauses; sleeps for real only when asked to.
+class RecordingPause : public Pause {
+public:
+    void Sleep(int ms) override;
+    QVector<int> pauses;
+    bool real = false;
+
+private:
+    PrecisePause precise;
+};
+
+class RecordingMessages : public MessageSink {
+public:
+    void ShowMessage(const QString& text) override { shown << text; }
+    QStringList shown;
+};
+
+// A profile in memory; a key listed in refuse is never kept.
+class MemoryProfile : public ProfileStore {
+public:
+    QVariant ReadValue(const QString& section, const QString& key) const override;
+    bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
+
+    QHash<QString, QVariant> values;  // "Section/KEY"
+    QStringList refuse;               // keys whose writes fail
+    QStringList written;              // keys in the order written, refused ones included
+};
+
+// The status list as a list of strings, with the list box's index rules.
+class ListStatusLines : public StatusLines {
+public:
+    void InsertLine(int index, const QString& text) override;
+    void DeleteLine(int index) override;
+    QStringList lines;
+};
