@@ -2,8 +2,7 @@
 
 #include <QSettings>
 
-SettingsProfileStore::SettingsProfileStore(const QString& organization,
-                                           const QString& application)
+SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              organization, application);

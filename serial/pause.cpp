@@ -23,8 +23,8 @@ PrecisePause::PrecisePause() {
 
 void PrecisePause::Sleep(int ms) {
     // A high-resolution waitable timer, not the 15.6 ms scheduler tick of ::Sleep.
-    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr,
-                                          CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS);
     if (!timer) {
         ::Sleep(static_cast<DWORD>(ms));
         return;

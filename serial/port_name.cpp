@@ -8,8 +8,7 @@ QString PortDeviceName(int port, const ProfileStore& profile) {
     Q_UNUSED(profile);
     return comName;
 #else
-    const QString mapped =
-        profile.ReadValue(QStringLiteral("Ports"), comName).toString().trimmed();
+    const QString mapped = profile.ReadValue(QStringLiteral("Ports"), comName).toString().trimmed();
     if (!mapped.isEmpty())
         return mapped;
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);

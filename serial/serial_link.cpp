@@ -15,7 +15,10 @@ constexpr int kHexLow = 12;
 
 CSerialLink::CSerialLink(ControllerState& state, SerialDevice& device, Pause& pause,
                          MessageSink& messages, PortNamer portName)
-    : state(state), device(device), pause(pause), messages(messages),
+    : state(state),
+      device(device),
+      pause(pause),
+      messages(messages),
       portName(std::move(portName)) {}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
@@ -70,8 +73,7 @@ void CSerialLink::TransmitFrame() {
         frame[1] = frame[kHexHigh];
         frame[2] = frame[kHexLow];
         int sum = 0;
-        for (int i = 0; i <= 8; ++i)
-            sum += frame[i];
+        for (int i = 0; i <= 8; ++i) sum += frame[i];
         HexPair(sum);
         frame[9] = frame[kHexHigh];
         frame[10] = frame[kHexLow];
@@ -80,8 +82,7 @@ void CSerialLink::TransmitFrame() {
         frame[0] = 0xFF;
         frame[1] = static_cast<uint8_t>(state.cameraId & 0xFF);
         int sum = 0;  // the sync byte is not part of the checksum
-        for (int i = 1; i <= 5; ++i)
-            sum += frame[i];
+        for (int i = 1; i <= 5; ++i) sum += frame[i];
         frame[6] = static_cast<uint8_t>(sum & 0xFF);
         SendFrameBytes(kPelcoFrameLength);
     }

@@ -1,0 +1,31 @@
+#include "keypad_app.h"
+
+#include <QFileInfo>
+
+#include "panel/keypad_dlg.h"
+#include "panel/profile_store.h"
+#include "serial/pause.h"
+#include "serial/qt_serial_device.h"
+#include "version.h"
+
+namespace {
+// The one record of settings and transmit buffer, alive for the whole run.
+ControllerState controllerState;
+}  // namespace
+
+CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The profile lives under the company key and the program file's base name.
+    setOrganizationName(QString::fromLatin1(kCompanyKey));
+    setApplicationName(QFileInfo(applicationFilePath()).completeBaseName());
+    setApplicationVersion(QStringLiteral(VELMOR_VERSION_STRING));
+    setQuitOnLastWindowClosed(false);
+}
+
+int CKeypadApp::InitInstance() {
+    SettingsProfileStore profile(organizationName(), applicationName());
+    QtSerialDevice device;
+    PrecisePause pause;
+    CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile});
+    dialog.exec();
+    return 0;
+}

@@ -1,0 +1,27 @@
+// The About entry of the Windows system menu.
+#include "keypad_dlg.h"
+
+#include <windows.h>
+
+namespace {
+constexpr UINT kAboutCommand = 0x0010;
+}
+
+void CKeypadDlg::AddSystemMenuAbout(const QString& text) {
+    HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
+    if (!menu)
+        return;
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+}
+
+bool CKeypadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const MSG* msg = static_cast<const MSG*>(message);
+    // The system sets the low four bits of system commands for its own use.
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
+        ShowAbout();
+        *result = 0;
+        return true;
+    }
+    return QDialog::nativeEvent(eventType, message, result);
+}

@@ -1,0 +1,204 @@
+#include "keypad_input.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QWindow>
+
+#include "dialog_template.h"
+#include "keypad_dlg.h"
+#include "protocol/command_set.h"
+#include "protocol/control_ids.h"
+
+namespace {
+
+int DigitOfKey(int controlId) {
+    static const int digitKeys[] = {
+        ControlId::Key0, ControlId::Key1, ControlId::Key2, ControlId::Key3, ControlId::Key4,
+        ControlId::Key5, ControlId::Key6, ControlId::Key7, ControlId::Key8, ControlId::Key9};
+    for (int digit = 0; digit <= 9; ++digit) {
+        if (digitKeys[digit] == controlId)
+            return digit;
+    }
+    return -1;
+}
+
+}  // namespace
+
+KeypadInput::KeypadInput(CKeypadDlg& dialog) : dialog(dialog) {
+    qApp->installEventFilter(this);
+    for (QPushButton* key : dialog.findChildren<QPushButton*>()) {
+        const int id = ControlIdOf(key);
+        if (CommandSet::IsStopKey(id))
+            connect(key, &QPushButton::clicked, this, [this] { this->dialog.SendStop(); });
+    }
+    // A stop owed for a key released while a message box had the keyboard goes out once
+    // the message is gone, after the handler that showed it has finished.
+    connect(&dialog, &CKeypadDlg::MessageClosed, this, &KeypadInput::OnMessageClosed,
+            Qt::QueuedConnection);
+}
+
+KeypadInput::~KeypadInput() {
+    qApp->removeEventFilter(this);
+}
+
+void KeypadInput::OnStopSent() {
+    movementActive = false;
+}
+
+bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
+    // Input is looked at where the platform hands it to the window, once per event and
+    // before any control of the window has seen it.
+    if (watched != dialog.windowHandle())
+        return false;
+    switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            OnMousePress(*static_cast<QMouseEvent*>(event));
+            break;
+        case QEvent::KeyPress:
+            OnKeyPress(*static_cast<QKeyEvent*>(event));
+            break;
+        case QEvent::KeyRelease:
+            OnKeyRelease(*static_cast<QKeyEvent*>(event));
+            break;
+        case QEvent::FocusOut:
+            OnFocusLost();
+            break;
+        default:
+            break;
+    }
+    return false;
+}
+
+void KeypadInput::OnMousePress(const QMouseEvent& event) {
+    // A press that only closes an open drop-down list does nothing else.
+    if (QApplication::activePopupWidget())
+        return;
+    if (event.button() == Qt::RightButton) {
+        dialog.SendStop();
+        return;
+    }
+    if (event.button() != Qt::LeftButton)
+        return;
+    auto* key = qobject_cast<QPushButton*>(dialog.childAt(event.position().toPoint()));
+    const int id = ControlIdOf(key);
+    if (key && id != -1 && key->isEnabled())
+        PressKey(id);
+}
+
+void KeypadInput::PressKey(int controlId) {
+    const int digit = DigitOfKey(controlId);
+    if (digit >= 0) {
+        dialog.EnterDigit(digit);
+    } else if (controlId == ControlId::Ent) {
+        dialog.CommitCameraId();
+    } else if (controlId == ControlId::Clr) {
+        dialog.ClearCameraId();
+    } else if (controlId == ControlId::CommunicationSet) {
+        dialog.OnCommunicationSet();
+    } else if (dialog.RunKeyRow(controlId) && CommandSet::IsStopKey(controlId)) {
+        movementActive = true;
+    }
+}
+
+int KeypadInput::VirtualKeyOf(const QKeyEvent& event) {
+    const bool keypad = event.modifiers().testFlag(Qt::KeypadModifier);
+    switch (event.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return VirtualKey::Enter;
+        case Qt::Key_Left:
+            return VirtualKey::Left;
+        case Qt::Key_Up:
+            return VirtualKey::Up;
+        case Qt::Key_Right:
+            return VirtualKey::Right;
+        case Qt::Key_Down:
+            return VirtualKey::Down;
+        case Qt::Key_Delete:
+            return VirtualKey::Delete;
+        default:
+            break;
+    }
+    if (event.key() >= Qt::Key_0 && event.key() <= Qt::Key_9)
+        return (keypad ? VirtualKey::Numpad0 : VirtualKey::Digit0) + (event.key() - Qt::Key_0);
+    // With Shift held the digit row reports its symbols; the key is still a digit key.
+    // On X11 the digit row is keycodes 10 ('1') to 19 ('0') whatever the layout.
+    const quint32 scanCode = event.nativeScanCode();
+    if (!keypad && QGuiApplication::platformName() == QLatin1String("xcb") && scanCode >= 10 &&
+        scanCode <= 19)
+        return VirtualKey::Digit0 + static_cast<int>((scanCode - 9) % 10);
+    return 0;
+}
+
+void KeypadInput::OnKeyPress(const QKeyEvent& event) {
+    const int vk = VirtualKeyOf(event);
+    if (CommandSet::IsArrowKey(vk)) {
+        heldArrows.insert(vk);
+        if (!event.isAutoRepeat()) {
+            RunArrow(vk);
+        } else if (deferredArrow == 0) {
+            // Repeats that piled up while a frame was going out collapse into one send,
+            // after the events already waiting, so a release among them is seen first
+            // and the stop follows the real release within one frame time.
+            deferredArrow = vk;
+            QMetaObject::invokeMethod(this, &KeypadInput::SendDeferredRepeat, Qt::QueuedConnection);
+        } else {
+            deferredArrow = vk;
+        }
+    } else if (vk == VirtualKey::Enter) {
+        dialog.CommitCameraId();
+    } else if (vk == VirtualKey::Delete) {
+        dialog.ClearCameraId();
+    } else if (vk >= VirtualKey::Digit0 && vk <= VirtualKey::Digit9) {
+        dialog.EnterDigit(vk - VirtualKey::Digit0);
+    } else if (vk >= VirtualKey::Numpad0 && vk <= VirtualKey::Numpad9) {
+        dialog.EnterDigit(vk - VirtualKey::Numpad0);
+    }
+}
+
+void KeypadInput::OnKeyRelease(const QKeyEvent& event) {
+    // X11 reports a held key as release/press pairs flagged as repeats; only the real
+    // release ends the movement.
+    if (event.isAutoRepeat())
+        return;
+    const int vk = VirtualKeyOf(event);
+    if (!CommandSet::IsArrowKey(vk))
+        return;
+    heldArrows.remove(vk);
+    deferredArrow = 0;
+    dialog.SendStop();
+}
+
+void KeypadInput::RunArrow(int virtualKey) {
+    dialog.RunArrowRow(virtualKey);
+    movementActive = true;
+}
+
+void KeypadInput::SendDeferredRepeat() {
+    const int vk = deferredArrow;
+    deferredArrow = 0;
+    if (vk != 0 && heldArrows.contains(vk))
+        RunArrow(vk);
+}
+
+void KeypadInput::OnFocusLost() {
+    // The key-up of an arrow held while the window loses the keyboard will never come
+    // here: stop now.
+    if (heldArrows.isEmpty())
+        return;
+    heldArrows.clear();
+    deferredArrow = 0;
+    if (dialog.IsShowingMessage())
+        stopAfterMessage = true;
+    else
+        dialog.SendStop();
+}
+
+void KeypadInput::OnMessageClosed() {
+    if (!stopAfterMessage)
+        return;
+    stopAfterMessage = false;
+    dialog.SendStop();
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+
+class CKeypadDlg;
+class QKeyEvent;
+class QMouseEvent;
+
+// Turns what the operator does at the panel into actions: a left-button press on a key
+// acts before the key itself sees the press, the click of a stop key and a right-button
+// press anywhere stop, and the PC keys act whatever control has the focus. Nothing is
+// consumed: every event goes on to the window and its controls as usual.
+class KeypadInput : public QObject {
+    Q_OBJECT
+public:
+    explicit KeypadInput(CKeypadDlg& dialog);
+    ~KeypadInput() override;
+
+    // A stop has gone out: no movement is waiting for one.
+    void OnStopSent();
+    // A movement was started by a PC arrow key or a mouse press on a stop key and has
+    // not yet been followed by a stop.
+    bool MovementActive() const { return movementActive; }
+
+    // The platform virtual-key code of a PC key the panel watches, or 0.
+    static int VirtualKeyOf(const QKeyEvent& event);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnMousePress(const QMouseEvent& event);
+    void PressKey(int controlId);
+    void OnKeyPress(const QKeyEvent& event);
+    void OnKeyRelease(const QKeyEvent& event);
+    void RunArrow(int virtualKey);
+    void SendDeferredRepeat();
+    void OnFocusLost();
+    void OnMessageClosed();
+
+    CKeypadDlg& dialog;
+    QSet<int> heldArrows;   // arrow keys down whose real release has not come yet
+    int deferredArrow = 0;  // an auto-repeat waiting to be sent, 0 when none
+    bool movementActive = false;
+    bool stopAfterMessage = false;
+};
