@@ -1,0 +1,327 @@
+#include <QtTest>
+
+#include "panel/keypad_input.h"
+#include "panel_fixture.h"
+#include "protocol/control_ids.h"
+
+namespace {
+
+// Camera 12, frames of the zoom-in key and of the stop.
+const QByteArray kOskaZoomIn12 = "*0C750100CA";
+const QByteArray kOskaStop12 = "*0C750900D2";
+
+QHash<QString, QVariant> StoredProtocol(int protocol) {
+    return {{QStringLiteral("PROTOCOL"), protocol}};
+}
+
+}  // namespace
+
+class TestKeypadInput : public QObject {
+    Q_OBJECT
+private slots:
+    void typicalEvent_data();
+    void typicalEvent();
+    void releaseOutsideSendsNoStop();
+    void rightPressAnywhereStops_data();
+    void rightPressAnywhereStops();
+    void disabledKeySendsNothing_data();
+    void disabledKeySendsNothing();
+    void spaceOnFocusedStopKeyOnlyStops();
+    void arrowKeyRows_data();
+    void arrowKeyRows();
+    void heldArrowRepeatsUntilRealRelease();
+    void queuedRepeatsCollapseIntoOne();
+    void queuedRepeatsWithReleaseSendOnlyTheStop();
+    void arrowKeyReachesFocusedCombo();
+    void digitsFromEveryKeyboardMix();
+    void enterCommitsAndDeleteClears();
+    void rangeMessageGoesThroughTheSeam();
+    void unpluggedLineGivesOneTransferError();
+    void focusLossWhileArrowHeldStops();
+    void virtualKeyCodes_data();
+    void virtualKeyCodes();
+};
+
+namespace {
+
+// Frames of camera 0 under OSKA-DEFAULT and PELCO D.
+const QByteArray kOskaStop0 = "*00750900BF";
+const QByteArray kPelcoStop0 = Hex("FF000000000000");
+const QByteArray kPelcoUp0 = Hex("FF000020000020");
+
+// The lower-left corner of the window is background: no control sits there.
+QPoint Background(const Panel& panel) {
+    return QPoint(2, panel.dlg->height() - 2);
+}
+
+}  // namespace
+
+void TestKeypadInput::typicalEvent_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QByteArray>("zoomIn");
+    QTest::addColumn<QByteArray>("stop");
+    QTest::newRow("OSKA-DEFAULT") << 0 << QByteArray(kOskaZoomIn12) << QByteArray(kOskaStop12);
+    QTest::newRow("PELCO D") << 1 << Hex("FF0C002000002C") << Hex("FF0C000000000C");
+}
+
+// 1, 2, ENT, then a press on Z/I and its release over the key.
+void TestKeypadInput::typicalEvent() {
+    QFETCH(int, protocol);
+    QFETCH(QByteArray, zoomIn);
+    QFETCH(QByteArray, stop);
+    Panel panel(StoredProtocol(protocol));
+    QVERIFY(panel.exposed);
+    QVERIFY(panel.dlg->Link().isOpen());
+    panel.click(ControlId::Key1);
+    panel.click(ControlId::Key2);
+    QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 12"));
+    QCOMPARE(panel.state.cameraId, 0);
+    panel.click(ControlId::Ent);
+    QCOMPARE(panel.state.cameraId, 12);
+    QCOMPARE(panel.line(), QByteArray());
+
+    panel.press(ControlId::ZoomIn);
+    QCOMPARE(panel.line(), zoomIn);
+    panel.release(ControlId::ZoomIn);
+    QCOMPARE(panel.line(), stop);
+    QVERIFY(panel.messages.shown.isEmpty());
+}
+
+// A key released away from itself gives no click and so no stop; a right-button press
+// anywhere then sends it.
+void TestKeypadInput::releaseOutsideSendsNoStop() {
+    Panel panel;
+    panel.press(ControlId::ZoomIn);
+    QCOMPARE(panel.line(), QByteArray("*00750100B7"));
+    QTest::mouseRelease(panel.window(), Qt::LeftButton, {}, Background(panel));
+    QCOMPARE(panel.line(), QByteArray());
+    panel.press(ControlId::StatusList, Qt::RightButton);
+    QCOMPARE(panel.line(), kOskaStop0);
+}
+
+void TestKeypadInput::rightPressAnywhereStops_data() {
+    QTest::addColumn<int>("controlId");  // -1: the window's background
+    QTest::newRow("key") << ControlId::ZoomIn;
+    QTest::newRow("disabled key") << ControlId::Set;
+    QTest::newRow("combo box") << ControlId::BaudRateCombo;
+    QTest::newRow("status list") << ControlId::StatusList;
+    QTest::newRow("digit key") << ControlId::Key5;
+    QTest::newRow("background") << -1;
+}
+
+void TestKeypadInput::rightPressAnywhereStops() {
+    QFETCH(int, controlId);
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    QVERIFY(!panel.control(ControlId::Set)->isEnabled());
+    QPoint at = Background(panel);
+    if (controlId == ControlId::BaudRateCombo)  // the drop-down arrow, not the text field
+        at = panel.control(controlId)->geometry().center() +
+             QPoint(panel.control(controlId)->width() / 2 - 4, 0);
+    else if (controlId != -1)
+        at = panel.centre(controlId);
+    QTest::mousePress(panel.window(), Qt::RightButton, {}, at);
+    QTest::mouseRelease(panel.window(), Qt::RightButton, {}, at);
+    QCOMPARE(panel.line(), kPelcoStop0);
+}
+
+void TestKeypadInput::disabledKeySendsNothing_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("cameraType");
+    QTest::addColumn<int>("controlId");
+    QTest::newRow("SET under PELCO D") << 1 << 0 << ControlId::Set;
+    QTest::newRow("RESET under PELCO D") << 1 << 0 << ControlId::Reset;
+    QTest::newRow("CAM under PELCO D") << 1 << 0 << ControlId::Cam;
+    QTest::newRow("F/F on B/D") << 0 << 1 << ControlId::FocusFar;
+    QTest::newRow("POWER on B/D") << 0 << 1 << ControlId::Power;
+}
+
+void TestKeypadInput::disabledKeySendsNothing() {
+    QFETCH(int, protocol);
+    QFETCH(int, cameraType);
+    QFETCH(int, controlId);
+    Panel panel({{QStringLiteral("PROTOCOL"), protocol}, {QStringLiteral("CAMTYPE"), cameraType}});
+    QVERIFY(!panel.control(controlId)->isEnabled());
+    panel.click(controlId);
+    QCOMPARE(panel.line(), QByteArray());
+    QVERIFY(panel.messages.shown.isEmpty());
+}
+
+// The keyboard never starts an action through a key: Space on a focused stop key gives
+// its click, and so only the stop.
+void TestKeypadInput::spaceOnFocusedStopKeyOnlyStops() {
+    Panel panel;
+    panel.control(ControlId::ZoomIn)->setFocus();
+    panel.tap(Qt::Key_Space);
+    QCOMPARE(panel.line(), kOskaStop0);
+}
+
+void TestKeypadInput::arrowKeyRows_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QByteArray>("frame");
+    // Left and Right send the focus frames of the on-screen RIGHT and LEFT keys.
+    QTest::newRow("Up: zoom in") << int(Qt::Key_Up) << QByteArray("*00750100B7");
+    QTest::newRow("Down: zoom out") << int(Qt::Key_Down) << QByteArray("*00750300B9");
+    QTest::newRow("Left: focus far") << int(Qt::Key_Left) << QByteArray("*00750500BB");
+    QTest::newRow("Right: focus near") << int(Qt::Key_Right) << QByteArray("*00750600BC");
+}
+
+void TestKeypadInput::arrowKeyRows() {
+    QFETCH(int, key);
+    QFETCH(QByteArray, frame);
+    Panel panel;
+    panel.key(Qt::Key(key), true);
+    QCOMPARE(panel.line(), frame);
+    panel.key(Qt::Key(key), false);
+    QCOMPARE(panel.line(), kOskaStop0);
+}
+
+// X11 reports a held key as release/press pairs flagged as repeats. Each repeat that is
+// handled on its own sends the row again; only the real release stops.
+void TestKeypadInput::heldArrowRepeatsUntilRealRelease() {
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    panel.key(Qt::Key_Up, true);
+    for (int i = 0; i < 3; ++i) {
+        panel.key(Qt::Key_Up, false, true);
+        panel.key(Qt::Key_Up, true, true);
+        QCoreApplication::processEvents();
+    }
+    QCOMPARE(panel.line(), kPelcoUp0.repeated(4));
+    panel.key(Qt::Key_Up, false);
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.line(), kPelcoStop0);
+}
+
+namespace {
+void PostRepeats(QWindow* window, Qt::Key key, int count) {
+    for (int i = 0; i < count; ++i) {
+        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyRelease, key, {}, {}, true));
+        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, key, {}, {}, true));
+    }
+}
+}  // namespace
+
+// Repeats that queued up while the window was busy collapse into one send.
+void TestKeypadInput::queuedRepeatsCollapseIntoOne() {
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    panel.key(Qt::Key_Up, true);
+    PostRepeats(panel.window(), Qt::Key_Up, 25);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.line(), kPelcoUp0.repeated(2));
+    panel.key(Qt::Key_Up, false);
+    QCOMPARE(panel.line(), kPelcoStop0);
+}
+
+// When the real release is among the queued events, the stop is the next frame on the
+// line and no movement follows it.
+void TestKeypadInput::queuedRepeatsWithReleaseSendOnlyTheStop() {
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    panel.key(Qt::Key_Up, true);
+    QCOMPARE(panel.line(), kPelcoUp0);
+    PostRepeats(panel.window(), Qt::Key_Up, 25);
+    QCoreApplication::postEvent(panel.window(), new QKeyEvent(QEvent::KeyRelease, Qt::Key_Up, {}));
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.line(), kPelcoStop0);
+}
+
+// The panel looks at a PC key first and then lets it go on to the focused control.
+void TestKeypadInput::arrowKeyReachesFocusedCombo() {
+    Panel panel;
+    QComboBox* baud = panel.combo(ControlId::BaudRateCombo);
+    baud->setFocus();
+    QCOMPARE(baud->currentIndex(), 2);
+    panel.tap(Qt::Key_Up);
+    QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0);
+    QCOMPARE(baud->currentIndex(), 1);
+}
+
+void TestKeypadInput::digitsFromEveryKeyboardMix() {
+    Panel panel;
+    panel.tap(Qt::Key_1);
+    panel.tap(Qt::Key_2, Qt::KeypadModifier);
+    panel.click(ControlId::Key3);
+    QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 123"));
+    QCOMPARE(panel.dlg->Entry().pendingId, 123);
+    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.line(), QByteArray());
+}
+
+void TestKeypadInput::enterCommitsAndDeleteClears() {
+    Panel panel;
+    panel.tap(Qt::Key_4);
+    panel.tap(Qt::Key_2);
+    panel.tap(Qt::Key_Return);
+    QCOMPARE(panel.state.cameraId, 42);
+    panel.tap(Qt::Key_Delete);
+    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 0"));
+    panel.tap(Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(panel.state.cameraId, 42);
+    QCOMPARE(panel.line(), QByteArray());
+}
+
+void TestKeypadInput::rangeMessageGoesThroughTheSeam() {
+    Panel panel;
+    for (int id : {ControlId::Key3, ControlId::Key0, ControlId::Key0, ControlId::Ent})
+        panel.click(id);
+    QCOMPARE(panel.messages.shown, QStringList{QStringLiteral("Camera ID Range (0 ~ 255) Error!")});
+    QCOMPARE(panel.state.cameraId, 0);
+    for (int id : {ControlId::Key3, ControlId::Key0, ControlId::Key0, ControlId::Cam})
+        panel.click(id);
+    QCOMPARE(panel.messages.shown.size(), 2);
+    QCOMPARE(panel.line(), QByteArray());
+}
+
+void TestKeypadInput::unpluggedLineGivesOneTransferError() {
+    Panel panel;
+    panel.pty.CloseMaster();
+    panel.press(ControlId::ZoomIn);
+    QCOMPARE(panel.messages.shown, QStringList{QStringLiteral("Transfer Error!")});
+}
+
+// The key-up of an arrow held while the window loses the keyboard never comes back here.
+void TestKeypadInput::focusLossWhileArrowHeldStops() {
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    panel.dlg->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(panel.dlg.get()));
+    panel.key(Qt::Key_Up, true);
+    QCOMPARE(panel.line(), kPelcoUp0);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QCOMPARE(panel.line(), kPelcoStop0);
+}
+
+void TestKeypadInput::virtualKeyCodes_data() {
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<int>("code");
+    QTest::newRow("Return") << int(Qt::Key_Return) << 0 << 0x0D;
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << 0x0D;
+    QTest::newRow("Left") << int(Qt::Key_Left) << 0 << 0x25;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 0 << 0x26;
+    QTest::newRow("Right") << int(Qt::Key_Right) << 0 << 0x27;
+    QTest::newRow("Down") << int(Qt::Key_Down) << 0 << 0x28;
+    QTest::newRow("keypad Down") << int(Qt::Key_Down) << int(Qt::KeypadModifier) << 0x28;
+    QTest::newRow("Delete") << int(Qt::Key_Delete) << 0 << 0x2E;
+    QTest::newRow("0") << int(Qt::Key_0) << 0 << 0x30;
+    QTest::newRow("9 with Ctrl") << int(Qt::Key_9) << int(Qt::ControlModifier) << 0x39;
+    QTest::newRow("keypad 0") << int(Qt::Key_0) << int(Qt::KeypadModifier) << 0x60;
+    QTest::newRow("keypad 7") << int(Qt::Key_7) << int(Qt::KeypadModifier) << 0x67;
+    QTest::newRow("Space") << int(Qt::Key_Space) << 0 << 0;
+    QTest::newRow("Escape") << int(Qt::Key_Escape) << 0 << 0;
+    QTest::newRow("A") << int(Qt::Key_A) << 0 << 0;
+}
+
+void TestKeypadInput::virtualKeyCodes() {
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(int, code);
+    const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(KeypadInput::VirtualKeyOf(event), code);
+}
+
+QTEST_MAIN(TestKeypadInput)
+#include "tst_keypad_input.moc"
