@@ -108,6 +108,12 @@ void CKeypadDlg::SendStop() {
     input->OnStopSent();
 }
 
+void CKeypadDlg::done(int result) {
+    // A camera is never left moving by a key whose release the program can no longer see.
+    input->OnWindowClosing();
+    QDialog::done(result);
+}
+
 void CKeypadDlg::OnInitDialog() {
     AddAboutEntry();
     setWindowTitle(QString::fromLatin1(kWindowTitle));

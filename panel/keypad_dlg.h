@@ -65,6 +65,9 @@ public:
     // Where the icon goes in a minimised window of the given client size.
     static QPoint MinimisedIconOrigin(const QSize& client, const QSize& icon);
 
+    // Escape, the close box and Alt+F4 all end here.
+    void done(int result) override;
+
 signals:
     void MessageClosed();
 

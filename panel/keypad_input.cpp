@@ -50,7 +50,8 @@ void KeypadInput::OnStopSent() {
 bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
     // Input is looked at where the platform hands it to the window, once per event and
     // before any control of the window has seen it.
-    if (watched != dialog.windowHandle())
+    // Input still queued for a window that has closed acts no more.
+    if (watched != dialog.windowHandle() || !dialog.isVisible())
         return false;
     switch (event->type()) {
         case QEvent::MouseButtonPress:
@@ -179,7 +180,7 @@ void KeypadInput::RunArrow(int virtualKey) {
 void KeypadInput::SendDeferredRepeat() {
     const int vk = deferredArrow;
     deferredArrow = 0;
-    if (vk != 0 && heldArrows.contains(vk))
+    if (vk != 0 && heldArrows.contains(vk) && dialog.isVisible())
         RunArrow(vk);
 }
 
@@ -193,6 +194,14 @@ void KeypadInput::OnFocusLost() {
     if (dialog.IsShowingMessage())
         stopAfterMessage = true;
     else
+        dialog.SendStop();
+}
+
+void KeypadInput::OnWindowClosing() {
+    heldArrows.clear();
+    deferredArrow = 0;
+    stopAfterMessage = false;
+    if (movementActive)
         dialog.SendStop();
 }
 

@@ -22,6 +22,9 @@ public:
     // A movement was started by a PC arrow key or a mouse press on a stop key and has
     // not yet been followed by a stop.
     bool MovementActive() const { return movementActive; }
+    // The window is going: no repeat may follow, and a movement whose release can no
+    // longer be seen is stopped now.
+    void OnWindowClosing();
 
     // The platform virtual-key code of a PC key the panel watches, or 0.
     static int VirtualKeyOf(const QKeyEvent& event);

@@ -30,8 +30,8 @@ struct Panel {
                               lineAvailable ? pty.slavePath() : QStringLiteral("/nonexistent/tty"));
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             profile.values.insert(QStringLiteral("Settings/") + it.key(), it.value());
-        dlg = std::make_unique<CKeypadDlg>(
-            KeypadServices{state, device, pause, profile, &messages});
+        dlg =
+            std::make_unique<CKeypadDlg>(KeypadServices{state, device, pause, profile, &messages});
         dlg->show();
         exposed = QTest::qWaitForWindowExposed(dlg.get());
     }

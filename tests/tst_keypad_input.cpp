@@ -40,6 +40,10 @@ private slots:
     void focusLossWhileArrowHeldStops();
     void virtualKeyCodes_data();
     void virtualKeyCodes();
+    void doubleClickOnDigitCountsTwice();
+    void doubleClickOnPowerSendsTwoFrames();
+    void closingStopsMovement_data();
+    void closingStopsMovement();
 };
 
 namespace {
@@ -321,6 +325,68 @@ void TestKeypadInput::virtualKeyCodes() {
     QFETCH(int, code);
     const QKeyEvent event(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers));
     QCOMPARE(KeypadInput::VirtualKeyOf(event), code);
+}
+
+// The second press of a double-click is a press like any other.
+void TestKeypadInput::doubleClickOnDigitCountsTwice() {
+    Panel panel;
+    QTest::mouseDClick(panel.window(), Qt::LeftButton, {}, panel.centre(ControlId::Key1));
+    QCOMPARE(panel.dlg->Entry().pendingId, 11);
+    QCOMPARE(panel.dlg->Entry().digitCount, 2);
+    QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 11"));
+    panel.click(ControlId::Ent);
+    QCOMPARE(panel.state.cameraId, 11);
+}
+
+void TestKeypadInput::doubleClickOnPowerSendsTwoFrames() {
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    QTest::mouseDClick(panel.window(), Qt::LeftButton, {}, panel.centre(ControlId::Power));
+    QCOMPARE(panel.line(), Hex("FF000800000008") + Hex("FF008800000088"));
+    QCOMPARE(panel.dlg->PowerToggle(), 0);
+}
+
+void TestKeypadInput::closingStopsMovement_data() {
+    QTest::addColumn<QString>("movement");
+    QTest::addColumn<QString>("closing");
+    QTest::addColumn<QByteArray>("expected");  // on the line after the movement's frame
+    for (const char* closing : {"close box", "Escape"}) {
+        QTest::addRow("arrow key held, %s", closing) << "arrow" << closing << kPelcoStop0;
+        QTest::addRow("stop key released, %s", closing) << "click" << closing << QByteArray();
+        QTest::addRow("released outside, %s", closing) << "outside" << closing << kPelcoStop0;
+        QTest::addRow("POWER, %s", closing) << "power" << closing << QByteArray();
+    }
+    // While the mouse holds a key down, Escape only lets the key go.
+    QTest::newRow("stop key held, close box") << "mouse"
+                                              << "close box" << kPelcoStop0;
+}
+
+// No movement outlives the window: a movement not yet followed by its stop is stopped
+// when the window closes, exactly once, and nothing follows.
+void TestKeypadInput::closingStopsMovement() {
+    QFETCH(QString, movement);
+    QFETCH(QString, closing);
+    QFETCH(QByteArray, expected);
+    Panel panel(StoredProtocol(ProtocolPelcoD));
+    if (movement == QLatin1String("arrow")) {
+        panel.key(Qt::Key_Up, true);
+        PostRepeats(panel.window(), Qt::Key_Up, 1);
+    } else if (movement == QLatin1String("power")) {
+        panel.click(ControlId::Power);
+    } else {
+        panel.press(ControlId::ZoomIn);
+        if (movement == QLatin1String("click"))
+            panel.release(ControlId::ZoomIn);
+        else if (movement == QLatin1String("outside"))
+            QTest::mouseRelease(panel.window(), Qt::LeftButton, {}, Background(panel));
+    }
+    panel.line();
+    if (closing == QLatin1String("Escape"))
+        panel.tap(Qt::Key_Escape);
+    else
+        panel.dlg->close();
+    QVERIFY(!panel.dlg->isVisible());
+    QCoreApplication::processEvents();
+    QCOMPARE(panel.line(), expected);
 }
 
 QTEST_MAIN(TestKeypadInput)
