@@ -13,6 +13,11 @@
 
 namespace {
 
+// How long a release waits for the press of an auto-repeat pair. The two leave the X
+// server together, so the press follows within a millisecond; this stays well inside
+// one frame time, which bounds how late a stop may come.
+constexpr int kRepeatPairGraceMs = 3;
+
 int DigitOfKey(int controlId) {
     static const int digitKeys[] = {
         ControlId::Key0, ControlId::Key1, ControlId::Key2, ControlId::Key3, ControlId::Key4,
@@ -28,6 +33,9 @@ int DigitOfKey(int controlId) {
 
 KeypadInput::KeypadInput(CKeypadDlg& dialog) : dialog(dialog) {
     qApp->installEventFilter(this);
+    repeatPairsSplit = QGuiApplication::platformName() == QLatin1String("xcb");
+    releaseTimer.setSingleShot(true);
+    connect(&releaseTimer, &QTimer::timeout, this, &KeypadInput::FinishArrowRelease);
     for (QPushButton* key : dialog.findChildren<QPushButton*>()) {
         const int id = ControlIdOf(key);
         if (CommandSet::IsStopKey(id))
@@ -76,6 +84,8 @@ void KeypadInput::OnMousePress(const QMouseEvent& event) {
     // A press that only closes an open drop-down list does nothing else.
     if (QApplication::activePopupWidget())
         return;
+    if (releasedArrow)
+        FinishArrowRelease();
     if (event.button() == Qt::RightButton) {
         dialog.SendStop();
         return;
@@ -135,9 +145,20 @@ int KeypadInput::VirtualKeyOf(const QKeyEvent& event) {
 
 void KeypadInput::OnKeyPress(const QKeyEvent& event) {
     const int vk = VirtualKeyOf(event);
+    bool autoRepeat = event.isAutoRepeat();
+    if (releasedArrow) {
+        if (vk == releasedArrow && event.timestamp() == releaseTime) {
+            // The release was the first half of an auto-repeat pair: the key is still down.
+            releaseTimer.stop();
+            releasedArrow = 0;
+            autoRepeat = true;
+        } else if (vk != 0) {
+            FinishArrowRelease();
+        }
+    }
     if (CommandSet::IsArrowKey(vk)) {
         heldArrows.insert(vk);
-        if (!event.isAutoRepeat()) {
+        if (!autoRepeat) {
             RunArrow(vk);
         } else if (deferredArrow == 0) {
             // Repeats that piled up while a frame was going out collapse into one send,
@@ -167,6 +188,21 @@ void KeypadInput::OnKeyRelease(const QKeyEvent& event) {
     const int vk = VirtualKeyOf(event);
     if (!CommandSet::IsArrowKey(vk))
         return;
+    if (releasedArrow)
+        FinishArrowRelease();
+    releasedArrow = vk;
+    if (repeatPairsSplit) {
+        releaseTime = event.timestamp();
+        releaseTimer.start(kRepeatPairGraceMs);
+    } else {
+        FinishArrowRelease();
+    }
+}
+
+void KeypadInput::FinishArrowRelease() {
+    releaseTimer.stop();
+    const int vk = releasedArrow;
+    releasedArrow = 0;
     heldArrows.remove(vk);
     deferredArrow = 0;
     dialog.SendStop();
@@ -180,11 +216,15 @@ void KeypadInput::RunArrow(int virtualKey) {
 void KeypadInput::SendDeferredRepeat() {
     const int vk = deferredArrow;
     deferredArrow = 0;
-    if (vk != 0 && heldArrows.contains(vk) && dialog.isVisible())
+    if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && dialog.isVisible())
         RunArrow(vk);
 }
 
 void KeypadInput::OnFocusLost() {
+    if (releasedArrow) {
+        FinishArrowRelease();
+        return;
+    }
     // The key-up of an arrow held while the window loses the keyboard will never come
     // here: stop now.
     if (heldArrows.isEmpty())
@@ -198,6 +238,8 @@ void KeypadInput::OnFocusLost() {
 }
 
 void KeypadInput::OnWindowClosing() {
+    if (releasedArrow)
+        FinishArrowRelease();
     heldArrows.clear();
     deferredArrow = 0;
     stopAfterMessage = false;

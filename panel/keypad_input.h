@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 
 class CKeypadDlg;
 class QKeyEvent;
@@ -37,6 +38,7 @@ private:
     void PressKey(int controlId);
     void OnKeyPress(const QKeyEvent& event);
     void OnKeyRelease(const QKeyEvent& event);
+    void FinishArrowRelease();
     void RunArrow(int virtualKey);
     void SendDeferredRepeat();
     void OnFocusLost();
@@ -47,4 +49,12 @@ private:
     int deferredArrow = 0;  // an auto-repeat waiting to be sent, 0 when none
     bool movementActive = false;
     bool stopAfterMessage = false;
+
+    // X11 sends an auto-repeat as a release and a press with the same time stamp, and Qt
+    // does not always see the press in time to flag the release as a repeat. Where that
+    // can happen, a real-looking release waits briefly for its twin before it stops.
+    bool repeatPairsSplit = false;
+    QTimer releaseTimer;
+    int releasedArrow = 0;  // an arrow release waiting for its stop, 0 when none
+    quint64 releaseTime = 0;
 };
