@@ -1,15 +1,660 @@
 #include <QtTest>
+#include <limits>
+#include <memory>
 
 #include "fakes.h"
-#include "panel/camera_id_entry.h"
-#include "protocol/command_set.h"
+#include "panel/profile_store.h"
+#include "panel/settings_store.h"
+#include "serial/port_name.h"
 #include "serial/serial_link.h"
 
-class Test_settings : public QObject {
-    Q_OBJECT
-private slots:
-    void placeholder() { QVERIFY(true); }
+// The stored settings on two backends: the in-memory profile, and the real file-backed
+// profile kept in a temporary directory (never the profile of whoever runs the tests).
+
+namespace {
+
+const QStringList kBackends = {QStringLiteral("memory"), QStringLiteral("file")};
+
+// Records which keys are read and written, in order, and passes everything on.
+class LoggedProfile : public ProfileStore {
+public:
+    explicit LoggedProfile(ProfileStore& inner) : inner(inner) {}
+    QVariant ReadValue(const QString& section, const QString& key) const override {
+        reads << section + QLatin1Char('/') + key;
+        return inner.ReadValue(section, key);
+    }
+    bool WriteValue(const QString& section, const QString& key, const QVariant& value) override {
+        writes << section + QLatin1Char('/') + key;
+        return inner.WriteValue(section, key, value);
+    }
+    mutable QStringList reads;
+    QStringList writes;
+
+private:
+    ProfileStore& inner;
 };
 
-QTEST_GUILESS_MAIN(Test_settings)
+// A profile holding the given lines of section "Settings" as a hand-edited profile would
+// hold them: text, whatever it says.
+struct Profile {
+    Profile(const QString& backend, const QList<QPair<QString, QString>>& settings) {
+        if (backend == QLatin1String("memory")) {
+            auto memoryStore = std::make_unique<MemoryProfile>();
+            memory = memoryStore.get();
+            for (const auto& [key, text] : settings)
+                memory->values.insert(QStringLiteral("Settings/") + key, text);
+            store = std::move(memoryStore);
+            return;
+        }
+        path = dir.filePath(QStringLiteral("profile.ini"));
+        if (!settings.isEmpty()) {
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.write("[Settings]\n");
+                for (const auto& [key, text] : settings)
+                    file.write((key + QLatin1Char('=') + text + QLatin1Char('\n')).toLatin1());
+            }
+        }
+        store = std::make_unique<SettingsProfileStore>(path);
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    MemoryProfile* memory = nullptr;
+    std::unique_ptr<ProfileStore> store;
+};
+
+class LoggedDevice : public SerialDevice {
+public:
+    LoggedDevice(RecordingDevice& inner, QStringList& log) : inner(inner), log(log) {}
+    bool Open(const QString& name, uint32_t baud) override {
+        log << QStringLiteral("open %1 %2").arg(name).arg(baud);
+        return inner.Open(name, baud);
+    }
+    void Close() override {
+        log << QStringLiteral("close");
+        inner.Close();
+    }
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
+        return inner.Write(data, count, timeoutMs);
+    }
+
+private:
+    RecordingDevice& inner;
+    QStringList& log;
+};
+
+class LoggedPause : public Pause {
+public:
+    LoggedPause(RecordingPause& inner, QStringList& log) : inner(inner), log(log) {}
+    void Sleep(int ms) override {
+        log << QStringLiteral("p%1").arg(ms);
+        inner.Sleep(ms);
+    }
+
+private:
+    RecordingPause& inner;
+    QStringList& log;
+};
+
+// A serial link on a recording device, naming its ports as the program does.
+struct LinkRig {
+    LinkRig() {
+        state.comPort = 3;
+        state.baudRate = 2400;
+        state.protocol = 1;
+        state.cameraType = 1;
+    }
+    QString TakeLog() {
+        const QString text = log.join(QLatin1Char(' '));
+        log.clear();
+        return text;
+    }
+
+    ControllerState state;
+    RecordingDevice device;
+    RecordingPause pause;
+    RecordingMessages messages;
+    QStringList log;
+    MemoryProfile ports;
+    LoggedDevice loggedDevice{device, log};
+    LoggedPause loggedPause{pause, log};
+    CSerialLink link{state, loggedDevice, loggedPause, messages,
+                     [this](int port) { return PortDeviceName(port, ports); }};
+};
+
+QString BuiltInPort(int port) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+int32_t LoadedField(const ControllerState& state, const QString& key) {
+    if (key == QLatin1String("COMUINIT"))
+        return state.settingsValid;
+    if (key == QLatin1String("COMPORT"))
+        return state.comPort;
+    if (key == QLatin1String("BAUDRATE"))
+        return static_cast<int32_t>(state.baudRate);
+    if (key == QLatin1String("PROTOCOL"))
+        return state.protocol;
+    return state.cameraType;
+}
+
+const QStringList kLoadOrder = {
+    QStringLiteral("Settings/COMUINIT"), QStringLiteral("Settings/COMPORT"),
+    QStringLiteral("Settings/BAUDRATE"), QStringLiteral("Settings/PROTOCOL"),
+    QStringLiteral("Settings/CAMTYPE"),
+};
+const QStringList kApplyOrder = {
+    QStringLiteral("COMPORT"),
+    QStringLiteral("BAUDRATE"),
+    QStringLiteral("PROTOCOL"),
+    QStringLiteral("INITIAL"),
+};
+
+}  // namespace
+
+class TestSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void emptyStoreGivesDefaults_data();
+    void emptyStoreGivesDefaults();
+    void storedValuesLoad_data();
+    void storedValuesLoad();
+    void comuInitZeroReadsNothingElse_data();
+    void comuInitZeroReadsNothingElse();
+    void storedText_data();
+    void storedText();
+    void unsignedValueKeepsBits_data();
+    void unsignedValueKeepsBits();
+
+    void storeCameraType_data();
+    void storeCameraType();
+    void storeCameraTypeRefused();
+
+    void applyWritesInOrder_data();
+    void applyWritesInOrder();
+    void applyOnFileProfile();
+    void applyRefusedByFileProfile();
+    void applyClosesOpenLink();
+    void applyOpensClosedLink();
+    void applyReturnsOpenResult();
+
+    void protocolBaudRate_data();
+    void protocolBaudRate();
+    void portDeviceName_data();
+    void portDeviceName();
+};
+
+void TestSettings::emptyStoreGivesDefaults_data() {
+    QTest::addColumn<QString>("backend");
+    for (const QString& backend : kBackends) QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void TestSettings::emptyStoreGivesDefaults() {
+    QFETCH(QString, backend);
+
+    Profile profile(backend, {});
+    LoggedProfile logged(*profile.store);
+    ControllerState state;
+    SettingsStore store(logged, state);
+    QVERIFY(store.LoadStoredSettings());
+    QCOMPARE(state.settingsValid, 1);
+    QCOMPARE(state.comPort, 1);
+    QCOMPARE(state.baudRate, 9600u);
+    QCOMPARE(state.protocol, 0);
+    QCOMPARE(state.cameraType, 0);
+    QCOMPARE(logged.reads, kLoadOrder);
+    QCOMPARE(logged.writes, QStringList());
+    if (!profile.path.isEmpty())
+        QVERIFY(!QFile::exists(profile.path));
+}
+
+void TestSettings::storedValuesLoad_data() {
+    QTest::addColumn<QString>("backend");
+    for (const QString& backend : kBackends) QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void TestSettings::storedValuesLoad() {
+    QFETCH(QString, backend);
+
+    // A COMUINIT other than 0 is taken as it is; no value is checked against a range.
+    Profile profile(backend, {{"COMUINIT", "5"},
+                              {"COMPORT", "7"},
+                              {"BAUDRATE", "19200"},
+                              {"PROTOCOL", "1"},
+                              {"CAMTYPE", "1"},
+                              {"INITIAL", "0"}});
+    LoggedProfile logged(*profile.store);
+    ControllerState state;
+    SettingsStore store(logged, state);
+    QVERIFY(store.LoadStoredSettings());
+    QCOMPARE(state.settingsValid, 5);
+    QCOMPARE(state.comPort, 7);
+    QCOMPARE(state.baudRate, 19200u);
+    QCOMPARE(state.protocol, 1);
+    QCOMPARE(state.cameraType, 1);
+    QCOMPARE(logged.reads, kLoadOrder);
+    QCOMPARE(logged.writes, QStringList());
+}
+
+void TestSettings::comuInitZeroReadsNothingElse_data() {
+    QTest::addColumn<QString>("backend");
+    for (const QString& backend : kBackends) QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void TestSettings::comuInitZeroReadsNothingElse() {
+    QFETCH(QString, backend);
+
+    Profile profile(backend, {{"COMUINIT", "0"},
+                              {"COMPORT", "4"},
+                              {"BAUDRATE", "2400"},
+                              {"PROTOCOL", "1"},
+                              {"CAMTYPE", "1"}});
+    LoggedProfile logged(*profile.store);
+    ControllerState state;
+    state.comPort = 42;
+    state.baudRate = 42;
+    state.protocol = 42;
+    state.cameraType = 42;
+    state.settingsValid = 42;
+    SettingsStore store(logged, state);
+    QVERIFY(!store.LoadStoredSettings());
+    QCOMPARE(state.settingsValid, 0);
+    QCOMPARE(state.comPort, 42);
+    QCOMPARE(state.baudRate, 42u);
+    QCOMPARE(state.protocol, 42);
+    QCOMPARE(state.cameraType, 42);
+    QCOMPARE(logged.reads, QStringList{QStringLiteral("Settings/COMUINIT")});
+    QCOMPARE(logged.writes, QStringList());
+}
+
+void TestSettings::storedText_data() {
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("expected");
+
+    const struct {
+        const char* key;
+        const char* text;
+        int expected;
+    } rows[] = {
+        {"COMUINIT", "abc", 1},
+        {"COMUINIT", "", 1},
+        {"COMUINIT", "12abc", 1},
+        {"COMPORT", "abc", 1},
+        {"COMPORT", "", 1},
+        {"COMPORT", "12abc", 1},
+        {"COMPORT", "99999999999", 1},
+        {"COMPORT", "7", 7},
+        {"COMPORT", "-3", -3},
+        {"BAUDRATE", "abc", 9600},
+        {"BAUDRATE", "", 9600},
+        {"BAUDRATE", "12abc", 9600},
+        {"BAUDRATE", "99999999999", 9600},
+        {"BAUDRATE", "0", 0},
+        {"BAUDRATE", "2400.0", 9600},
+        {"BAUDRATE", "1e3", 9600},
+        {"BAUDRATE", "4800", 4800},
+        {"PROTOCOL", "abc", 0},
+        {"PROTOCOL", "", 0},
+        {"PROTOCOL", "12abc", 0},
+        {"PROTOCOL", "99999999999", 0},
+        {"PROTOCOL", "2", 2},
+        {"PROTOCOL", "1.5", 0},
+        {"PROTOCOL", "-2147483648", std::numeric_limits<int32_t>::min()},
+        {"PROTOCOL", "-2147483649", 0},
+        {"PROTOCOL", "4294967296", 0},
+        {"CAMTYPE", "abc", 0},
+        {"CAMTYPE", "", 0},
+        {"CAMTYPE", "12abc", 0},
+        {"CAMTYPE", "99999999999", 0},
+        {"CAMTYPE", "1", 1},
+    };
+    for (const QString& backend : kBackends) {
+        for (const auto& row : rows) {
+            QTest::addRow("%s %s='%s'", qPrintable(backend), row.key, row.text)
+                << backend << QString::fromLatin1(row.key) << QString::fromLatin1(row.text)
+                << row.expected;
+        }
+    }
+}
+
+void TestSettings::storedText() {
+    QFETCH(QString, backend);
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    QFETCH(int, expected);
+
+    Profile profile(backend, {{key, text}});
+    ControllerState state;
+    SettingsStore store(*profile.store, state);
+    QCOMPARE(store.LoadStoredSettings(), true);
+    QCOMPARE(LoadedField(state, key), expected);
+}
+
+void TestSettings::unsignedValueKeepsBits_data() {
+    QTest::addColumn<QString>("backend");
+    for (const QString& backend : kBackends) QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void TestSettings::unsignedValueKeepsBits() {
+    QFETCH(QString, backend);
+
+    Profile profile(backend,
+                    {{"BAUDRATE", "4294967295"}, {"COMPORT", "2147483648"}, {"PROTOCOL", "-1"}});
+    ControllerState state;
+    SettingsStore store(*profile.store, state);
+    QCOMPARE(store.GetProfileInt(QStringLiteral("BAUDRATE"), 9600), -1);
+    QVERIFY(store.LoadStoredSettings());
+    QCOMPARE(state.baudRate, 4294967295u);
+    QCOMPARE(state.comPort, std::numeric_limits<int32_t>::min());
+    QCOMPARE(state.protocol, -1);
+
+    // A negative value written by the program reads back as itself.
+    QVERIFY(store.WriteProfileInt(QStringLiteral("CAMTYPE"), -7));
+    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), 0), -7);
+}
+
+void TestSettings::storeCameraType_data() {
+    QTest::addColumn<QString>("backend");
+    for (const QString& backend : kBackends) QTest::newRow(qPrintable(backend)) << backend;
+}
+
+void TestSettings::storeCameraType() {
+    QFETCH(QString, backend);
+
+    Profile profile(backend, {});
+    LoggedProfile logged(*profile.store);
+    ControllerState state;
+    SettingsStore store(logged, state);
+
+    state.cameraType = 1;
+    store.StoreCameraType();
+    QCOMPARE(logged.writes, QStringList{QStringLiteral("Settings/CAMTYPE")});
+    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), -5), 1);
+
+    // The unchanged value is written again, 0 included.
+    state.cameraType = 0;
+    store.StoreCameraType();
+    store.StoreCameraType();
+    QCOMPARE(logged.writes, QStringList(3, QStringLiteral("Settings/CAMTYPE")));
+    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), -5), 0);
+
+    // Nothing but CAMTYPE reached the store.
+    ControllerState loaded;
+    SettingsStore reader(*profile.store, loaded);
+    QVERIFY(reader.LoadStoredSettings());
+    QCOMPARE(loaded.comPort, 1);
+    QCOMPARE(loaded.baudRate, 9600u);
+    QCOMPARE(reader.GetProfileInt(QStringLiteral("INITIAL"), -5), -5);
+    QCOMPARE(reader.GetProfileInt(QStringLiteral("COMUINIT"), -5), -5);
+}
+
+void TestSettings::storeCameraTypeRefused() {
+    MemoryProfile profile;
+    profile.refuse << QStringLiteral("CAMTYPE");
+    ControllerState state;
+    state.cameraType = 1;
+    state.settingsValid = 1;
+    SettingsStore store(profile, state);
+    store.StoreCameraType();
+    QCOMPARE(profile.written, QStringList{QStringLiteral("CAMTYPE")});
+    QVERIFY(profile.values.isEmpty());
+    QCOMPARE(state.cameraType, 1);
+    QCOMPARE(state.settingsValid, 1);
+}
+
+void TestSettings::applyWritesInOrder_data() {
+    QTest::addColumn<QStringList>("refused");
+    QTest::addColumn<int>("settingsValid");
+
+    QTest::newRow("all kept") << QStringList() << 1;
+    QTest::newRow("COMPORT refused") << QStringList{"COMPORT"} << 0;
+    QTest::newRow("BAUDRATE refused") << QStringList{"BAUDRATE"} << 0;
+    QTest::newRow("PROTOCOL refused") << QStringList{"PROTOCOL"} << 0;
+    QTest::newRow("COMPORT and PROTOCOL refused") << QStringList{"COMPORT", "PROTOCOL"} << 0;
+    QTest::newRow("all refused") << QStringList{"COMPORT", "BAUDRATE", "PROTOCOL", "INITIAL"} << 0;
+    // The result of the INITIAL write itself does not count.
+    QTest::newRow("INITIAL refused") << QStringList{"INITIAL"} << 1;
+    QTest::newRow("CAMTYPE refused") << QStringList{"CAMTYPE"} << 1;
+}
+
+void TestSettings::applyWritesInOrder() {
+    QFETCH(QStringList, refused);
+    QFETCH(int, settingsValid);
+
+    LinkRig rig;
+    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
+    rig.TakeLog();
+    MemoryProfile profile;
+    profile.refuse = refused;
+    SettingsStore store(profile, rig.state);
+
+    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(profile.written, kApplyOrder);
+    QCOMPARE(rig.state.settingsValid, settingsValid);
+
+    const QHash<QString, int> expected = {
+        {QStringLiteral("COMPORT"), 3},
+        {QStringLiteral("BAUDRATE"), 2400},
+        {QStringLiteral("PROTOCOL"), 1},
+        {QStringLiteral("INITIAL"), settingsValid},
+    };
+    for (const QString& key : kApplyOrder) {
+        const QVariant value = profile.values.value(QStringLiteral("Settings/") + key);
+        if (refused.contains(key))
+            QVERIFY2(!value.isValid(), qPrintable(key));
+        else
+            QCOMPARE(value.toInt(), expected.value(key));
+    }
+    QVERIFY(!profile.values.contains(QStringLiteral("Settings/CAMTYPE")));
+    QVERIFY(!profile.values.contains(QStringLiteral("Settings/COMUINIT")));
+
+    // Reopened with the values in force, whatever the writes did.
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QVERIFY(rig.link.isOpen());
+    QCOMPARE(rig.state.comPort, 3);
+    QCOMPARE(rig.state.baudRate, 2400u);
+    QCOMPARE(rig.state.protocol, 1);
+}
+
+void TestSettings::applyOnFileProfile() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("profile.ini"));
+    SettingsProfileStore profile(path);
+    LinkRig rig;
+    rig.state.comPort = 2;
+    rig.state.baudRate = 19200;
+    rig.state.protocol = 0;
+    SettingsStore store(profile, rig.state);
+
+    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(rig.state.settingsValid, 1);
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(BuiltInPort(2)));
+
+    // A fresh store on the same file sees what was kept.
+    SettingsProfileStore again(path);
+    ControllerState loaded;
+    SettingsStore reader(again, loaded);
+    QVERIFY(reader.LoadStoredSettings());
+    QCOMPARE(loaded.comPort, 2);
+    QCOMPARE(loaded.baudRate, 19200u);
+    QCOMPARE(loaded.protocol, 0);
+    QCOMPARE(loaded.settingsValid, 1);  // COMUINIT absent: its default
+    QCOMPARE(reader.GetProfileInt(QStringLiteral("INITIAL"), -5), 1);
+    QCOMPARE(reader.GetProfileInt(QStringLiteral("COMUINIT"), -5), -5);
+    QCOMPARE(reader.GetProfileInt(QStringLiteral("CAMTYPE"), -5), -5);
+}
+
+void TestSettings::applyRefusedByFileProfile() {
+    // The profile's folder cannot be made: a regular file stands where it should be. That
+    // refuses the write for every user, root included.
+    QTemporaryDir dir;
+    const QString blocker = dir.filePath(QStringLiteral("blocker"));
+    {
+        QFile file(blocker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a folder");
+    }
+    SettingsProfileStore profile(blocker + QStringLiteral("/profile.ini"));
+    QVERIFY(!profile.WriteValue(QStringLiteral("Settings"), QStringLiteral("COMPORT"), 1));
+
+    LinkRig rig;
+    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
+    rig.TakeLog();
+    rig.state.settingsValid = 1;
+    SettingsStore store(profile, rig.state);
+    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(rig.state.settingsValid, 0);
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QVERIFY(rig.link.isOpen());
+    QCOMPARE(rig.state.comPort, 3);
+    QCOMPARE(store.GetProfileInt(QStringLiteral("COMPORT"), -5), -5);
+
+    // A later write that can be kept is not taken for refused.
+    QTemporaryDir good;
+    SettingsProfileStore fine(good.filePath(QStringLiteral("profile.ini")));
+    SettingsStore fineStore(fine, rig.state);
+    QVERIFY(fineStore.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(rig.state.settingsValid, 1);
+}
+
+void TestSettings::applyClosesOpenLink() {
+    LinkRig rig;
+    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
+    QCOMPARE(rig.device.openedName, BuiltInPort(1));
+    rig.TakeLog();
+    MemoryProfile profile;
+    SettingsStore store(profile, rig.state);
+
+    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(rig.device.closeCount, 1);
+    QCOMPARE(rig.pause.pauses, QVector<int>{100});
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.device.openedName, BuiltInPort(3));
+    QCOMPARE(rig.device.openedBaud, 2400u);
+    QVERIFY(rig.link.isOpen());
+}
+
+void TestSettings::applyOpensClosedLink() {
+    LinkRig rig;
+    rig.device.openResult = false;
+    QCOMPARE(rig.link.OpenPort(1, 9600), 0);
+    rig.TakeLog();
+    rig.device.openResult = true;
+    MemoryProfile profile;
+    SettingsStore store(profile, rig.state);
+
+    // A link that is not open is not closed again.
+    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QCOMPARE(rig.device.closeCount, 0);
+    QCOMPARE(rig.pause.pauses, QVector<int>());
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(BuiltInPort(3)));
+    QVERIFY(rig.link.isOpen());
+}
+
+void TestSettings::applyReturnsOpenResult() {
+    LinkRig rig;
+    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
+    rig.TakeLog();
+    rig.device.openResult = false;
+    MemoryProfile profile;
+    SettingsStore store(profile, rig.state);
+
+    QVERIFY(!store.ApplyCommunicationSettings(rig.link));
+    QVERIFY(!rig.link.isOpen());
+    QCOMPARE(rig.state.settingsValid, 1);
+    QCOMPARE(profile.written, kApplyOrder);
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+
+    // A stored rate of 0 under an unknown protocol cannot open the link.
+    rig.device.openResult = true;
+    rig.state.baudRate = 0;
+    QVERIFY(!store.ApplyCommunicationSettings(rig.link));
+    QVERIFY(!rig.link.isOpen());
+    QCOMPARE(profile.values.value(QStringLiteral("Settings/BAUDRATE")).toInt(), 0);
+}
+
+void TestSettings::protocolBaudRate_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<uint>("baud");
+
+    QTest::newRow("OSKA-DEFAULT") << 0 << 9600u;
+    QTest::newRow("PELCO D") << 1 << 2400u;
+    QTest::newRow("2") << 2 << 0u;
+    QTest::newRow("-1") << -1 << 0u;
+    QTest::newRow("7") << 7 << 0u;
+}
+
+void TestSettings::protocolBaudRate() {
+    QFETCH(int, protocol);
+    QFETCH(uint, baud);
+    QCOMPARE(SettingsStore::ProtocolBaudRate(protocol), baud);
+}
+
+void TestSettings::portDeviceName_data() {
+    QTest::addColumn<QString>("backend");
+    QTest::addColumn<QString>("mappedPort");  // empty: no mapping
+    QTest::addColumn<QString>("mappedTo");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("device");
+
+    for (const QString& backend : kBackends) {
+        const QByteArray b = backend.toLatin1();
+#ifdef Q_OS_WIN
+        // Windows names every port by its COM name.
+        QTest::addRow("%s COM1 mapped", b.data()) << backend << "COM1"
+                                                  << "/dev/ttyUSB0" << 1 << "COM1";
+        QTest::addRow("%s COM7", b.data()) << backend << ""
+                                           << "" << 7 << "COM7";
+#else
+        QTest::addRow("%s COM1 mapped", b.data()) << backend << "COM1"
+                                                  << "/dev/ttyUSB0" << 1 << "/dev/ttyUSB0";
+        QTest::addRow("%s COM1 absent", b.data()) << backend << ""
+                                                  << "" << 1 << "/dev/ttyS0";
+        QTest::addRow("%s COM7 absent", b.data()) << backend << ""
+                                                  << "" << 7 << "/dev/ttyS6";
+        QTest::addRow("%s COM2 with only COM1 mapped", b.data())
+            << backend << "COM1"
+            << "/dev/ttyUSB0" << 2 << "/dev/ttyS1";
+        QTest::addRow("%s COM4 mapped", b.data()) << backend << "COM4"
+                                                  << "/dev/pts/9" << 4 << "/dev/pts/9";
+        QTest::addRow("%s COM3 mapped to nothing", b.data()) << backend << "COM3"
+                                                             << "" << 3 << "/dev/ttyS2";
+#endif
+    }
+}
+
+void TestSettings::portDeviceName() {
+    QFETCH(QString, backend);
+    QFETCH(QString, mappedPort);
+    QFETCH(QString, mappedTo);
+    QFETCH(int, port);
+    QFETCH(QString, device);
+
+    QTemporaryDir dir;
+    std::unique_ptr<ProfileStore> profile;
+    if (backend == QLatin1String("memory")) {
+        auto memory = std::make_unique<MemoryProfile>();
+        if (!mappedPort.isEmpty())
+            memory->values.insert(QStringLiteral("Ports/") + mappedPort, mappedTo);
+        profile = std::move(memory);
+    } else {
+        const QString path = dir.filePath(QStringLiteral("profile.ini"));
+        if (!mappedPort.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(("[Ports]\n" + mappedPort + QLatin1Char('=') + mappedTo + "\n").toLatin1());
+        }
+        profile = std::make_unique<SettingsProfileStore>(path);
+    }
+    QCOMPARE(PortDeviceName(port, *profile), device);
+}
+
+QTEST_GUILESS_MAIN(TestSettings)
 #include "tst_settings.moc"
