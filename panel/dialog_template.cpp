@@ -67,6 +67,8 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         list->setSelectionMode(QAbstractItemView::NoSelection);
         list->setFocusPolicy(Qt::NoFocus);
+        // A line wider than the list is cut off at the edge, not shortened with "...".
+        list->setTextElideMode(Qt::ElideNone);
         return list;
     }
     auto* label = new QLabel(dialog);
