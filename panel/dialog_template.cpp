@@ -56,6 +56,10 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
         auto* combo = new QComboBox(dialog);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
+        // Text typed into the field is never read: without this the combo box would pick
+        // a row whose text matches when editing ends, as if the operator had chosen it.
+        combo->setCompleter(nullptr);
+        combo->lineEdit()->blockSignals(true);
         combo->setGeometry(pixels.x(), pixels.y(), pixels.width(), combo->sizeHint().height());
         return combo;
     }

@@ -163,6 +163,10 @@ void CKeypadDlg::FillCombos() {
         cameraTypeCombo->addItem(QString::fromLatin1(kCameraTypeRows[i]));
         protocolCombo->addItem(QString::fromLatin1(kProtocolRows[i]));
     }
+    // A combo box selects its first row as soon as it has one; the rows start unselected
+    // so that a stored value outside them stays in force.
+    for (QComboBox* combo : {comPortCombo, baudRateCombo, cameraTypeCombo, protocolCombo})
+        combo->setCurrentIndex(-1);
 }
 
 void CKeypadDlg::SelectStoredRows(bool storedValuesRead) {
