@@ -1,3 +1,4 @@
+#include <QLineEdit>
 #include <QtTest>
 
 #include "panel/keypad_input.h"
@@ -44,6 +45,7 @@ private slots:
     void doubleClickOnPowerSendsTwoFrames();
     void closingStopsMovement_data();
     void closingStopsMovement();
+    void typedComboTextIsNeverRead();
 };
 
 namespace {
@@ -387,6 +389,23 @@ void TestKeypadInput::closingStopsMovement() {
     QVERIFY(!panel.dlg->isVisible());
     QCoreApplication::processEvents();
     QCOMPARE(panel.line(), expected);
+}
+
+// Only rows picked from the list count: typing a row's text into the field and leaving it
+// neither selects that row nor adds one.
+void TestKeypadInput::typedComboTextIsNeverRead() {
+    Panel panel;
+    QComboBox* protocol = panel.combo(ControlId::ProtocolCombo);
+    protocol->setFocus();
+    protocol->lineEdit()->selectAll();
+    QTest::keyClicks(protocol->lineEdit(), QStringLiteral("PELCO D"));
+    QTest::keyClick(protocol->lineEdit(), Qt::Key_Return);
+    panel.control(ControlId::Key1)->setFocus();
+    QCoreApplication::processEvents();
+    QCOMPARE(protocol->count(), 2);
+    QCOMPARE(panel.state.protocol, int(ProtocolOskaDefault));
+    QCOMPARE(panel.state.baudRate, 9600u);
+    QVERIFY(panel.control(ControlId::Reset)->isEnabled());
 }
 
 QTEST_MAIN(TestKeypadInput)
