@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Velmor, builds it into build/, and then either starts
+# the program (run) or runs every test (test).
+#   tools/build.sh run    install what is missing, build, start the keypad window
+#   tools/build.sh test   install what is missing, build, run all tests
+set -euo pipefail
+
+mode=${1:-}
+case "$mode" in
+    run | test) ;;
+    *)
+        echo "usage: $0 run|test" >&2
+        exit 2
+        ;;
+esac
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+
+# Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules.
+packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
+    libgl-dev qt6-qpa-plugins fonts-dejavu-core)
+# Tests: a real X server and a typist for the held-key test, Python to drive it.
+if [ "$mode" = test ]; then
+    packages+=(xvfb xauth xdotool python3)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_WERROR=ON
+cmake --build build
+
+if [ "$mode" = run ]; then
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        echo "No display: start Velmor from a desktop session (build/velmor)." >&2
+        exit 1
+    fi
+    exec build/velmor
+fi
+
+ctest --test-dir build --output-on-failure
