@@ -27,8 +27,7 @@ uint32_t RecordingDevice::Write(const uint8_t* data, uint32_t count, int timeout
 
 QByteArray RecordingDevice::Bytes() const {
     QByteArray bytes;
-    for (const auto& w : writes)
-        bytes.append(static_cast<char>(w.byte));
+    for (const auto& w : writes) bytes.append(static_cast<char>(w.byte));
     return bytes;
 }
 
@@ -42,8 +41,7 @@ QVariant MemoryProfile::ReadValue(const QString& section, const QString& key) co
     return values.value(section + QLatin1Char('/') + key);
 }
 
-bool MemoryProfile::WriteValue(const QString& section, const QString& key,
-                               const QVariant& value) {
+bool MemoryProfile::WriteValue(const QString& section, const QString& key, const QVariant& value) {
     written << key;
     if (refuse.contains(key))
         return false;

@@ -1,10 +1,10 @@
 #include "pty_pair.h"
 
-#include <QElapsedTimer>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <unistd.h>
+#include <QElapsedTimer>
 
 PtyPair::PtyPair() {
     char name[256] = {};

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <termios.h>
 #include <QByteArray>
 #include <QString>
-#include <termios.h>
 
 // A real serial line for tests: a pseudo-terminal pair. The link opens the slave by its
 // path; the test reads what arrived on the master and looks at the line settings.
