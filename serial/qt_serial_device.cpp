@@ -2,6 +2,12 @@
 
 #include <QDeadlineTimer>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+
+#include <cerrno>
+#endif
+
 #include "terminal_probe.h"
 
 bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
@@ -48,6 +54,15 @@ void QtSerialDevice::Close() {
 uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     if (!port.isOpen() || count == 0)
         return 0;
+#ifdef Q_OS_UNIX
+    // Wait for room on the line before QSerialPort takes the bytes: a byte that cannot
+    // leave in time then never enters its buffer. Discarding it afterwards would also
+    // flush the driver's queue, and with it bytes already reported as sent.
+    if (count == 1 && !WaitForRoom(timeoutMs)) {
+        lastError = QSerialPort::TimeoutError;
+        return 0;
+    }
+#endif
     const qint64 accepted = port.write(reinterpret_cast<const char*>(data), count);
     if (accepted < 0) {
         lastError = port.error();
@@ -77,3 +92,17 @@ uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutM
     }
     return written;
 }
+
+#ifdef Q_OS_UNIX
+bool QtSerialDevice::WaitForRoom(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        struct pollfd line = {static_cast<int>(port.handle()), POLLOUT, 0};
+        const int ready = ::poll(&line, 1, static_cast<int>(deadline.remainingTime()));
+        if (ready > 0)
+            return true;  // room, or a hung-up line that the write itself then reports
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}
+#endif

@@ -15,6 +15,10 @@ public:
     QSerialPort::SerialPortError LastError() const { return lastError; }
 
 private:
+#ifdef Q_OS_UNIX
+    bool WaitForRoom(int timeoutMs);
+#endif
+
     QSerialPort port;
     QSerialPort::SerialPortError lastError = QSerialPort::NoError;
 };
