@@ -52,6 +52,20 @@ private:
     PrecisePause precise;
 };
 
+// Passes pauses on and writes each into a shared time line as "p<ms>".
+class LoggedPause : public Pause {
+public:
+    LoggedPause(RecordingPause& inner, QStringList& log) : inner(inner), log(log) {}
+    void Sleep(int ms) override {
+        log << QStringLiteral("p%1").arg(ms);
+        inner.Sleep(ms);
+    }
+
+private:
+    RecordingPause& inner;
+    QStringList& log;
+};
+
 class RecordingMessages : public MessageSink {
 public:
     void ShowMessage(const QString& text) override { shown << text; }

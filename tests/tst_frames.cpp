@@ -38,19 +38,6 @@ private:
     QStringList& log;
 };
 
-class LoggedPause : public Pause {
-public:
-    LoggedPause(RecordingPause& inner, QStringList& log) : inner(inner), log(log) {}
-    void Sleep(int ms) override {
-        log << QStringLiteral("p%1").arg(ms);
-        inner.Sleep(ms);
-    }
-
-private:
-    RecordingPause& inner;
-    QStringList& log;
-};
-
 class LoggedMessages : public MessageSink {
 public:
     LoggedMessages(RecordingMessages& inner, QStringList& log) : inner(inner), log(log) {}

@@ -84,19 +84,6 @@ private:
     QStringList& log;
 };
 
-class LoggedPause : public Pause {
-public:
-    LoggedPause(RecordingPause& inner, QStringList& log) : inner(inner), log(log) {}
-    void Sleep(int ms) override {
-        log << QStringLiteral("p%1").arg(ms);
-        inner.Sleep(ms);
-    }
-
-private:
-    RecordingPause& inner;
-    QStringList& log;
-};
-
 // A serial link on a recording device, naming its ports as the program does.
 struct LinkRig {
     LinkRig() {
