@@ -12,6 +12,5 @@ public:
 // pause overshoots by as little as possible.
 class PrecisePause : public Pause {
 public:
-    PrecisePause();
     void Sleep(int ms) override;
 };

@@ -80,6 +80,8 @@ qint64 PtyPair::FillUntilStalled() {
             break;
         total += n;
     }
+    // The line may still take a few single bytes after refusing a whole chunk.
+    while (::write(slaveFd, "x", 1) == 1) ++total;
     ::fcntl(slaveFd, F_SETFL, flags);
     return total;
 }

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
+#include <iterator>
 
 #include "fakes.h"
 #include "panel/camera_id_entry.h"
@@ -34,7 +35,6 @@ constexpr int kQuietMs = 50;
 class TimedDevice : public SerialDevice {
 public:
     struct Record {
-        uint8_t byte;
         uint32_t result;
         int timeoutMs;
         qint64 startNs;
@@ -50,8 +50,7 @@ public:
             beforeWrite(writes.size());
         const qint64 start = clock.nsecsElapsed();
         const uint32_t result = inner.Write(data, count, timeoutMs);
-        writes.append(
-            {count > 0 ? data[0] : uint8_t{0}, result, timeoutMs, start, clock.nsecsElapsed()});
+        writes.append({result, timeoutMs, start, clock.nsecsElapsed()});
         return result;
     }
 
@@ -103,9 +102,11 @@ qint64 StallLine(PtyPair& pty) {
     for (;;) {
         qint64 round = pty.FillUntilStalled();
         const char byte = 'x';
-        while (::write(pty.slaveFd, &byte, 1) == 1) ++round;
+        while (::write(pty.slaveFd, &byte, 1) == 1) {
+            ++round;
+        }
         total += round;
-        if (round == 0 && total > 0)
+        if (round == 0)
             break;
         QThread::msleep(5);
     }
@@ -263,7 +264,9 @@ void TestSerialPty::frameArrivesByteForByte() {
     QCOMPARE(rig.messages.shown, QStringList());
     QCOMPARE(rig.pause.pauses, FramePauses(expected.size()));
     QCOMPARE(rig.device.writes.size(), expected.size());
-    for (const auto& w : rig.device.writes) QCOMPARE(w.result, 1u);
+    for (const auto& w : rig.device.writes) {
+        QCOMPARE(w.result, 1u);
+    }
 }
 
 void TestSerialPty::lineSettings_data() {
@@ -342,8 +345,8 @@ void TestSerialPty::secondOpenerFails() {
     const uint8_t second = 0x42;
     QCOMPARE(other.WriteBytes(&second, 1), 1u);
     QCOMPARE(rig.pty.Read(1), QByteArray("B"));
-    QCOMPARE(uint(::cfgetospeed(&static_cast<const termios&>(rig.pty.LineSettings()))),
-             uint(B4800));
+    const struct termios line = rig.pty.LineSettings();
+    QCOMPARE(uint(::cfgetospeed(&line)), uint(B4800));
     QCOMPARE(rig.pty.ReadAvailable(kQuietMs), QByteArray());
     other.ClosePort();
 }
@@ -598,7 +601,9 @@ void TestSerialPty::unpluggedLine() {
     QCOMPARE(rig.messages.shown.size(), 2);
     // One attempt for the lone byte and one for each frame's first byte.
     QCOMPARE(rig.device.writes.size(), 3);
-    for (const auto& w : rig.device.writes) QCOMPARE(w.result, 0u);
+    for (const auto& w : rig.device.writes) {
+        QCOMPARE(w.result, 0u);
+    }
     rig.link.ClosePort();
     QVERIFY(!rig.link.isOpen());
 }
@@ -617,7 +622,9 @@ void TestSerialPty::noByteSentTwice() {
     QCOMPARE(line.size(), expected.size());
     QCOMPARE(line.toHex(' '), expected.toHex(' '));
     qint64 accepted = 0;
-    for (const auto& w : rig.device.writes) accepted += w.result;
+    for (const auto& w : rig.device.writes) {
+        accepted += w.result;
+    }
     QCOMPARE(accepted, qint64(expected.size()));
     QCOMPARE(rig.messages.shown, QStringList());
 }
@@ -645,27 +652,29 @@ void TestSerialPty::pausesBetweenBytesAndFrames() {
     rig.SendFrame(ProtocolPelcoD, 1, 0, 0, 0, 0);
     frameLengths << 1 << 7;
 
+    // Gaps run from the return of one write to the call of the next, as the writer sees them.
     const auto& w = rig.device.writes;
-    int index = 0;
+    int first = 0;
     for (int frame = 0; frame < frameLengths.size(); ++frame) {
-        for (int i = 1; i < frameLengths[frame]; ++i, ++index) {
-            const qint64 gap = w[index + 1].startNs - w[index].endNs;
+        const int last = first + frameLengths[frame] - 1;
+        for (int i = first + 1; i <= last; ++i) {
+            const qint64 gap = w[i].startNs - w[i - 1].endNs;
             QVERIFY2(gap >= kBytePauseMs * kNsPerMs,
                      qPrintable(
                          QStringLiteral("byte gap %1 us in frame %2").arg(gap / 1000).arg(frame)));
         }
         if (frame + 1 < frameLengths.size()) {
-            const bool whole = w[index].result == 1;
-            const qint64 floor = whole ? kBytePauseMs + kFramePauseMs : kFramePauseMs;
-            const qint64 gap = w[index + 1].startNs - w[index].endNs;
+            // After a whole frame the last byte's pause comes before the frame's own.
+            const int floorMs = w[last].result == 1 ? kBytePauseMs + kFramePauseMs : kFramePauseMs;
+            const qint64 gap = w[last + 1].startNs - w[last].endNs;
             QVERIFY2(
-                gap >= floor * kNsPerMs,
+                gap >= floorMs * kNsPerMs,
                 qPrintable(
                     QStringLiteral("frame gap %1 us after frame %2").arg(gap / 1000).arg(frame)));
         }
-        ++index;
+        first = last + 1;
     }
-    QCOMPARE(index, w.size());
+    QCOMPARE(first, w.size());
 }
 
 void TestSerialPty::closePortPausesAndReleases() {
