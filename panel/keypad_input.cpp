@@ -57,10 +57,21 @@ void KeypadInput::OnStopSent() {
 
 bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
     // Input is looked at where the platform hands it to the window, once per event and
-    // before any control of the window has seen it.
-    // Input still queued for a window that has closed acts no more.
-    if (watched != dialog.windowHandle() || !dialog.isVisible())
+    // before any control of the window has seen it. Input still queued for a window that
+    // has closed acts no more.
+    if (!dialog.isVisible())
         return false;
+    if (watched != dialog.windowHandle()) {
+        // While a combo box's list is dropped down, the keys go to the list's window.
+        if (IsOwnDropDown(watched) &&
+            (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
+            if (event->type() == QEvent::KeyPress)
+                OnKeyPress(*static_cast<QKeyEvent*>(event));
+            else
+                OnKeyRelease(*static_cast<QKeyEvent*>(event));
+        }
+        return false;
+    }
     switch (event->type()) {
         case QEvent::MouseButtonPress:
             OnMousePress(*static_cast<QMouseEvent*>(event));
@@ -76,6 +87,17 @@ bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
             break;
         default:
             break;
+    }
+    return false;
+}
+
+bool KeypadInput::IsOwnDropDown(const QObject* window) const {
+    const QWidget* popup = QApplication::activePopupWidget();
+    if (!popup || popup->windowHandle() != window)
+        return false;
+    for (const QWidget* w = popup->parentWidget(); w; w = w->parentWidget()) {
+        if (w == &dialog)
+            return true;
     }
     return false;
 }

@@ -34,6 +34,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool IsOwnDropDown(const QObject* window) const;
     void OnMousePress(const QMouseEvent& event);
     void PressKey(int controlId);
     void OnKeyPress(const QKeyEvent& event);

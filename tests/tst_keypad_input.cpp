@@ -46,6 +46,7 @@ private slots:
     void closingStopsMovement_data();
     void closingStopsMovement();
     void typedComboTextIsNeverRead();
+    void arrowKeyActsWhileAListIsDroppedDown();
 };
 
 namespace {
@@ -406,6 +407,20 @@ void TestKeypadInput::typedComboTextIsNeverRead() {
     QCOMPARE(panel.state.protocol, int(ProtocolOskaDefault));
     QCOMPARE(panel.state.baudRate, 9600u);
     QVERIFY(panel.control(ControlId::Reset)->isEnabled());
+}
+
+// With a combo box's list dropped down the keys go to the list, and still act.
+void TestKeypadInput::arrowKeyActsWhileAListIsDroppedDown() {
+    Panel panel;
+    QComboBox* baud = panel.combo(ControlId::BaudRateCombo);
+    baud->showPopup();
+    QWindow* list = baud->view()->window()->windowHandle();
+    QVERIFY(list);
+    QVERIFY(QTest::qWaitForWindowExposed(list));
+    QTest::simulateEvent(list, true, Qt::Key_Down, {}, QString(), false);
+    QTest::simulateEvent(list, false, Qt::Key_Down, {}, QString(), false);
+    QCOMPARE(panel.line(), QByteArray("*00750300B9") + kOskaStop0);
+    baud->hidePopup();
 }
 
 QTEST_MAIN(TestKeypadInput)
