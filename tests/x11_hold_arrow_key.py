@@ -10,6 +10,7 @@ Usage: x11_hold_arrow_key.py PATH_TO_VELMOR   (run with DISPLAY set, e.g. under 
 import os
 import pty
 import select
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -65,6 +66,9 @@ def run_case(program, protocol, length, movement, stop):
     finally:
         app.terminate()
         app.wait()
+        shutil.rmtree(profile, ignore_errors=True)
+        os.close(slave)
+        os.close(master)
     raw = bytes(b for _, b in events)
     frames = [(events[i][0], raw[i:i + length]) for i in range(0, len(raw), length)]
     problems = []
