@@ -54,6 +54,8 @@ public:
     void OnSelChangeProtocol();
     // Stores the settings, reopens the port and rewrites status lines 3 to 9.
     void OnCommunicationSet();
+    // The About box, modal over the window.
+    void ShowAbout();
 
     QStringList StatusTexts() const;
     QWidget* Control(int controlId) const;
@@ -100,10 +102,6 @@ private:
     void WriteLinkLines(bool opened, const QString& failureText);
     void EnableKey(int controlId, bool enable);
 
-public:
-    void ShowAbout();
-
-private:
     void InsertLine(int index, const QString& text) override;
     void DeleteLine(int index) override;
 
