@@ -173,12 +173,14 @@ QFont DialogFont(const DialogTemplate& layout) {
     return font;
 }
 
-void BuildControls(QDialog* dialog, const DialogTemplate& layout) {
+QVector<QWidget*> BuildControls(QDialog* dialog, const DialogTemplate& layout) {
     dialog->setFont(DialogFont(layout));
     const DialogUnits du = DialogUnits::ForFont(dialog->font());
     QHash<QLabel*, int> buddies;
+    QVector<QWidget*> widgets;
     for (const ControlTemplate& control : layout.controls) {
         QWidget* widget = CreateControl(dialog, control, du);
+        widgets.append(widget);
         if (control.id != -1) {
             widget->setObjectName(ControlObjectName(control.id));
             widget->setProperty(kControlIdProperty, control.id);
@@ -190,6 +192,7 @@ void BuildControls(QDialog* dialog, const DialogTemplate& layout) {
     for (auto it = buddies.cbegin(); it != buddies.cend(); ++it)
         it.key()->setBuddy(FindControl(dialog, it.value()));
     dialog->setFixedSize(du.ToPixels(layout.size));
+    return widgets;
 }
 
 QWidget* FindControl(const QWidget* dialog, int controlId) {

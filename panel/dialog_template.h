@@ -55,8 +55,8 @@ struct DialogUnits {
 QFont DialogFont(const DialogTemplate& layout);
 
 // Creates every control of the layout as a child of dialog, in tab order, placed and
-// named so that FindControl finds it by its number.
-void BuildControls(QDialog* dialog, const DialogTemplate& layout);
+// named so that FindControl finds it by its number. Returns them in the layout's order.
+QVector<QWidget*> BuildControls(QDialog* dialog, const DialogTemplate& layout);
 QWidget* FindControl(const QWidget* dialog, int controlId);
 int ControlIdOf(const QWidget* widget);  // -1 when the widget is no numbered control
 QString ControlObjectName(int controlId);

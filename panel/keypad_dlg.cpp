@@ -10,6 +10,7 @@
 #include <QStyle>
 
 #include "app/about_dlg.h"
+#include "dialog_navigation.h"
 #include "dialog_template.h"
 #include "keypad_input.h"
 #include "protocol/control_ids.h"
@@ -74,7 +75,7 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogTemplate layout = LoadDialogTemplate(kKeypadDialogId);
     setWindowTitle(layout.caption);
-    BuildControls(this, layout);
+    navigation = std::make_unique<DialogNavigation>(layout, BuildControls(this, layout));
     cameraTypeCombo = static_cast<QComboBox*>(Control(ControlId::CameraTypeCombo));
     protocolCombo = static_cast<QComboBox*>(Control(ControlId::ProtocolCombo));
     comPortCombo = static_cast<QComboBox*>(Control(ControlId::ComPortCombo));
@@ -212,6 +213,9 @@ void CKeypadDlg::OnSelChangeProtocol() {
     const int row = protocolCombo->currentIndex();
     if (row != 0 && row != 1)
         return;
+    // A camera only understands the stop of the protocol its movement started in.
+    if (row != state.protocol && input && input->MovementActive())
+        SendStop();
     state.protocol = row;
     ForceProtocolBaudRate();
     if (row == ProtocolOskaDefault && state.cameraType == CameraTypeBd)
@@ -238,6 +242,10 @@ void CKeypadDlg::SelectBaudRow() {
 }
 
 void CKeypadDlg::OnCommunicationSet() {
+    // A movement still running is stopped on the line it was started on, before that line
+    // is closed or another opened.
+    if (input->MovementActive())
+        SendStop();
     const bool opened = settings.ApplyCommunicationSettings(link);
     for (int line = 3; line <= 9; ++line) DeleteLine(3);
     // A panel whose start failed has never shown a camera ID; show the one in force

@@ -11,6 +11,7 @@
 #include "settings_store.h"
 #include "status_lines.h"
 
+class DialogNavigation;
 class KeypadInput;
 class Pause;
 class ProfileStore;
@@ -118,5 +119,6 @@ private:
     QComboBox* baudRateCombo = nullptr;
     QListWidget* statusListBox = nullptr;
     QIcon appIcon;
+    std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;
 };

@@ -178,6 +178,10 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
             FinishArrowRelease();
         }
     }
+    // Combinations with Alt are system keys: they belong to the controls (Alt+Down opens
+    // a combo box's list), not to the panel.
+    if (event.modifiers().testFlag(Qt::AltModifier))
+        return;
     if (CommandSet::IsArrowKey(vk)) {
         heldArrows.insert(vk);
         if (!autoRepeat) {
@@ -209,6 +213,10 @@ void KeypadInput::OnKeyRelease(const QKeyEvent& event) {
         return;
     const int vk = VirtualKeyOf(event);
     if (!CommandSet::IsArrowKey(vk))
+        return;
+    // The release of an Alt combination stops only a movement that its key started
+    // before Alt went down.
+    if (event.modifiers().testFlag(Qt::AltModifier) && !heldArrows.contains(vk))
         return;
     if (releasedArrow)
         FinishArrowRelease();

@@ -1,6 +1,9 @@
 #include <QLineEdit>
+#include <QPushButton>
+#include <QWheelEvent>
 #include <QtTest>
 
+#include "panel/dialog_template.h"
 #include "panel/keypad_input.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
@@ -34,6 +37,14 @@ private slots:
     void queuedRepeatsCollapseIntoOne();
     void queuedRepeatsWithReleaseSendOnlyTheStop();
     void arrowKeyReachesFocusedCombo();
+    void arrowKeysMoveFocusInsideTheGroup_data();
+    void arrowKeysMoveFocusInsideTheGroup();
+    void heldArrowChangesNothingElse_data();
+    void heldArrowChangesNothingElse();
+    void wheelChangesOnlyTheFocusedCombo();
+    void altCombinationsDoNothingOnThePanel();
+    void protocolPickedDuringMovementStopsItFirst();
+    void communicationSetStopsARunningMovementFirst();
     void digitsFromEveryKeyboardMix();
     void enterCommitsAndDeleteClears();
     void rangeMessageGoesThroughTheSeam();
@@ -233,6 +244,9 @@ void TestKeypadInput::queuedRepeatsWithReleaseSendOnlyTheStop() {
 }
 
 // The panel looks at a PC key first and then lets it go on to the focused control.
+// The arrow key reaches the focused combo box after the panel has sent its frames, but
+// never changes the row: the camera keys must not change settings. Alt+Down still opens
+// the list.
 void TestKeypadInput::arrowKeyReachesFocusedCombo() {
     Panel panel;
     QComboBox* baud = panel.combo(ControlId::BaudRateCombo);
@@ -240,7 +254,183 @@ void TestKeypadInput::arrowKeyReachesFocusedCombo() {
     QCOMPARE(baud->currentIndex(), 2);
     panel.tap(Qt::Key_Up);
     QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0);
-    QCOMPARE(baud->currentIndex(), 1);
+    QCOMPARE(baud->currentIndex(), 2);
+    panel.tap(Qt::Key_Down, Qt::AltModifier);
+    QVERIFY(baud->view()->isVisible());
+    baud->hidePopup();
+    QCOMPARE(panel.line(), QByteArray());
+}
+
+void TestKeypadInput::arrowKeysMoveFocusInsideTheGroup_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("cameraType");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("to");
+    const int up = Qt::Key_Up, down = Qt::Key_Down, left = Qt::Key_Left, right = Qt::Key_Right;
+    QTest::newRow("1, Up wraps to F/N") << 0 << 0 << ControlId::Key1 << up << ControlId::FocusNear;
+    QTest::newRow("F/N, Down wraps to 1")
+        << 0 << 0 << ControlId::FocusNear << down << ControlId::Key1;
+    QTest::newRow("B/D: 1, Left skips F/N, F/F")
+        << 0 << 1 << ControlId::Key1 << left << ControlId::ZoomOut;
+    QTest::newRow("PELCO D: 9, Right skips CAM")
+        << 1 << 0 << ControlId::Key9 << right << ControlId::Key0;
+    QTest::newRow("SET, Down to INIT") << 0 << 0 << ControlId::Set << down << ControlId::Init;
+    QTest::newRow("POWER, Down wraps to RESET")
+        << 0 << 0 << ControlId::Power << down << ControlId::Reset;
+    QTest::newRow("PELCO D: POWER alone") << 1 << 0 << ControlId::Power << down << ControlId::Power;
+    QTest::newRow("COMMUNICATION SET, Right wraps")
+        << 0 << 0 << ControlId::CommunicationSet << right << ControlId::CameraTypeCombo;
+}
+
+// On a key the arrows move the focus only among the controls of its group, wrapping and
+// skipping disabled keys, as Windows dialogs do.
+void TestKeypadInput::arrowKeysMoveFocusInsideTheGroup() {
+    QFETCH(int, protocol);
+    QFETCH(int, cameraType);
+    QFETCH(int, from);
+    QFETCH(int, key);
+    QFETCH(int, to);
+    Panel panel({{QStringLiteral("PROTOCOL"), protocol}, {QStringLiteral("CAMTYPE"), cameraType}});
+    panel.control(from)->setFocus();
+    panel.tap(Qt::Key(key));
+    QCOMPARE(ControlIdOf(panel.dlg->focusWidget()) == -1
+                 ? ControlIdOf(panel.dlg->focusWidget()->parentWidget())
+                 : ControlIdOf(panel.dlg->focusWidget()),
+             to);
+}
+
+void TestKeypadInput::heldArrowChangesNothingElse_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("cameraType");
+    QTest::addColumn<int>("focus");  // -1: where the focus starts
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QByteArray>("movement");
+    const QByteArray oskaDown = "*00750300B9", oskaUp = "*00750100B7";
+    const QByteArray pelcoUp = kPelcoUp0, pelcoDown = Hex("FF000040000040");
+    QTest::newRow("OSKA ZOOM, start, Down") << 0 << 0 << -1 << int(Qt::Key_Down) << oskaDown;
+    QTest::newRow("OSKA B/D, start, Right")
+        << 0 << 1 << -1 << int(Qt::Key_Right) << QByteArray("*00750600BC");
+    QTest::newRow("PELCO B/D, start, Up") << 1 << 1 << -1 << int(Qt::Key_Up) << pelcoUp;
+    QTest::newRow("PELCO ZOOM, start, Left")
+        << 1 << 0 << -1 << int(Qt::Key_Left) << Hex("FF000080000080");
+    QTest::newRow("protocol combo, Down")
+        << 0 << 0 << ControlId::ProtocolCombo << int(Qt::Key_Down) << oskaDown;
+    QTest::newRow("protocol combo, PELCO, Up")
+        << 1 << 0 << ControlId::ProtocolCombo << int(Qt::Key_Up) << pelcoUp;
+    QTest::newRow("camera combo, Up")
+        << 1 << 1 << ControlId::CameraTypeCombo << int(Qt::Key_Up) << pelcoUp;
+    QTest::newRow("COM combo, Down")
+        << 0 << 0 << ControlId::ComPortCombo << int(Qt::Key_Down) << oskaDown;
+    QTest::newRow("baud combo, Down")
+        << 1 << 0 << ControlId::BaudRateCombo << int(Qt::Key_Down) << pelcoDown;
+    QTest::newRow("SET, walks to the combos, Down")
+        << 0 << 0 << ControlId::Set << int(Qt::Key_Down) << oskaDown;
+    QTest::newRow("UP, walks to the camera combo, Up")
+        << 0 << 0 << ControlId::Up << int(Qt::Key_Up) << oskaUp;
+}
+
+// An arrow key held through more repeats than the window has controls sends its movement
+// and one stop in the protocol it started in, and changes no combo box, status line or
+// stored setting, wherever the focus was.
+void TestKeypadInput::heldArrowChangesNothingElse() {
+    QFETCH(int, protocol);
+    QFETCH(int, cameraType);
+    QFETCH(int, focus);
+    QFETCH(int, key);
+    QFETCH(QByteArray, movement);
+    Panel panel({{QStringLiteral("PROTOCOL"), protocol}, {QStringLiteral("CAMTYPE"), cameraType}});
+    if (focus != -1)
+        panel.control(focus)->setFocus();
+    const QList<int> combos = {ControlId::ProtocolCombo, ControlId::CameraTypeCombo,
+                               ControlId::ComPortCombo, ControlId::BaudRateCombo};
+    QList<int> rows;
+    for (int id : combos) rows << panel.combo(id)->currentIndex();
+    const QStringList lines = panel.dlg->StatusTexts();
+    const auto stored = panel.profile.values;
+
+    panel.key(Qt::Key(key), true);
+    for (int i = 0; i < 60; ++i) {
+        panel.key(Qt::Key(key), false, true);
+        panel.key(Qt::Key(key), true, true);
+        QCoreApplication::processEvents();
+    }
+    panel.key(Qt::Key(key), false);
+    QCoreApplication::processEvents();
+
+    const QByteArray stop = protocol == 0 ? kOskaStop0 : kPelcoStop0;
+    QCOMPARE(panel.line(), movement.repeated(61) + stop);
+    for (int i = 0; i < combos.size(); ++i)
+        QCOMPARE(panel.combo(combos[i])->currentIndex(), rows[i]);
+    QCOMPARE(panel.state.protocol, protocol);
+    QCOMPARE(panel.state.cameraType, cameraType);
+    QCOMPARE(panel.dlg->StatusTexts(), lines);
+    QCOMPARE(panel.profile.values, stored);
+    if (focus == -1)
+        QVERIFY(qobject_cast<QPushButton*>(panel.dlg->focusWidget()));
+}
+
+namespace {
+// One notch of the wheel as the platform delivers it: to the window, over the drop-down
+// arrow of a combo box.
+void TurnWheel(Panel& panel, QComboBox* combo) {
+    const QPointF at =
+        combo->mapTo(panel.dlg.get(), QPoint(combo->width() - 4, combo->height() / 2));
+    QWheelEvent wheel(at, panel.window()->mapToGlobal(at), {}, QPoint(0, -120), Qt::NoButton, {},
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(panel.window(), &wheel);
+}
+}  // namespace
+
+// The wheel changes a combo box only when it has the focus, as an operator who scrolls
+// the window expects.
+void TestKeypadInput::wheelChangesOnlyTheFocusedCombo() {
+    Panel panel;
+    QComboBox* protocol = panel.combo(ControlId::ProtocolCombo);
+    TurnWheel(panel, protocol);
+    QCOMPARE(protocol->currentIndex(), 0);
+    QCOMPARE(panel.state.protocol, 0);
+    protocol->setFocus();
+    TurnWheel(panel, protocol);
+    QCOMPARE(protocol->currentIndex(), 1);
+    QCOMPARE(panel.state.protocol, 1);
+}
+
+// Alt combinations arrive as system keys: no digit, commit or movement on the panel.
+void TestKeypadInput::altCombinationsDoNothingOnThePanel() {
+    Panel panel;
+    for (Qt::Key code : {Qt::Key_5, Qt::Key_Return, Qt::Key_Delete, Qt::Key_Up, Qt::Key_Left})
+        panel.tap(code, Qt::AltModifier);
+    QCOMPARE(panel.line(), QByteArray());
+    QCOMPARE(panel.dlg->Entry().pendingId, 0);
+    QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 0"));
+    // A movement started before Alt went down still stops on its release.
+    panel.key(Qt::Key_Up, true);
+    panel.key(Qt::Key_Up, false, false, Qt::AltModifier);
+    QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0);
+}
+
+// A protocol chosen while a camera moves (the wheel over the focused combo box) stops the
+// movement first in the protocol it was started in; the release then stops in the new one.
+void TestKeypadInput::protocolPickedDuringMovementStopsItFirst() {
+    Panel panel;
+    panel.combo(ControlId::ProtocolCombo)->setFocus();
+    panel.key(Qt::Key_Up, true);
+    TurnWheel(panel, panel.combo(ControlId::ProtocolCombo));
+    QCOMPARE(panel.state.protocol, 1);
+    panel.key(Qt::Key_Up, false);
+    QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0 + kPelcoStop0);
+}
+
+// A key released away from itself leaves its movement running; the line is stopped before
+// COMMUNICATION SET closes it, so that camera is not lost with the old line.
+void TestKeypadInput::communicationSetStopsARunningMovementFirst() {
+    Panel panel;
+    panel.press(ControlId::ZoomIn);
+    QTest::mouseRelease(panel.window(), Qt::LeftButton, {}, Background(panel));
+    panel.press(ControlId::CommunicationSet);
+    QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0);
+    QCOMPARE(panel.dlg->StatusTexts().at(3), QStringLiteral("   OSKA-DEF PROTOCOL"));
 }
 
 void TestKeypadInput::digitsFromEveryKeyboardMix() {
