@@ -1,12 +1,18 @@
 #!/usr/bin/env python3
-"""Holds a PC arrow key on the keypad window under a real X server and reads the line.
+"""Holds PC arrow keys on the keypad window under a real X server and reads the line.
 
 The X server auto-repeats a held key as release/press pairs. Whatever the timing of those
-pairs, the line must carry movement frames while the key is held, exactly one stop, and
-that stop only after the real release, with no movement frame after it.
+pairs, and wherever the keyboard focus is, a held arrow key must put on the line only its
+movement frames while it is held, then exactly one stop, after the real release, in the
+protocol the movement started in, and it must change no setting: the repeats must not walk
+the focus into a combo box or change the row of a focused one. Before each hold the wheel
+is turned over two combo boxes that do not have the focus, and Alt+5, Alt+Enter are typed:
+none of that may change anything either. Afterwards COMMUNICATION SET stores what the
+combo boxes hold, and the profile must show the settings the run started with.
 
 Usage: x11_hold_arrow_key.py PATH_TO_VELMOR   (run with DISPLAY set, e.g. under xvfb-run)
 """
+import configparser
 import os
 import pty
 import select
@@ -17,12 +23,33 @@ import tempfile
 import time
 import tty
 
+OSKA_STOP = b"*00750900BF"
+PELCO_STOP = bytes.fromhex("FF000000000000")
+# Movement frames to camera 0.
+OSKA = {"Up": b"*00750100B7", "Down": b"*00750300B9", "Left": b"*00750500BB",
+        "Right": b"*00750600BC"}
+PELCO = {"Up": bytes.fromhex("FF000020000020"), "Down": bytes.fromhex("FF000040000040"),
+         "Left": bytes.fromhex("FF000080000080"), "Right": bytes.fromhex("FF000100000001")}
+
+# Controls, as (x, y) of their top-left corner in dialog units of the 295 x 145 window.
+PROTOCOL_COMBO = (223, 24)
+CAMERA_COMBO = (223, 7)
+COM_COMBO = (184, 48)
+BAUD_COMBO = (240, 48)
+COMMUNICATION_SET = (184, 64)
+
 CASES = [
-    # protocol, frame length, first movement frame (Up, camera 0), stop frame
-    ("0", 11, b"*00750100B7", b"*00750900BF"),
-    ("1", 7, bytes.fromhex("FF000020000020"), bytes.fromhex("FF000000000000")),
+    # protocol, camera type, control clicked for the focus (None: where it starts), key
+    (0, 0, None, "Down"),
+    (1, 1, None, "Up"),
+    (0, 1, None, "Left"),
+    (1, 0, None, "Right"),
+    (0, 0, PROTOCOL_COMBO, "Down"),
+    (1, 0, CAMERA_COMBO, "Up"),
+    (0, 1, COM_COMBO, "Up"),
+    (1, 1, BAUD_COMBO, "Down"),
 ]
-HOLD_SECONDS = 2.5
+HOLD_SECONDS = 3.0
 
 
 def read_line(fd, until, events):
@@ -34,44 +61,96 @@ def read_line(fd, until, events):
             events.extend((now, b) for b in data)
 
 
-def run_case(program, protocol, length, movement, stop):
+def xdotool(env, *args):
+    return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=env)
+
+
+class Window:
+    def __init__(self, env, wid):
+        self.env, self.wid = env, wid
+        shell = xdotool(env, "getwindowgeometry", "--shell", wid).stdout
+        geometry = dict(line.split("=", 1) for line in shell.split())
+        self.x, self.y = int(geometry["X"]), int(geometry["Y"])
+        self.width, self.height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+
+    def point(self, units, dx=6, dy=8):
+        """The screen point a few pixels inside the control at units."""
+        return (self.x + round(units[0] * self.width / 295) + dx,
+                self.y + round(units[1] * self.height / 145) + dy)
+
+    def move_to(self, units):
+        x, y = self.point(units)
+        xdotool(self.env, "mousemove", "--sync", str(x), str(y))
+
+    def click(self, units):
+        self.move_to(units)
+        xdotool(self.env, "click", "1")
+
+    def wheel(self, units):
+        self.move_to(units)
+        xdotool(self.env, "click", "5", "click", "5", "click", "4")
+
+
+def run_case(program, protocol, camera_type, focus, key):
     master, slave = pty.openpty()
     tty.setraw(master)
     profile = tempfile.mkdtemp()
-    os.makedirs(os.path.join(profile, "PC-ZORVIK"))
-    with open(os.path.join(profile, "PC-ZORVIK", "velmor.conf"), "w") as conf:
-        conf.write("[Ports]\nCOM1=%s\n[Settings]\nPROTOCOL=%s\n" % (os.ttyname(slave), protocol))
+    conf_path = os.path.join(profile, "PC-ZORVIK", "velmor.conf")
+    os.makedirs(os.path.dirname(conf_path))
+    with open(conf_path, "w") as conf:
+        conf.write("[Ports]\nCOM1=%s\n[Settings]\nPROTOCOL=%d\nCAMTYPE=%d\n"
+                   % (os.ttyname(slave), protocol, camera_type))
     env = dict(os.environ, XDG_CONFIG_HOME=profile)
     app = subprocess.Popen([program], env=env, stderr=subprocess.DEVNULL)
+    stored = None
     try:
-        window = None
+        wid = None
         for _ in range(100):
-            found = subprocess.run(["xdotool", "search", "--name", "OSKA-ZORVIK"],
-                                   capture_output=True, text=True, env=env)
-            if found.stdout.strip():
-                window = found.stdout.split()[0]
+            found = xdotool(env, "search", "--name", "OSKA-ZORVIK").stdout.split()
+            if found:
+                wid = found[0]
                 break
             time.sleep(0.1)
-        if window is None:
+        if wid is None:
             return ["the window did not appear"]
-        subprocess.run(["xdotool", "windowfocus", "--sync", window], env=env)
+        xdotool(env, "windowfocus", "--sync", wid)
+        time.sleep(0.3)
+        window = Window(env, wid)
         events = []
+        window.wheel(PROTOCOL_COMBO)
+        window.wheel(CAMERA_COMBO)
+        xdotool(env, "key", "alt+5", "alt+Return")
+        if focus:
+            window.click(focus)
         read_line(master, time.monotonic() + 0.5, events)
-        events.clear()
-        subprocess.run(["xdotool", "keydown", "Up"], env=env)
+        if events:
+            return ["frames before the key went down: %r" % bytes(b for _, b in events)]
+        xdotool(env, "keydown", key)
         read_line(master, time.monotonic() + HOLD_SECONDS, events)
         released = time.monotonic()
-        subprocess.run(["xdotool", "keyup", "Up"], env=env)
-        read_line(master, time.monotonic() + 1.5, events)
+        xdotool(env, "keyup", key)
+        read_line(master, time.monotonic() + 1.0, events)
+        held = len(events)
+        window.click(COMMUNICATION_SET)
+        read_line(master, time.monotonic() + 1.0, events)
+        config = configparser.ConfigParser()
+        config.optionxform = str
+        config.read(conf_path)
+        stored = dict(config["Settings"]) if config.has_section("Settings") else {}
     finally:
         app.terminate()
         app.wait()
         shutil.rmtree(profile, ignore_errors=True)
         os.close(slave)
         os.close(master)
+    movement = (PELCO if protocol else OSKA)[key]
+    stop = PELCO_STOP if protocol else OSKA_STOP
     raw = bytes(b for _, b in events)
+    length = len(movement)
     frames = [(events[i][0], raw[i:i + length]) for i in range(0, len(raw), length)]
     problems = []
+    if len(events) != held:
+        problems.append("COMMUNICATION SET sent %r" % raw[held:])
     stops = [i for i, (_, f) in enumerate(frames) if f == stop]
     others = [f for _, f in frames if f not in (stop, movement)]
     if others:
@@ -82,22 +161,30 @@ def run_case(program, protocol, length, movement, stop):
         problems.append("%d frames after the stop" % (len(frames) - 1 - stops[0]))
     elif frames[stops[0]][0] < released:
         problems.append("the stop came before the key was released")
-    # The first auto-repeat comes after the X server's delay; a held key must keep moving.
-    if len(frames) < 10:
+    # The first auto-repeat comes after the X server's delay; a held key must keep moving,
+    # through more repeats than the window has controls.
+    if len(frames) < 25:
         problems.append("only %d frames while the key was held" % len(frames))
-    if stops and not problems:
+    expected = {"PROTOCOL": str(protocol), "CAMTYPE": str(camera_type), "COMPORT": "1",
+                "BAUDRATE": "2400" if protocol else "9600"}
+    for name, value in expected.items():
+        if stored is None or stored.get(name) != value:
+            problems.append("stored %s is %s, expected %s"
+                            % (name, stored and stored.get(name), value))
+    if not problems:
         late = (frames[stops[0]][0] - released) * 1000
-        print("protocol %s: %d frames, stop %.0f ms after the release" % (protocol, len(frames), late))
+        print("protocol %d, camera type %d, focus %s, %s held: %d frames, stop %.0f ms after "
+              "the release" % (protocol, camera_type, focus or "start", key, len(frames), late))
     return problems
 
 
 def main():
     program = sys.argv[1]
     failed = 0
-    for protocol, length, movement, stop in CASES:
-        problems = run_case(program, protocol, length, movement, stop)
+    for case in CASES:
+        problems = run_case(program, *case)
         for problem in problems:
-            print("FAIL protocol %s: %s" % (protocol, problem))
+            print("FAIL %r: %s" % (case, problem))
         failed += bool(problems)
     print("%d passed, %d failed" % (len(CASES) - failed, failed))
     return 1 if failed else 0
