@@ -180,9 +180,13 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
     }
     // Combinations with Alt are system keys: they belong to the controls (Alt+Down opens
     // a combo box's list), not to the panel.
-    if (event.modifiers().testFlag(Qt::AltModifier))
+    if (event.modifiers().testFlag(Qt::AltModifier)) {
+        if (CommandSet::IsArrowKey(vk) && !heldArrows.contains(vk))
+            altArrows.insert(vk);
         return;
+    }
     if (CommandSet::IsArrowKey(vk)) {
+        altArrows.remove(vk);
         heldArrows.insert(vk);
         if (!autoRepeat) {
             RunArrow(vk);
@@ -215,8 +219,8 @@ void KeypadInput::OnKeyRelease(const QKeyEvent& event) {
     if (!CommandSet::IsArrowKey(vk))
         return;
     // The release of an Alt combination stops only a movement that its key started
-    // before Alt went down.
-    if (event.modifiers().testFlag(Qt::AltModifier) && !heldArrows.contains(vk))
+    // before Alt went down, also when Alt went up first.
+    if (altArrows.remove(vk) && !heldArrows.contains(vk))
         return;
     if (releasedArrow)
         FinishArrowRelease();

@@ -47,6 +47,7 @@ private:
 
     CKeypadDlg& dialog;
     QSet<int> heldArrows;   // arrow keys down whose real release has not come yet
+    QSet<int> altArrows;    // arrow keys that went down with Alt, so belong to the controls
     int deferredArrow = 0;  // an auto-repeat waiting to be sent, 0 when none
     bool movementActive = false;
     bool stopAfterMessage = false;
