@@ -4,6 +4,9 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/ioctl.h>
+
+#include <QThread>
 
 #include <cerrno>
 #endif
@@ -45,10 +48,19 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
 }
 
 void QtSerialDevice::Close() {
-    if (port.isOpen()) {
-        port.clear();
-        port.close();
-    }
+    if (!port.isOpen())
+        return;
+#ifdef Q_OS_UNIX
+    // Bytes already reported as sent (a stop, say) must still leave: give the driver a
+    // bounded time to send them, and drop only what a stalled line still holds, so that
+    // closing never waits for the line. Flushing a pseudo-terminal would also throw away
+    // what its far end has not read yet.
+    if (!WaitForDrain(kDrainMs))
+        port.clear(QSerialPort::Output);
+#else
+    port.clear();
+#endif
+    port.close();
 }
 
 uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
@@ -94,6 +106,18 @@ uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutM
 }
 
 #ifdef Q_OS_UNIX
+bool QtSerialDevice::WaitForDrain(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(static_cast<int>(port.handle()), TIOCOUTQ, &queued) != 0 || queued == 0)
+            return queued == 0;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+}
+
 bool QtSerialDevice::WaitForRoom(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {

@@ -16,6 +16,9 @@ public:
 
 private:
 #ifdef Q_OS_UNIX
+    // Long enough for a whole frame to leave at the slowest rate (11 bytes at 2400 baud).
+    static constexpr int kDrainMs = 100;
+    bool WaitForDrain(int timeoutMs);
     bool WaitForRoom(int timeoutMs);
 #endif
 

@@ -214,6 +214,7 @@ private slots:
     void lineSettings_data();
     void lineSettings();
     void portOpenedWriteOnly();
+    void bytesSentBeforeCloseReachTheLine();
     void secondOpenerFails();
     void comNumberFromProfile();
     void fallbackDeviceName_data();
@@ -316,6 +317,17 @@ void TestSerialPty::portOpenedWriteOnly() {
     QCOMPARE(AccessModesOf(rig.pty.slavePath(), rig.pty.slaveFd), QVector<int>{O_WRONLY});
     rig.link.ClosePort();
     QCOMPARE(AccessModesOf(rig.pty.slavePath(), rig.pty.slaveFd), QVector<int>{});
+}
+
+// A stop sent just before the port is closed must not be thrown away by the close.
+void TestSerialPty::bytesSentBeforeCloseReachTheLine() {
+    LineRig rig;
+    QCOMPARE(rig.Open(), 1);
+    const QByteArray stop = "*00750900BF";
+    for (char byte : stop)
+        QCOMPARE(rig.link.WriteBytes(reinterpret_cast<const uint8_t*>(&byte), 1), 1u);
+    rig.link.ClosePort();
+    QCOMPARE(rig.pty.ReadAvailable(kQuietMs), stop);
 }
 
 void TestSerialPty::secondOpenerFails() {
