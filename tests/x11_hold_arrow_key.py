@@ -105,7 +105,8 @@ def run_case(program, protocol, camera_type, focus, key):
     stored = None
     try:
         wid = None
-        for _ in range(100):
+        # A loaded machine may take a while to start the program.
+        for _ in range(600):
             found = xdotool(env, "search", "--name", "OSKA-ZORVIK").stdout.split()
             if found:
                 wid = found[0]
