@@ -1,5 +1,5 @@
 # Writes the Debian changelog of the package: one entry for this version whose items are
-# those of the newest section of CHANGELOG.md, wrapped to fit 80 columns.
+# those of CHANGELOG.md, wrapped to fit 80 columns.
 #   cmake -DIN=CHANGELOG.md -DOUT=changelog.Debian -DPACKAGE=velmor -DVERSION=1.0-1
 #         -DMAINTAINER="Name <address>" -P debian_changelog.cmake
 # The date is now, or SOURCE_DATE_EPOCH when that is set, so a rebuild can repeat it.
@@ -12,21 +12,27 @@ string(REPLACE "[" "@open@" text "${text}")
 string(REPLACE "]" "@close@" text "${text}")
 string(REPLACE "\n" ";" lines "${text}")
 
+# The items run from the top down to the end of the section headed by this upstream version
+# (all of them when no heading names it): what changed since the version before.
+string(REGEX REPLACE "-[^-]*$" "" upstream "${VERSION}")
 set(items)
 set(item "")
-set(inSection FALSE)
+set(lastSection FALSE)
 foreach(line IN LISTS lines)
-    if(line MATCHES "^## ")
-        if(inSection)
+    if(line MATCHES "^## +(.*)$")
+        if(lastSection)
             break()
         endif()
-        set(inSection TRUE)
-    elseif(inSection AND line MATCHES "^- (.*)")
+        string(STRIP "${CMAKE_MATCH_1}" heading)
+        if(heading STREQUAL upstream)
+            set(lastSection TRUE)
+        endif()
+    elseif(line MATCHES "^- (.*)")
         if(NOT item STREQUAL "")
             list(APPEND items "${item}")
         endif()
         set(item "${CMAKE_MATCH_1}")
-    elseif(inSection AND line MATCHES "^ +(.*)")
+    elseif(line MATCHES "^ +(.*)")
         string(APPEND item " ${CMAKE_MATCH_1}")
     endif()
 endforeach()
@@ -34,7 +40,7 @@ if(NOT item STREQUAL "")
     list(APPEND items "${item}")
 endif()
 if(NOT items)
-    message(FATAL_ERROR "${IN}: no items under its first '## ' heading")
+    message(FATAL_ERROR "${IN}: no items")
 endif()
 
 # Each item becomes "  * " and continuation lines "    ", no line wider than 79 columns.
