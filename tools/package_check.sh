@@ -50,6 +50,12 @@ desktops=("$work"/root/usr/share/applications/*.desktop)
 [ -f "${desktops[0]}" ] || fail "no desktop entry in the package"
 desktop-file-validate "${desktops[@]}" || fail "desktop-file-validate"
 appstreamcli validate-tree --no-net "$work/root" || fail "appstreamcli validate-tree"
+# The newest release in the AppStream data is the packaged version.
+version=$(dpkg-deb -f "$deb" Version)
+release=$(grep -o -m1 '<release version="[^"]*"' "$work"/root/usr/share/metainfo/*.metainfo.xml |
+    cut -d'"' -f2)
+[ "$release" = "${version%-*}" ] ||
+    fail "AppStream's newest release is '$release', the package is $version"
 
 echo "== lintian"
 lintian --display-info --fail-on error,warning --suppress-tags "$lintian_accepted" "$deb" ||
