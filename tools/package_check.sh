@@ -39,7 +39,7 @@ rm -rf "$build/package"
 cpack --config "$build/CPackConfig.cmake" -B "$build/package" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack"; }
 debs=("$build"/package/velmor_*.deb)
-[ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ] || fail "expected one velmor_*.deb in $build/package"
+{ [ ${#debs[@]} -eq 1 ] && [ -f "${debs[0]}" ]; } || fail "expected one velmor_*.deb in $build/package"
 deb=${debs[0]}
 echo "$deb"
 dpkg-deb -f "$deb" Package Version Depends
