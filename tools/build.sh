@@ -2,7 +2,7 @@
 # Sets up a Debian 12 machine for Velmor, builds it into build/, and then either starts
 # the program (run) or runs every test (test).
 #   tools/build.sh run    install what is missing, build, start the keypad window
-#   tools/build.sh test   install what is missing, build, run all tests
+#   tools/build.sh test   install what is missing, build, run all tests, check the .deb
 set -euo pipefail
 
 mode=${1:-}
@@ -20,9 +20,11 @@ cd "$top"
 # Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
     libgl-dev qt6-qpa-plugins fonts-dejavu-core)
-# Tests: a real X server and a typist for the held-key test, Python to drive it.
+# Tests: a real X server and a typist for the held-key test, Python to drive it; for the
+# package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
+# AppStream validators, and lintian.
 if [ "$mode" = test ]; then
-    packages+=(xvfb xauth xdotool python3)
+    packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian)
 fi
 
 missing=()
@@ -51,3 +53,5 @@ if [ "$mode" = run ]; then
 fi
 
 ctest --test-dir build --output-on-failure
+# The .deb from this build tree: validators, lintian, install, start, purge.
+tools/package_check.sh build
