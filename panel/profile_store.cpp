@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "ini_line.h"
+
 SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -24,4 +26,31 @@ bool SettingsProfileStore::WriteValue(const QString& section, const QString& key
     // A write counts only once it has reached the backing store.
     settings->sync();
     return settings->status() == QSettings::NoError;
+}
+
+QVariant ProfileStore::ReadText(const QString& section, const QString& key) const {
+    const QVariant value = ReadValue(section, key);
+    if (value.userType() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value;
+}
+
+QStringList ProfileStore::SectionKeys(const QString&) const {
+    return {};
+}
+
+QVariant SettingsProfileStore::ReadText(const QString& section, const QString& key) const {
+    const auto settings = open();
+    const QVariant value = settings->value(section + QLatin1Char('/') + key);
+    // An unquoted comma makes QSettings read a list; the text on the line is what was meant.
+    if (value.userType() != QMetaType::QStringList)
+        return value;
+    const QString raw = IniFileLineText(settings->fileName(), section, key);
+    return raw.isNull() ? ProfileStore::ReadText(section, key) : QVariant(raw);
+}
+
+QStringList SettingsProfileStore::SectionKeys(const QString& section) const {
+    const auto settings = open();
+    settings->beginGroup(section);
+    return settings->childKeys();
 }

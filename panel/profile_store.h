@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <functional>
 #include <memory>
@@ -16,6 +17,12 @@ public:
     virtual QVariant ReadValue(const QString& section, const QString& key) const = 0;
     // False when the store refused the value.
     virtual bool WriteValue(const QString& section, const QString& key, const QVariant& value) = 0;
+
+    // The value as the text the profile holds, never split into a list at its commas; an
+    // invalid QVariant when absent, a value of another type when it is not text.
+    virtual QVariant ReadText(const QString& section, const QString& key) const;
+    // The keys present in a section; empty when the section is absent.
+    virtual QStringList SectionKeys(const QString& section) const;
 };
 
 class SettingsProfileStore : public ProfileStore {
@@ -28,6 +35,8 @@ public:
 
     QVariant ReadValue(const QString& section, const QString& key) const override;
     bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
+    QVariant ReadText(const QString& section, const QString& key) const override;
+    QStringList SectionKeys(const QString& section) const override;
 
 private:
     // A fresh QSettings per access: its error status is sticky, and a write refused once

@@ -2,8 +2,11 @@
 
 #include <QDeadlineTimer>
 
+#include <QCoreApplication>
+
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 
 #include <QThread>
@@ -15,10 +18,14 @@
 
 bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
     port.close();
+    problem = {};
     // Frames must never be written into a regular file, a directory or a pipe.
     const TerminalProbe probe(name);
     if (!probe.isTerminal) {
         lastError = QSerialPort::DeviceNotFoundError;
+        problem = {probe.fault, name, probe.systemError};
+        if (problem.fault == PortFault::Busy)
+            return FailBusy(name);
         return false;
     }
     port.setPortName(name);
@@ -32,19 +39,40 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
     // Write-only: nothing is ever read back from the line.
     if (!port.open(QIODevice::WriteOnly)) {
         lastError = port.error();
+        const QString words = port.errorString();
         port.close();
+        // The probe just opened the device, so a refusal here is QSerialPort's lock file or
+        // the exclusive-open flag of another holder.
+        if (lastError == QSerialPort::PermissionError || lastError == QSerialPort::OpenError)
+            return FailBusy(name);
+        problem = {PortFault::Failed, name, words};
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Programs that lock ports with flock are respected, and while the link holds the port
+    // their lock attempts fail. The exclusive-open flag QSerialPort sets does not stop root.
+    if (::flock(static_cast<int>(port.handle()), LOCK_EX | LOCK_NB) != 0) {
+        port.close();
+        lastError = QSerialPort::PermissionError;
+        return FailBusy(name);
+    }
+#endif
     // A rate the port refuses leaves it closed, not held.
     if (port.baudRate() != static_cast<qint32>(baud) || port.dataBits() != QSerialPort::Data8 ||
         port.parity() != QSerialPort::NoParity || port.stopBits() != QSerialPort::OneStop) {
         lastError = QSerialPort::UnsupportedOperationError;
+        problem = {PortFault::Refused, name, QString()};
         port.close();
         return false;
     }
     port.clear();
     lastError = QSerialPort::NoError;
     return true;
+}
+
+bool QtSerialDevice::FailBusy(const QString& name) {
+    problem = {PortFault::Busy, name, FindPortHolder(name, QCoreApplication::applicationPid())};
+    return false;
 }
 
 void QtSerialDevice::Close() {

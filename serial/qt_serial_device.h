@@ -10,6 +10,7 @@ public:
     bool Open(const QString& name, uint32_t baud) override;
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
+    PortProblem LastProblem() const override { return problem; }
 
     // The last error of the port, for diagnostics and tests.
     QSerialPort::SerialPortError LastError() const { return lastError; }
@@ -22,6 +23,10 @@ private:
     bool WaitForRoom(int timeoutMs);
 #endif
 
+    // Refuses the open because name is held elsewhere, naming the holder where possible.
+    bool FailBusy(const QString& name);
+
     QSerialPort port;
+    PortProblem problem;
     QSerialPort::SerialPortError lastError = QSerialPort::NoError;
 };

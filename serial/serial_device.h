@@ -3,6 +3,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "port_problem.h"
+
 // The platform side of the serial link: one port, opened for writing only.
 // The real device sits on QSerialPort; tests substitute a recorder.
 class SerialDevice {
@@ -18,4 +20,7 @@ public:
     // Writes count bytes, waiting at most timeoutMs for them to leave. Returns how many
     // left. Bytes that did not leave in time are discarded, never sent later.
     virtual uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) = 0;
+
+    // Why the last Open failed; no fault after a successful one.
+    virtual PortProblem LastProblem() const { return {}; }
 };

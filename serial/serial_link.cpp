@@ -27,15 +27,33 @@ int CSerialLink::WriteTimeoutMs(uint32_t baud) {
 
 int CSerialLink::OpenPort(int port, uint32_t baud) {
     open = false;
+    lastPort = port;
+    const PortTarget target = portName(port);
+    problem = target.problem;
+    if (!target.problem.isNone())
+        return 0;
     // A rate of 0 can only come from a hand-edited profile; there is no sensible line
     // speed or write time-out for it.
-    if (baud == 0)
+    if (baud == 0) {
+        problem = {PortFault::Refused, target.device, QStringLiteral("no rate")};
         return 0;
-    if (!device.Open(portName(port), baud))
+    }
+    if (!device.Open(target.device, baud)) {
+        problem = device.LastProblem();
+        if (problem.isNone())
+            problem.fault = PortFault::Failed;
+        if (problem.device.isEmpty())
+            problem.device = target.device;
         return 0;
+    }
+    problem = {};
     writeTimeoutMs = WriteTimeoutMs(baud);
     open = true;
     return 1;
+}
+
+QString CSerialLink::FailureReason() const {
+    return DescribeProblem(lastPort, problem);
 }
 
 int CSerialLink::OpenWithSettings() {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "port_name.h"
 #include "protocol/controller_state.h"
 
 class MessageSink;
@@ -14,7 +15,7 @@ class SerialDevice;
 // written one byte at a time with a per-byte time-out, never read.
 class CSerialLink {
 public:
-    using PortNamer = std::function<QString(int port)>;
+    using PortNamer = std::function<PortTarget(int port)>;
 
     CSerialLink(ControllerState& state, SerialDevice& device, Pause& pause, MessageSink& messages,
                 PortNamer portName);
@@ -39,6 +40,9 @@ public:
     static uint8_t HexDigit(int nibble);
 
     bool isOpen() const { return open; }
+    // Why the last OpenPort failed, in plain words naming the port; empty after a success.
+    QString FailureReason() const;
+    const PortProblem& LastProblem() const { return problem; }
     // The per-byte write time-out at baud: 19200 / baud ms, at least 1 ms so that a
     // stalled line never blocks the window for long.
     static int WriteTimeoutMs(uint32_t baud);
@@ -56,5 +60,7 @@ private:
     MessageSink& messages;
     PortNamer portName;
     bool open = false;
+    int lastPort = 0;
+    PortProblem problem;
     int writeTimeoutMs = 0;
 };

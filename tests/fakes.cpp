@@ -49,6 +49,17 @@ bool MemoryProfile::WriteValue(const QString& section, const QString& key, const
     return true;
 }
 
+QStringList MemoryProfile::SectionKeys(const QString& section) const {
+    QStringList keys;
+    const QString prefix = section + QLatin1Char('/');
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        if (it.key().startsWith(prefix))
+            keys << it.key().mid(prefix.size());
+    }
+    keys.sort();
+    return keys;
+}
+
 void ListStatusLines::InsertLine(int index, const QString& text) {
     if (index >= 0 && index <= lines.size())
         lines.insert(index, text);

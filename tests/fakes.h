@@ -77,6 +77,7 @@ class MemoryProfile : public ProfileStore {
 public:
     QVariant ReadValue(const QString& section, const QString& key) const override;
     bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
+    QStringList SectionKeys(const QString& section) const override;
 
     QHash<QString, QVariant> values;  // "Section/KEY"
     QStringList refuse;               // keys whose writes fail
