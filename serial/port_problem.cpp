@@ -52,12 +52,11 @@ QString DescribeProblem(int port, const PortProblem& problem) {
                        "(sudo adduser $USER dialout) and log in again.")
                 .arg(where);
         case PortFault::Busy:
-            return (problem.detail.isEmpty()
-                        ? QStringLiteral("%1: held by another program. Close it, then press "
-                                         "COMMUNICATION SET.")
-                        : QStringLiteral("%1: held by another program, %2. Close it, then press "
-                                         "COMMUNICATION SET."))
-                .arg(where, problem.detail);
+            return QStringLiteral(
+                       "%1: held by another program%2. Close it, then press "
+                       "COMMUNICATION SET.")
+                .arg(where,
+                     problem.detail.isEmpty() ? QString() : QStringLiteral(", ") + problem.detail);
         case PortFault::NotSerial:
             return QStringLiteral("%1: not a serial device.").arg(where);
         case PortFault::Multiplexer:
