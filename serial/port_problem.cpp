@@ -96,7 +96,8 @@ QString ProcessLabel(const QString& procRoot, qint64 pid) {
 }
 
 // The pid of an advisory lock on the device's inode, from a /proc/locks table:
-// "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF"; waiters ("->") hold nothing.
+// "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF". A waiter's line ("1: -> FLOCK ...") has
+// its fields one further on, so it never matches: a waiter holds nothing.
 qint64 LockTableHolder(const QString& procRoot, const QString& device, qint64 selfPid) {
 #ifdef Q_OS_UNIX
     struct stat info {};
@@ -111,7 +112,7 @@ qint64 LockTableHolder(const QString& procRoot, const QString& device, qint64 se
         return 0;
     for (const QByteArray& line : locks.read(1 << 20).split('\n')) {
         const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 6 || fields.contains("->"))
+        if (fields.size() < 6)
             continue;
         if (QString::fromLatin1(fields[5]).compare(id, Qt::CaseInsensitive) != 0)
             continue;

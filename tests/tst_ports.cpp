@@ -86,6 +86,7 @@ private slots:
     void relativeEntryFromAnyFolder();
     void failureReasons_data();
     void failureReasons();
+    void deviceRefusesMultiplexer();
     void faultFromErrno_data();
     void faultFromErrno();
     void describeProblem_data();
@@ -240,6 +241,13 @@ void TestPorts::failureReasons() {
     QVERIFY2(rig.link.FailureReason().startsWith(QLatin1String("COM1")),
              qPrintable(rig.link.FailureReason()));
     QVERIFY2(rig.link.FailureReason().contains(words), qPrintable(rig.link.FailureReason()));
+}
+
+// Even a caller that skips the entry check never opens the multiplexer.
+void TestPorts::deviceRefusesMultiplexer() {
+    QtSerialDevice device;
+    QVERIFY(!device.Open(QStringLiteral("/dev/ptmx"), 9600));
+    QCOMPARE(device.LastProblem().fault, PortFault::Multiplexer);
 }
 
 void TestPorts::faultFromErrno_data() {
