@@ -5,6 +5,7 @@
 #include "panel/keypad_dlg.h"
 #include "panel/profile_store.h"
 #include "serial/pause.h"
+#include "serial/port_catalog.h"
 #include "serial/qt_serial_device.h"
 #include "version.h"
 
@@ -25,7 +26,8 @@ int CKeypadApp::InitInstance() {
     SettingsProfileStore profile(organizationName(), applicationName());
     QtSerialDevice device;
     PrecisePause pause;
-    CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile});
+    SystemPortCatalog ports;
+    CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile, nullptr, &ports});
     dialog.exec();
     return 0;
 }

@@ -1,20 +1,25 @@
 #include "keypad_dlg.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QStyle>
+#include <functional>
 
 #include "app/about_dlg.h"
 #include "dialog_navigation.h"
 #include "dialog_template.h"
 #include "keypad_input.h"
 #include "protocol/control_ids.h"
+#include "serial/port_catalog.h"
 #include "serial/port_name.h"
+#include "serial_ports_dlg.h"
 
 namespace {
 
@@ -35,6 +40,25 @@ const char* const kProtocolRows[] = {"OSKA-DEFAULT", "PELCO D"};
 // A row outside the list clears the selection, as the combo box of the original did.
 void SelectRow(QComboBox* combo, int row) {
     combo->setCurrentIndex(row >= 0 && row < combo->count() ? row : -1);
+}
+
+// Runs a function whenever the watched widget is shown.
+class ShowWatcher : public QObject {
+public:
+    ShowWatcher(QObject* parent, std::function<void()> onShow)
+        : QObject(parent), onShow(std::move(onShow)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Show)
+            onShow();
+        return false;
+    }
+
+private:
+    std::function<void()> onShow;
+};
+
+QList<SerialPortFacts> PortsPresent(const PortCatalog* catalog) {
+    return catalog ? catalog->Ports() : QList<SerialPortFacts>();
 }
 
 QIcon LoadAppIcon() {
@@ -64,9 +88,10 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, QWidget* parent)
     : QDialog(parent),
       state(services.state),
       profile(services.profile),
+      ports(services.ports),
       messages(*this, services.messages),
       link(services.state, services.device, services.pause, messages,
-           [this](int port) { return PortDeviceName(port, profile); }),
+           [this](int port) { return ResolvePort(port, profile); }),
       entry(services.state, *this, messages),
       commands(services.state, link, entry, messages),
       settings(services.profile, services.state),
@@ -93,6 +118,10 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, QWidget* parent)
     connect(protocolCombo, &QComboBox::activated, this, &CKeypadDlg::OnSelChangeProtocol);
     connect(baudRateCombo, &QComboBox::activated, this, &CKeypadDlg::OnSelChangeBaudRate);
     connect(cameraTypeCombo, &QComboBox::activated, this, &CKeypadDlg::OnSelChangeCameraType);
+
+    // A device plugged in while the program runs shows in the tooltips as the list opens.
+    comPortCombo->view()->installEventFilter(
+        new ShowWatcher(this, [this] { UpdatePortToolTips(); }));
 
     input = std::make_unique<KeypadInput>(*this);
     OnInitDialog();
@@ -121,6 +150,11 @@ void CKeypadDlg::OnInitDialog() {
     entry.Reset();
     commands.powerToggle = 0;
     FillCombos();
+#ifndef Q_OS_WIN
+    // COMn names a device here; a first start maps the devices found, visibly and stably.
+    MapPortsOnFirstStart(profile, PortsPresent(ports));
+#endif
+    UpdatePortToolTips();
     SelectStoredRows(settings.LoadStoredSettings());
     OnSelChangeComPort();
     OnSelChangeBaudRate();
@@ -136,6 +170,8 @@ void CKeypadDlg::OnInitDialog() {
 }
 
 void CKeypadDlg::AddAboutEntry() {
+    auto* serialPorts = new QShortcut(QKeySequence(Qt::Key_F2), this);
+    connect(serialPorts, &QShortcut::activated, this, &CKeypadDlg::ShowSerialPorts);
     const QString text = LoadResourceString(kAboutStringId);
     if (!text.isEmpty())
         AddSystemMenuAbout(text);
@@ -153,6 +189,19 @@ void CKeypadDlg::AddSystemMenuAbout(const QString&) {
 void CKeypadDlg::ShowAbout() {
     CAboutDlg about(this);
     about.exec();
+}
+
+void CKeypadDlg::ShowSerialPorts() {
+    CSerialPortsDlg dialog(profile, PortsPresent(ports), this);
+    if (dialog.exec() == QDialog::Accepted)
+        UpdatePortToolTips();
+}
+
+void CKeypadDlg::UpdatePortToolTips() {
+    const QList<SerialPortFacts> present = PortsPresent(ports);
+    for (int row = 0; row < comPortCombo->count(); ++row)
+        comPortCombo->setItemData(row, PortToolTip(row + 1, ResolvePort(row + 1, profile), present),
+                                  Qt::ToolTipRole);
 }
 
 void CKeypadDlg::FillCombos() {
@@ -255,8 +304,19 @@ void CKeypadDlg::OnCommunicationSet() {
     WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
 }
 
+void CKeypadDlg::ShowLinkFailure(bool opened) {
+    // The status lines keep their fixed texts; the reason goes to the list's tooltip and,
+    // for whoever started the program from a terminal, to standard error.
+    const QString reason = opened ? QString() : link.FailureReason();
+    statusListBox->setToolTip(reason);
+    statusListBox->setAccessibleDescription(reason);
+    if (!opened)
+        qWarning().noquote() << QCoreApplication::applicationName() + QStringLiteral(": ") + reason;
+}
+
 void CKeypadDlg::WriteLinkLines(bool opened, const QString& failureText) {
     const QString blank = QString::fromLatin1(kBlankLine);
+    ShowLinkFailure(opened);
     if (!opened) {
         InsertLine(3, failureText);
         for (int line = 4; line <= 9; ++line) InsertLine(line, blank);

@@ -14,6 +14,7 @@
 class DialogNavigation;
 class KeypadInput;
 class Pause;
+class PortCatalog;
 class ProfileStore;
 class QComboBox;
 class QListWidget;
@@ -25,7 +26,8 @@ struct KeypadServices {
     SerialDevice& device;
     Pause& pause;
     ProfileStore& profile;
-    MessageSink* messages = nullptr;  // null: modal message boxes over the window
+    MessageSink* messages = nullptr;     // null: modal message boxes over the window
+    const PortCatalog* ports = nullptr;  // null: no serial devices are known
 };
 
 // The keypad window: keys, the four combo boxes, the logo and the ten-line status list.
@@ -57,6 +59,10 @@ public:
     void OnCommunicationSet();
     // The About box, modal over the window.
     void ShowAbout();
+    // The Serial ports dialog, modal over the window.
+    void ShowSerialPorts();
+    // Rewrites the tooltips of the COM rows from the profile and the devices present.
+    void UpdatePortToolTips();
 
     QStringList StatusTexts() const;
     QWidget* Control(int controlId) const;
@@ -96,6 +102,7 @@ private:
     void OnInitDialog();
     void AddAboutEntry();
     void AddSystemMenuAbout(const QString& text);
+    void ShowLinkFailure(bool opened);
     void FillCombos();
     void SelectStoredRows(bool storedValuesRead);
     void SelectBaudRow();
@@ -108,6 +115,7 @@ private:
 
     ControllerState& state;
     ProfileStore& profile;
+    const PortCatalog* ports;
     DialogMessages messages;
     CSerialLink link;
     CameraIdEntry entry;

@@ -1,11 +1,12 @@
-// The About entry of the Windows system menu.
+// The About and Serial ports entries of the Windows system menu.
 #include "keypad_dlg.h"
 
 #include <windows.h>
 
 namespace {
 constexpr UINT kAboutCommand = 0x0010;
-}
+constexpr UINT kSerialPortsCommand = 0x0020;
+}  // namespace
 
 void CKeypadDlg::AddSystemMenuAbout(const QString& text) {
     HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
@@ -13,6 +14,7 @@ void CKeypadDlg::AddSystemMenuAbout(const QString& text) {
         return;
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+    AppendMenuW(menu, MF_STRING, kSerialPortsCommand, L"Serial ports...\tF2");
 }
 
 bool CKeypadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
@@ -20,6 +22,11 @@ bool CKeypadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr
     // The system sets the low four bits of system commands for its own use.
     if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommand) {
         ShowAbout();
+        *result = 0;
+        return true;
+    }
+    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kSerialPortsCommand) {
+        ShowSerialPorts();
         *result = 0;
         return true;
     }

@@ -31,6 +31,11 @@ QString BuiltInPortName(int port) {
     return QStringLiteral("/dev/ttyS%1").arg(qint64(port) - 1);
 }
 
+QString AbsolutePortEntry(const QString& entry, const QString& devRoot) {
+    const QString text = entry.trimmed();
+    return QDir::cleanPath(QDir::isAbsolutePath(text) ? text : devRoot + QLatin1Char('/') + text);
+}
+
 PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
     const QString text = entry.trimmed();
     for (const QChar c : text) {
@@ -42,8 +47,7 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
         return Refused(PortFault::UnusableEntry, QString(), QStringLiteral("it is empty"));
     // A relative entry names a device under /dev ("ttyUSB0", "pts/1"), wherever the
     // program was started from.
-    const QString absolute =
-        QDir::cleanPath(QDir::isAbsolutePath(text) ? text : devRoot + QLatin1Char('/') + text);
+    const QString absolute = AbsolutePortEntry(text, devRoot);
     const QString resolved = QFileInfo(absolute).canonicalFilePath();
     const QString device = resolved.isEmpty() ? absolute : resolved;
 #ifdef Q_OS_UNIX

@@ -27,6 +27,10 @@ QString PortDeviceName(int port, const ProfileStore& profile);
 // The built-in port that COM<port> names without an entry.
 QString BuiltInPortName(int port);
 
+// A typed entry made absolute (relative ones under devRoot) and clean, links kept: the name
+// to store, so that a stable by-id name stays stable.
+QString AbsolutePortEntry(const QString& entry, const QString& devRoot = QStringLiteral("/dev"));
+
 // Checks one typed or stored entry and makes it absolute and resolved. The pseudo-terminal
 // multiplexer and the controlling terminal are refused, as are entries with control
 // characters.

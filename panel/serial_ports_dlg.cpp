@@ -1,0 +1,123 @@
+#include "serial_ports_dlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "panel/profile_store.h"
+#include "serial/port_name.h"
+
+namespace {
+const QString kSection = QStringLiteral("Ports");
+constexpr int kPortCount = 4;
+}  // namespace
+
+CSerialPortsDlg::CSerialPortsDlg(ProfileStore& profile, const QList<SerialPortFacts>& ports,
+                                 QWidget* parent)
+    : QDialog(parent), profile(profile), ports(ports) {
+    setWindowTitle(QStringLiteral("Serial ports"));
+    auto* layout = new QVBoxLayout(this);
+    AddDeviceTable(layout);
+    AddEntries(layout);
+    refusal = new QLabel(this);
+    refusal->setWordWrap(true);
+    refusal->setAccessibleName(QStringLiteral("Problem"));
+    refusal->hide();
+    layout->addWidget(refusal);
+    layout->addWidget(
+        new QLabel(QStringLiteral("The devices take effect at the next COMMUNICATION SET."), this));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &CSerialPortsDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CSerialPortsDlg::reject);
+    layout->addWidget(buttons);
+}
+
+void CSerialPortsDlg::AddDeviceTable(QVBoxLayout* layout) {
+    auto* caption =
+        new QLabel(ports.isEmpty() ? QStringLiteral("No serial devices found on this machine.")
+                                   : QStringLiteral("Serial devices found on this machine:"),
+                   this);
+    layout->addWidget(caption);
+    if (ports.isEmpty())
+        return;
+    const QStringList headers = {QStringLiteral("Device"), QStringLiteral("Description"),
+                                 QStringLiteral("Maker"), QStringLiteral("Serial number"),
+                                 QStringLiteral("Stable name")};
+    auto* table = new QTableWidget(ports.size(), headers.size(), this);
+    table->setHorizontalHeaderLabels(headers);
+    table->setAccessibleName(caption->text());
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    for (int row = 0; row < ports.size(); ++row) {
+        const SerialPortFacts& facts = ports[row];
+        const QStringList cells = {facts.device, facts.description, facts.manufacturer,
+                                   facts.serialNumber, facts.byId};
+        for (int column = 0; column < cells.size(); ++column)
+            table->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    table->resizeColumnsToContents();
+    caption->setBuddy(table);
+    layout->addWidget(table);
+}
+
+void CSerialPortsDlg::AddEntries(QVBoxLayout* layout) {
+    auto* form = new QFormLayout;
+    for (int port = 1; port <= kPortCount; ++port) {
+        auto* entry = new QComboBox(this);
+        entry->setEditable(true);
+        entry->setInsertPolicy(QComboBox::NoInsert);
+        entry->setMinimumContentsLength(40);
+        const QString builtIn = BuiltInPortName(port);
+        entry->addItem(builtIn);
+        entry->setItemData(0, QStringLiteral("The built-in port"), Qt::ToolTipRole);
+        for (const SerialPortFacts& facts : ports) {
+            if (facts.PreferredName() == builtIn)
+                continue;
+            entry->addItem(facts.PreferredName());
+            entry->setItemData(entry->count() - 1,
+                               facts.description.isEmpty() ? facts.device : facts.description,
+                               Qt::ToolTipRole);
+        }
+        const QVariant stored = profile.ReadText(kSection, QStringLiteral("COM%1").arg(port));
+        const QString current = stored.toString().trimmed();
+        entry->setEditText(current.isEmpty() ? builtIn : current);
+        const QString label = QStringLiteral("COM%1").arg(port);
+        entry->setAccessibleName(label);
+        form->addRow(label, entry);
+        entries << entry;
+    }
+    layout->addLayout(form);
+}
+
+QString CSerialPortsDlg::Refusal() const {
+    return refusal->isHidden() ? QString() : refusal->text();
+}
+
+void CSerialPortsDlg::accept() {
+    QStringList chosen;
+    for (int port = 1; port <= kPortCount; ++port) {
+        const QString text = Entry(port)->currentText().trimmed();
+        const PortTarget target = CheckPortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
+        if (!target.problem.isNone()) {
+            PortProblem problem = target.problem;
+            if (problem.fault == PortFault::UnusableEntry)
+                problem.detail = QStringLiteral("\"%1\" %2").arg(text, problem.detail);
+            refusal->setText(
+                DescribeProblem(port, problem)
+                    .replace(QStringLiteral("the entry in the profile's [Ports] section"),
+                             QStringLiteral("this entry")));
+            refusal->show();
+            Entry(port)->setFocus();
+            return;
+        }
+        chosen << AbsolutePortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
+    }
+    for (int port = 1; port <= kPortCount; ++port)
+        profile.WriteValue(kSection, QStringLiteral("COM%1").arg(port), chosen[port - 1]);
+    QDialog::accept();
+}

@@ -1,0 +1,99 @@
+#include "port_catalog.h"
+
+#include <QCollator>
+#include <QDir>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+#include <algorithm>
+
+#include "panel/profile_store.h"
+#include "port_name.h"
+
+namespace {
+
+QString Resolved(const QString& path) {
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+}  // namespace
+
+QHash<QString, QString> ByIdNames(const QString& devRoot) {
+    QHash<QString, QString> names;
+    const QDir byId(devRoot + QStringLiteral("/serial/by-id"));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files, QDir::Name)) {
+        const QString target = link.canonicalFilePath();
+        if (!target.isEmpty() && !names.contains(target))
+            names.insert(target, link.absoluteFilePath());
+    }
+    return names;
+}
+
+QList<SerialPortFacts> SystemPortCatalog::Ports() const {
+    const QHash<QString, QString> byId = ByIdNames(devRoot);
+    QList<SerialPortFacts> ports;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        SerialPortFacts facts;
+        facts.device = info.systemLocation();
+        facts.byId = byId.value(Resolved(facts.device));
+        facts.description = info.description();
+        facts.manufacturer = info.manufacturer();
+        facts.serialNumber = info.serialNumber();
+        facts.usb = info.hasVendorIdentifier() || !facts.byId.isEmpty();
+        ports << facts;
+    }
+    return ports;
+}
+
+const SerialPortFacts* FindPort(const QList<SerialPortFacts>& ports, const QString& device) {
+    const QString wanted = Resolved(device);
+    for (const SerialPortFacts& facts : ports) {
+        if (facts.device == device || facts.byId == device || Resolved(facts.device) == wanted)
+            return &facts;
+    }
+    return nullptr;
+}
+
+QStringList FirstStartMapping(const QList<SerialPortFacts>& ports) {
+    QCollator natural;
+    natural.setNumericMode(true);
+    QStringList usb, builtIn;
+    for (const SerialPortFacts& facts : ports) (facts.usb ? usb : builtIn) << facts.PreferredName();
+    // Natural order: ttyS2 before ttyS10, and a given set of adapters always maps alike.
+    std::sort(usb.begin(), usb.end(), natural);
+    std::sort(builtIn.begin(), builtIn.end(), natural);
+    return (usb + builtIn).mid(0, 4);
+}
+
+bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports) {
+    const QString section = QStringLiteral("Ports");
+    if (!profile.SectionKeys(section).isEmpty())
+        return false;
+    const QStringList mapping = FirstStartMapping(ports);
+    for (int i = 0; i < mapping.size(); ++i)
+        profile.WriteValue(section, QStringLiteral("COM%1").arg(i + 1), mapping[i]);
+    return !mapping.isEmpty();
+}
+
+QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports) {
+    if (!target.problem.isNone() && target.device.isEmpty())
+        return DescribeProblem(port, target.problem);
+    QStringList lines{QStringLiteral("COM%1 = %2").arg(port).arg(target.device)};
+    const SerialPortFacts* facts = FindPort(ports, target.device);
+    if (!facts) {
+        if (!QFileInfo::exists(target.device))
+            lines << QStringLiteral("No such device on this machine.");
+        return lines.join(QLatin1Char('\n'));
+    }
+    QStringList about;
+    for (const QString& fact : {facts->description, facts->manufacturer})
+        if (!fact.isEmpty() && !about.contains(fact))
+            about << fact;
+    if (!facts->serialNumber.isEmpty())
+        about << QStringLiteral("serial number %1").arg(facts->serialNumber);
+    if (!about.isEmpty())
+        lines << about.join(QStringLiteral(", "));
+    if (!facts->byId.isEmpty() && facts->byId != target.device)
+        lines << facts->byId;
+    return lines.join(QLatin1Char('\n'));
+}

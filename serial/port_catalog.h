@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class ProfileStore;
+struct PortTarget;
+
+// What the system knows of one serial device.
+struct SerialPortFacts {
+    QString device;  // its node, /dev/ttyUSB0
+    QString byId;    // its stable name under /dev/serial/by-id, when it has one
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    bool usb = false;  // a plug-in adapter rather than a built-in port
+
+    // The name to store for it: the stable one where there is one.
+    QString PreferredName() const { return byId.isEmpty() ? device : byId; }
+};
+
+// The serial devices present; tests substitute a list.
+class PortCatalog {
+public:
+    virtual ~PortCatalog() = default;
+    virtual QList<SerialPortFacts> Ports() const = 0;
+};
+
+// The devices QSerialPortInfo finds, with their names under devRoot/serial/by-id.
+class SystemPortCatalog : public PortCatalog {
+public:
+    explicit SystemPortCatalog(const QString& devRoot = QStringLiteral("/dev"))
+        : devRoot(devRoot) {}
+    QList<SerialPortFacts> Ports() const override;
+
+private:
+    QString devRoot;
+};
+
+// Resolved device -> its by-id link, for every link in devRoot/serial/by-id.
+QHash<QString, QString> ByIdNames(const QString& devRoot);
+
+// The facts for a device given by any of its names, or null.
+const SerialPortFacts* FindPort(const QList<SerialPortFacts>& ports, const QString& device);
+
+// Up to four names for COM1 to COM4 on a first start: USB adapters first, by their stable
+// names in order, then the built-in ports.
+QStringList FirstStartMapping(const QList<SerialPortFacts>& ports);
+
+// Writes the first-start mapping to the profile's "Ports" section when it has none yet and
+// devices were found; a section that exists is never touched. True when it wrote.
+bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports);
+
+// The tooltip of the COM<port> row: the device it names and what the system knows of it,
+// or that no such device exists, or why the entry cannot be used.
+QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports);
