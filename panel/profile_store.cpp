@@ -2,8 +2,6 @@
 
 #include <QSettings>
 
-#include "ini_line.h"
-
 SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
@@ -30,6 +28,9 @@ bool SettingsProfileStore::WriteValue(const QString& section, const QString& key
 
 QVariant ProfileStore::ReadText(const QString& section, const QString& key) const {
     const QVariant value = ReadValue(section, key);
+    // An unquoted comma makes QSettings read a list, and it writes the list back as
+    // "a, b" at its next write of any key; joined at the bare commas it is the same text
+    // before and after that.
     if (value.userType() == QMetaType::QStringList)
         return value.toStringList().join(QLatin1Char(','));
     return value;
@@ -37,16 +38,6 @@ QVariant ProfileStore::ReadText(const QString& section, const QString& key) cons
 
 QStringList ProfileStore::SectionKeys(const QString&) const {
     return {};
-}
-
-QVariant SettingsProfileStore::ReadText(const QString& section, const QString& key) const {
-    const auto settings = open();
-    const QVariant value = settings->value(section + QLatin1Char('/') + key);
-    // An unquoted comma makes QSettings read a list; the text on the line is what was meant.
-    if (value.userType() != QMetaType::QStringList)
-        return value;
-    const QString raw = IniFileLineText(settings->fileName(), section, key);
-    return raw.isNull() ? ProfileStore::ReadText(section, key) : QVariant(raw);
 }
 
 QStringList SettingsProfileStore::SectionKeys(const QString& section) const {

@@ -18,8 +18,9 @@ public:
     // False when the store refused the value.
     virtual bool WriteValue(const QString& section, const QString& key, const QVariant& value) = 0;
 
-    // The value as the text the profile holds, never split into a list at its commas; an
-    // invalid QVariant when absent, a value of another type when it is not text.
+    // The value as text, never split into a list at its commas (a list comes back joined
+    // by bare commas); an invalid QVariant when absent, a value of another type when it is
+    // not text.
     virtual QVariant ReadText(const QString& section, const QString& key) const;
     // The keys present in a section; empty when the section is absent.
     virtual QStringList SectionKeys(const QString& section) const;
@@ -35,7 +36,6 @@ public:
 
     QVariant ReadValue(const QString& section, const QString& key) const override;
     bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
-    QVariant ReadText(const QString& section, const QString& key) const override;
     QStringList SectionKeys(const QString& section) const override;
 
 private:
