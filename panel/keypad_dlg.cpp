@@ -57,6 +57,14 @@ private:
     std::function<void()> onShow;
 };
 
+// A tooltip as rich text, so that Qt wraps a long reason instead of drawing one wide line.
+QString WrappedToolTip(const QString& text) {
+    if (text.isEmpty())
+        return text;
+    return QStringLiteral("<p>%1</p>")
+        .arg(text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+}
+
 QList<SerialPortFacts> PortsPresent(const PortCatalog* catalog) {
     return catalog ? catalog->Ports() : QList<SerialPortFacts>();
 }
@@ -200,8 +208,9 @@ void CKeypadDlg::ShowSerialPorts() {
 void CKeypadDlg::UpdatePortToolTips() {
     const QList<SerialPortFacts> present = PortsPresent(ports);
     for (int row = 0; row < comPortCombo->count(); ++row)
-        comPortCombo->setItemData(row, PortToolTip(row + 1, ResolvePort(row + 1, profile), present),
-                                  Qt::ToolTipRole);
+        comPortCombo->setItemData(
+            row, WrappedToolTip(PortToolTip(row + 1, ResolvePort(row + 1, profile), present)),
+            Qt::ToolTipRole);
 }
 
 void CKeypadDlg::FillCombos() {
@@ -308,7 +317,7 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
     // The status lines keep their fixed texts; the reason goes to the list's tooltip and,
     // for whoever started the program from a terminal, to standard error.
     const QString reason = opened ? QString() : link.FailureReason();
-    statusListBox->setToolTip(reason);
+    statusListBox->setToolTip(WrappedToolTip(reason));
     statusListBox->setAccessibleDescription(reason);
     if (!opened)
         qWarning().noquote() << QCoreApplication::applicationName() + QStringLiteral(": ") + reason;

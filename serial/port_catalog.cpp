@@ -1,6 +1,5 @@
 #include "port_catalog.h"
 
-#include <QCollator>
 #include <QDir>
 #include <QFileInfo>
 #include <QSerialPortInfo>
@@ -14,6 +13,30 @@ namespace {
 QString Resolved(const QString& path) {
     const QString canonical = QFileInfo(path).canonicalFilePath();
     return canonical.isEmpty() ? path : canonical;
+}
+
+// Orders names with their digit runs taken as numbers: ttyS2 before ttyS10.
+bool NaturalLess(const QString& a, const QString& b) {
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (a[i].isDigit() && b[j].isDigit()) {
+            int endA = i, endB = j;
+            while (endA < a.size() && a[endA].isDigit()) ++endA;
+            while (endB < b.size() && b[endB].isDigit()) ++endB;
+            const qulonglong numberA = a.mid(i, endA - i).toULongLong();
+            const qulonglong numberB = b.mid(j, endB - j).toULongLong();
+            if (numberA != numberB)
+                return numberA < numberB;
+            i = endA;
+            j = endB;
+        } else {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
 }
 
 }  // namespace
@@ -55,13 +78,11 @@ const SerialPortFacts* FindPort(const QList<SerialPortFacts>& ports, const QStri
 }
 
 QStringList FirstStartMapping(const QList<SerialPortFacts>& ports) {
-    QCollator natural;
-    natural.setNumericMode(true);
     QStringList usb, builtIn;
     for (const SerialPortFacts& facts : ports) (facts.usb ? usb : builtIn) << facts.PreferredName();
     // Natural order: ttyS2 before ttyS10, and a given set of adapters always maps alike.
-    std::sort(usb.begin(), usb.end(), natural);
-    std::sort(builtIn.begin(), builtIn.end(), natural);
+    std::sort(usb.begin(), usb.end(), NaturalLess);
+    std::sort(builtIn.begin(), builtIn.end(), NaturalLess);
     return (usb + builtIn).mid(0, 4);
 }
 
@@ -78,7 +99,11 @@ bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& p
 QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports) {
     if (!target.problem.isNone() && target.device.isEmpty())
         return DescribeProblem(port, target.problem);
-    QStringList lines{QStringLiteral("COM%1 = %2").arg(port).arg(target.device)};
+    const bool linked = !target.entry.isEmpty() && target.entry != target.device;
+    QStringList lines{
+        QStringLiteral("COM%1 = %2").arg(port).arg(linked ? target.entry : target.device)};
+    if (linked)
+        lines << QStringLiteral("which is %1").arg(target.device);
     const SerialPortFacts* facts = FindPort(ports, target.device);
     if (!facts) {
         if (!QFileInfo::exists(target.device))
@@ -93,7 +118,7 @@ QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFa
         about << QStringLiteral("serial number %1").arg(facts->serialNumber);
     if (!about.isEmpty())
         lines << about.join(QStringLiteral(", "));
-    if (!facts->byId.isEmpty() && facts->byId != target.device)
+    if (!facts->byId.isEmpty() && facts->byId != target.entry)
         lines << facts->byId;
     return lines.join(QLatin1Char('\n'));
 }

@@ -60,7 +60,9 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
             return Refused(PortFault::NotSerial, device);
     }
 #endif
-    return PortTarget(device);
+    PortTarget target(device);
+    target.entry = absolute;
+    return target;
 }
 
 PortTarget ResolvePort(int port, const ProfileStore& profile, const QString& devRoot) {

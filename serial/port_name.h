@@ -12,6 +12,7 @@ struct PortTarget {
     PortTarget() = default;
     PortTarget(const QString& device) : device(device) {}  // NOLINT: a plain path converts
     QString device;
+    QString entry;  // the path as the profile names it, before links are resolved
     PortProblem problem;
 };
 

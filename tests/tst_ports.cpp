@@ -14,6 +14,7 @@
 #include "fakes.h"
 #include "panel/profile_store.h"
 #include "pty_pair.h"
+#include "serial/port_catalog.h"
 #include "serial/port_name.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
@@ -95,6 +96,11 @@ private slots:
     void holdsTheLineAgainstOthers();
     void holderFromProc_data();
     void holderFromProc();
+    void firstStartMapping_data();
+    void firstStartMapping();
+    void byIdNames();
+    void portToolTip_data();
+    void portToolTip();
 };
 
 void TestPorts::resolveEntry_data() {
@@ -412,6 +418,111 @@ void TestPorts::holderFromProc() {
     sources.procRoot = dir.filePath(QStringLiteral("proc"));
     sources.lockDirs = {dir.filePath(QStringLiteral("lock"))};
     QCOMPARE(FindPortHolder(device, 99, sources), holder);
+}
+
+// "usb:<device>:<by-id>" or "builtin:<device>", comma-separated.
+QList<SerialPortFacts> ParsePorts(const QString& spec) {
+    QList<SerialPortFacts> ports;
+    for (const QString& item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QStringList parts = item.split(QLatin1Char(':'));
+        SerialPortFacts facts;
+        facts.usb = parts[0] == QLatin1String("usb");
+        facts.device = parts.value(1);
+        facts.byId = parts.value(2);
+        ports << facts;
+    }
+    return ports;
+}
+
+void TestPorts::firstStartMapping_data() {
+    QTest::addColumn<QString>("ports");
+    QTest::addColumn<QStringList>("present");  // keys already in [Ports]
+    QTest::addColumn<QStringList>("written");  // COM1.. values written
+    QTest::newRow("nothing found") << "" << QStringList() << QStringList();
+    QTest::newRow("built-in only") << "builtin:/dev/ttyS1,builtin:/dev/ttyS0" << QStringList()
+                                   << QStringList{"/dev/ttyS0", "/dev/ttyS1"};
+    QTest::newRow("USB first, by stable name")
+        << "builtin:/dev/ttyS0,usb:/dev/ttyUSB1:/s/usb-B,usb:/dev/ttyUSB0:/s/usb-A" << QStringList()
+        << QStringList{"/s/usb-A", "/s/usb-B", "/dev/ttyS0"};
+    QTest::newRow("USB without stable name")
+        << "usb:/dev/ttyACM0:,builtin:/dev/ttyS0" << QStringList()
+        << QStringList{"/dev/ttyACM0", "/dev/ttyS0"};
+    QTest::newRow("natural order, four at most")
+        << "builtin:/dev/ttyS10,builtin:/dev/ttyS2,builtin:/dev/ttyS1,builtin:/dev/ttyS0,"
+           "builtin:/dev/ttyS3"
+        << QStringList() << QStringList{"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"};
+    QTest::newRow("section present")
+        << "usb:/dev/ttyUSB0:/s/usb-A" << QStringList{"COM3"} << QStringList();
+}
+
+void TestPorts::firstStartMapping() {
+    QFETCH(QString, ports);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, written);
+    MemoryProfile profile;
+    for (const QString& key : present)
+        profile.values.insert(QStringLiteral("Ports/") + key, QStringLiteral("/dev/ttyX"));
+    QCOMPARE(MapPortsOnFirstStart(profile, ParsePorts(ports)), !written.isEmpty());
+    QStringList keys, values;
+    for (int i = 0; i < written.size(); ++i) {
+        keys << QStringLiteral("COM%1").arg(i + 1);
+        values << profile.values.value(QStringLiteral("Ports/COM%1").arg(i + 1)).toString();
+    }
+    QCOMPARE(profile.written, keys);
+    QCOMPARE(values, written);
+}
+
+void TestPorts::byIdNames() {
+    QTemporaryDir dev;
+    QDir(dev.path()).mkpath(QStringLiteral("serial/by-id"));
+    QFile(dev.filePath(QStringLiteral("ttyUSB0"))).open(QIODevice::WriteOnly);
+    QFile::link(QStringLiteral("../../ttyUSB0"),
+                dev.filePath(QStringLiteral("serial/by-id/usb-Maker_Adapter_A1-if00-port0")));
+    QFile::link(QStringLiteral("../../gone"), dev.filePath(QStringLiteral("serial/by-id/dead")));
+    const QHash<QString, QString> names = ByIdNames(dev.path());
+    QCOMPARE(names.keys(), QStringList{dev.filePath(QStringLiteral("ttyUSB0"))});
+    QCOMPARE(names.value(dev.filePath(QStringLiteral("ttyUSB0"))),
+             dev.filePath(QStringLiteral("serial/by-id/usb-Maker_Adapter_A1-if00-port0")));
+}
+
+void TestPorts::portToolTip_data() {
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("tip");
+    QTest::newRow("known adapter by its node")
+        << "@/ttyUSB0"
+        << "COM1 = @/ttyUSB0\nUSB-Serial Controller, Maker Ltd, serial number A1\n@/by-id/usb-A";
+    QTest::newRow("known adapter by its stable name")
+        << "@/by-id/usb-A"
+        << "COM1 = @/by-id/usb-A\nwhich is @/ttyUSB0\nUSB-Serial Controller, Maker Ltd, serial "
+           "number A1";
+    QTest::newRow("present, unknown") << "@/ttyS0"
+                                      << "COM1 = @/ttyS0";
+    QTest::newRow("absent") << "@/ttyUSB5"
+                            << "COM1 = @/ttyUSB5\nNo such device on this machine.";
+    QTest::newRow("multiplexer") << "/dev/ptmx"
+                                 << "COM1 (/dev/ptmx): refused: this is the pseudo-terminal "
+                                    "multiplexer, not a serial port; frames sent there would "
+                                    "reach nobody.";
+}
+
+void TestPorts::portToolTip() {
+    QFETCH(QString, entry);
+    QFETCH(QString, tip);
+    QTemporaryDir dev;
+    QDir(dev.path()).mkpath(QStringLiteral("by-id"));
+    QFile(dev.filePath(QStringLiteral("ttyUSB0"))).open(QIODevice::WriteOnly);
+    QFile(dev.filePath(QStringLiteral("ttyS0"))).open(QIODevice::WriteOnly);
+    QFile::link(dev.filePath(QStringLiteral("ttyUSB0")),
+                dev.filePath(QStringLiteral("by-id/usb-A")));
+    SerialPortFacts adapter;
+    adapter.device = dev.filePath(QStringLiteral("ttyUSB0"));
+    adapter.byId = dev.filePath(QStringLiteral("by-id/usb-A"));
+    adapter.description = QStringLiteral("USB-Serial Controller");
+    adapter.manufacturer = QStringLiteral("Maker Ltd");
+    adapter.serialNumber = QStringLiteral("A1");
+    adapter.usb = true;
+    const PortTarget target = CheckPortEntry(QString(entry).replace(QLatin1Char('@'), dev.path()));
+    QCOMPARE(PortToolTip(1, target, {adapter}), tip.replace(QLatin1Char('@'), dev.path()));
 }
 
 QTEST_GUILESS_MAIN(TestPorts)
