@@ -57,12 +57,16 @@ private:
     std::function<void()> onShow;
 };
 
-// A tooltip as rich text, so that Qt wraps a long reason instead of drawing one wide line.
+// A tooltip as rich text: a sentence (a reason) wraps instead of running across the
+// screen, while lines that name devices are kept whole, so that no path breaks.
 QString WrappedToolTip(const QString& text) {
+    constexpr int kLongSentence = 60;
     if (text.isEmpty())
         return text;
-    return QStringLiteral("<p>%1</p>")
-        .arg(text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>")));
+    const bool sentence = !text.contains(QLatin1Char('\n')) && text.size() > kLongSentence;
+    return (sentence ? QStringLiteral("<p>%1</p>")
+                     : QStringLiteral("<p style=\"white-space:pre\">%1</p>"))
+        .arg(text.toHtmlEscaped());
 }
 
 QList<SerialPortFacts> PortsPresent(const PortCatalog* catalog) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "panel/profile_store.h"
 #include "serial/port_name.h"
@@ -15,6 +16,8 @@
 namespace {
 const QString kSection = QStringLiteral("Ports");
 constexpr int kPortCount = 4;
+constexpr int kMaxTableWidth = 960;
+constexpr int kMaxTableHeight = 240;
 }  // namespace
 
 CSerialPortsDlg::CSerialPortsDlg(ProfileStore& profile, const QList<SerialPortFacts>& ports,
@@ -61,6 +64,13 @@ void CSerialPortsDlg::AddDeviceTable(QVBoxLayout* layout) {
             table->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
     table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    // Wide enough for the long stable names, tall enough for the rows, within reason.
+    int width = 2 * table->frameWidth();
+    for (int column = 0; column < headers.size(); ++column) width += table->columnWidth(column);
+    int height = 2 * table->frameWidth() + table->horizontalHeader()->sizeHint().height();
+    for (int row = 0; row < ports.size(); ++row) height += table->rowHeight(row);
+    table->setMinimumSize(std::min(width, kMaxTableWidth), std::min(height, kMaxTableHeight));
     caption->setBuddy(table);
     layout->addWidget(table);
 }
