@@ -4,7 +4,7 @@
 Each case maps COM1 to a device the program cannot use and expects exactly the one line that
 says why: a missing device, a device this user may not open (run as nobody when root, since
 root passes every permission), a line another program holds with flock (named by its pid),
-the pseudo-terminal multiplexer, a regular file. A relative entry naming a real line opens
+the pseudo-terminal multiplexer, a regular file, a line another Velmor holds. A relative entry naming a real line opens
 it, wherever the program was started from, and says nothing.
 
 Usage: real_port_reasons.py PATH_TO_VELMOR
@@ -94,6 +94,22 @@ def main(program):
             "COMMUNICATION SET." % (line, holder.pid)])
     holder.stdin.close()
     holder.wait()
+
+    # A second Velmor on the same line finds it held by the first, named.
+    first_profile = tempfile.mkdtemp()
+    os.makedirs(os.path.join(first_profile, "PC-ZORVIK"))
+    with open(os.path.join(first_profile, "PC-ZORVIK", "velmor.conf"), "w") as conf:
+        conf.write("[Ports]\nCOM1=%s\n" % line)
+    first = subprocess.Popen([program], stderr=subprocess.DEVNULL,
+                             env=dict(os.environ, XDG_CONFIG_HOME=first_profile,
+                                      QT_QPA_PLATFORM="offscreen"))
+    time.sleep(1.0)
+    expect("held by another Velmor", run(program, line),
+           ["velmor: COM1 (%s): held by another program, velmor (pid %d). Close it, then press "
+            "COMMUNICATION SET." % (line, first.pid)])
+    first.terminate()
+    first.wait()
+    shutil.rmtree(first_profile, ignore_errors=True)
 
     mode = os.stat(line).st_mode
     os.chmod(line, 0o600 if os.geteuid() == 0 else 0)

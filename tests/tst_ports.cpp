@@ -99,6 +99,7 @@ private slots:
     void firstStartMapping_data();
     void firstStartMapping();
     void byIdNames();
+    void sectionKeysOfTheRealStore();
     void portToolTip_data();
     void portToolTip();
 };
@@ -483,6 +484,19 @@ void TestPorts::byIdNames() {
     QCOMPARE(names.keys(), QStringList{dev.filePath(QStringLiteral("ttyUSB0"))});
     QCOMPARE(names.value(dev.filePath(QStringLiteral("ttyUSB0"))),
              dev.filePath(QStringLiteral("serial/by-id/usb-Maker_Adapter_A1-if00-port0")));
+}
+
+// The first start asks the real store whether [Ports] exists at all.
+void TestPorts::sectionKeysOfTheRealStore() {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("velmor.conf"));
+    QFile conf(file);
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("[Settings]\nCOMPORT=2\n[Ports]\nCOM3=/dev/ttyUSB0\n");
+    conf.close();
+    SettingsProfileStore profile(file);
+    QCOMPARE(profile.SectionKeys(QStringLiteral("Ports")), QStringList{"COM3"});
+    QCOMPARE(profile.SectionKeys(QStringLiteral("Other")), QStringList());
 }
 
 void TestPorts::portToolTip_data() {
