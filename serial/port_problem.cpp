@@ -71,7 +71,10 @@ QString DescribeProblem(int port, const PortProblem& problem) {
                 .arg(port)
                 .arg(problem.detail);
         case PortFault::Refused:
-            return QStringLiteral("%1: the device refused the line settings.").arg(where);
+            return problem.detail.isEmpty()
+                       ? QStringLiteral("%1: the device refused the line settings.").arg(where)
+                       : QStringLiteral("%1: the line settings were refused: %2.")
+                             .arg(where, problem.detail);
         case PortFault::Failed:
             break;
     }

@@ -1,8 +1,7 @@
 #include "qt_serial_device.h"
 
-#include <QDeadlineTimer>
-
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #ifdef Q_OS_UNIX
 #include <poll.h>

@@ -35,7 +35,7 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
     // A rate of 0 can only come from a hand-edited profile; there is no sensible line
     // speed or write time-out for it.
     if (baud == 0) {
-        problem = {PortFault::Refused, target.device, QStringLiteral("no rate")};
+        problem = {PortFault::Refused, target.device, QStringLiteral("a rate of 0 baud")};
         return 0;
     }
     if (!device.Open(target.device, baud)) {

@@ -299,6 +299,11 @@ void TestPorts::describeProblem_data() {
     QTest::newRow("held") << PortFault::Busy << ""
                           << "COM2 (/dev/ttyUSB0): held by another program. Close it, then "
                              "press COMMUNICATION SET.";
+    QTest::newRow("refused") << PortFault::Refused << ""
+                             << "COM2 (/dev/ttyUSB0): the device refused the line settings.";
+    QTest::newRow("no rate") << PortFault::Refused << "a rate of 0 baud"
+                             << "COM2 (/dev/ttyUSB0): the line settings were refused: a rate "
+                                "of 0 baud.";
     QTest::newRow("not serial") << PortFault::NotSerial << ""
                                 << "COM2 (/dev/ttyUSB0): not a serial device.";
     QTest::newRow("unusable") << PortFault::UnusableEntry << "it is empty"
