@@ -90,6 +90,11 @@ bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& p
     const QString section = QStringLiteral("Ports");
     if (!profile.SectionKeys(section).isEmpty())
         return false;
+    // A store that cannot list its keys still shows an entry it holds.
+    for (int port = 1; port <= 4; ++port) {
+        if (profile.ReadValue(section, QStringLiteral("COM%1").arg(port)).isValid())
+            return false;
+    }
     const QStringList mapping = FirstStartMapping(ports);
     for (int i = 0; i < mapping.size(); ++i)
         profile.WriteValue(section, QStringLiteral("COM%1").arg(i + 1), mapping[i]);
