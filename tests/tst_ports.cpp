@@ -427,9 +427,9 @@ void TestPorts::holderFromProc() {
 }
 
 // "usb:<device>:<by-id>" or "builtin:<device>", comma-separated.
-QList<SerialPortFacts> ParsePorts(const QString& spec) {
+QList<SerialPortFacts> ParsePorts(const QString& list) {
     QList<SerialPortFacts> ports;
-    for (const QString& item : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString& item : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         const QStringList parts = item.split(QLatin1Char(':'));
         SerialPortFacts facts;
         facts.usb = parts[0] == QLatin1String("usb");
