@@ -21,9 +21,12 @@ bool Printable(quint8 c) {
 
 }  // namespace
 
+bool DecodedFrame::FramePauseKept() const {
+    return gapUs < 0 || gapUs >= FrameDecoder::kFramePauseUs;
+}
+
 bool DecodedFrame::PausesKept() const {
-    return (gapUs < 0 || gapUs >= FrameDecoder::kFramePauseUs) &&
-           (minByteGapUs < 0 || minByteGapUs >= FrameDecoder::kBytePauseUs);
+    return FramePauseKept() && (minByteGapUs < 0 || minByteGapUs >= FrameDecoder::kBytePauseUs);
 }
 
 qint64 FrameDecoder::FrameTimeUs(LineProtocol protocol) {

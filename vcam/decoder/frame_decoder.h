@@ -32,8 +32,10 @@ struct DecodedFrame {
     qint64 minByteGapUs = -1;  // the shortest pause between its own bytes; -1 for one byte
 
     bool IsGood() const { return status == FrameStatus::Good; }
-    // Whether the pauses before and inside the frame were at least the sender's 25 ms
-    // and 2 ms; the reader's timing blurs both, so this is a hint, not a verdict.
+    // Whether the pause before the frame was at least the sender's 25 ms, and those
+    // inside it at least 2 ms. The reader's timing blurs both (bytes read together
+    // count as no pause at all), so these are hints, not verdicts.
+    bool FramePauseKept() const;
     bool PausesKept() const;
 };
 

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+// The line the analyser reads: a pseudo-terminal it creates for the keypad to write to,
+// or an existing serial device opened read-only. Either way it only ever reads.
+class LineSource : public QObject {
+    Q_OBJECT
+public:
+    explicit LineSource(QObject* parent = nullptr);
+    ~LineSource() override;
+
+    // Creates a pseudo-terminal; devicePath() is then the name to give the keypad.
+    bool OpenPseudoTerminal();
+    // Opens a serial device read-only, raw, 8 data bits, no parity, at the given rate.
+    bool OpenDevice(const QString& path, int baud);
+    // Makes a symbolic link at path to the device; an existing link there is replaced,
+    // anything else is left alone and refused.
+    bool MakeLink(const QString& path);
+    void RemoveLink();
+
+    QString devicePath() const { return device; }
+    QString errorText() const { return error; }
+
+signals:
+    void BytesRead(const QByteArray& bytes);
+    void LineClosed();
+
+private:
+    void OnReadable();
+    void Watch();
+
+    int readFd = -1;
+    int heldSlaveFd = -1;  // keeps a pseudo-terminal alive while no keypad has it open
+    QSocketNotifier* notifier = nullptr;
+    QString device;
+    QString link;
+    QString error;
+};
+
+// Rates that --baud accepts; 0 for anything else.
+int BaudConstant(int baud);

@@ -1,0 +1,105 @@
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstring>
+#include <memory>
+
+#include "frame_text.h"
+#include "line_source.h"
+#include "quit_on_signal.h"
+#include "vcam_session.h"
+#include "vcam_window.h"
+#include "version.h"
+
+namespace {
+
+bool WantsHeadless(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--headless") == 0)
+            return true;
+    }
+    return false;
+}
+
+// Options, line and session, shared by the window and the headless run.
+int Run(QCoreApplication& app, bool headless) {
+    app.setApplicationName(QStringLiteral("velmor-vcam"));
+    app.setApplicationVersion(QStringLiteral(VELMOR_VERSION_STRING));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Virtual camera and line analyser: decodes every OSKA-DEFAULT and "
+                       "PELCO D frame on a serial line.\nWithout --listen it creates a "
+                       "pseudo-terminal for the keypad to write to."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("Watch an existing serial device, read-only."),
+                                    QStringLiteral("DEVICE"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("Baud rate for --listen (default 9600)."),
+                                  QStringLiteral("N"), QStringLiteral("9600"));
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Make a symbolic link to the pseudo-terminal."),
+                                  QStringLiteral("PATH"));
+    const QCommandLineOption headlessOption(QStringLiteral("headless"),
+                                            QStringLiteral("No window: print one line per frame."));
+    parser.addOptions({listen, baud, link, headlessOption});
+    parser.process(app);
+
+    QTextStream err(stderr);
+    LineSource line;
+    bool opened = false;
+    if (parser.isSet(listen)) {
+        bool number = false;
+        const int rate = parser.value(baud).toInt(&number);
+        opened = line.OpenDevice(parser.value(listen), number ? rate : 0);
+    } else {
+        opened = line.OpenPseudoTerminal();
+    }
+    if (opened && parser.isSet(link))
+        opened = line.MakeLink(parser.value(link));
+    if (!opened) {
+        err << "velmor-vcam: " << line.errorText() << Qt::endl;
+        return 1;
+    }
+    const QString where =
+        parser.isSet(listen)
+            ? QStringLiteral("watching %1 at %2 baud").arg(line.devicePath(), parser.value(baud))
+            : QStringLiteral("%1  (point the keypad's COM port here%2)")
+                  .arg(line.devicePath(), parser.isSet(link)
+                                              ? QStringLiteral(", or at %1").arg(parser.value(link))
+                                              : QString());
+    err << "velmor-vcam: " << where << Qt::endl;
+
+    VcamSession session;
+    QObject::connect(&line, &LineSource::BytesRead, &session, &VcamSession::OnBytes);
+    QObject::connect(&line, &LineSource::LineClosed, &session, &VcamSession::OnLineClosed);
+    QuitOnSignal(app);
+
+    std::unique_ptr<VcamWindow> window;
+    QTextStream out(stdout);
+    if (headless) {
+        const qint64 origin = session.NowUs();
+        QObject::connect(&session, &VcamSession::FramesDecoded,
+                         [&out, origin](const QVector<DecodedFrame>& frames) {
+                             for (const DecodedFrame& frame : frames)
+                                 out << FrameLine(frame, origin) << Qt::endl;
+                         });
+    } else {
+        window = std::make_unique<VcamWindow>(session, where);
+        window->show();
+    }
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (WantsHeadless(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        return Run(app, true);
+    }
+    QApplication app(argc, argv);
+    return Run(app, false);
+}
