@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""The keypad program and the line analyser, end to end, under a real X server.
+
+velmor-vcam --headless makes a pseudo-terminal; the keypad's profile points COM1 at it.
+xdotool types and clicks on the keypad window as an operator would, and every frame the
+analyser decodes must be exactly what the operator did, in order, with no bad frame.
+Each case is one protocol and one camera type, since both decide which keys send.
+
+Usage: x11_vcam_end_to_end.py VELMOR VELMOR_VCAM DIALOGS_JSON   (run under xvfb-run)
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+KEYPAD_DIALOG = "102"
+HOLD_SECONDS = 1.2
+
+# The operator's actions, the same in every case; keys a case disables send nothing.
+ACTIONS = [
+    ("type", "12"), ("key", "Return"),
+    ("click", "Z/I"),
+    ("hold", "Up"),
+    ("click", "F/F"),
+    ("click", "POWER"), ("click", "POWER"),
+    ("click", "M/U"),
+    ("click", "SET"),
+    ("click", "INIT"),
+    ("right", None),
+    ("type", "7"), ("click", "CAM"), ("key", "Return"),
+    ("click", "Z/O"),
+    ("click", "RESET"),
+]
+
+# Decoded frames (address, meaning) after the held key's repeats are collapsed. Under
+# PELCO D the CAM click finds the key disabled, so keyboard focus stays on M/U, the last
+# enabled key clicked, and the Return after it clicks M/U: a stop, as on any M/U click.
+CASES = [
+    ("OSKA-DEFAULT, ZOOM", 0, 0, 9600, [
+        (12, "zoom tele"), (12, "stop"),
+        (12, "zoom tele"), (12, "stop"),
+        (12, "focus far"), (12, "stop"),
+        (12, "power"), (12, "power"),
+        (12, "menu"), (12, "stop"),
+        (12, "set"), (12, "stop"),
+        (12, "init"),
+        (12, "stop"),
+        (12, "select camera 7"),
+        (7, "zoom wide"), (7, "stop"),
+        (7, "reset"),
+    ]),
+    ("PELCO D, ZOOM", 1, 0, 2400, [
+        (12, "zoom tele"), (12, "stop"),
+        (12, "zoom tele"), (12, "stop"),
+        (12, "focus far"), (12, "stop"),
+        (12, "camera off"), (12, "camera on"),
+        (12, "run pattern 95"), (12, "stop"),
+        (12, "stop"),
+        (7, "stop"),
+        (7, "zoom wide"), (7, "stop"),
+    ]),
+    ("PELCO D, B/D", 1, 1, 2400, [
+        (12, "zoom tele"), (12, "stop"),
+        (12, "zoom tele"), (12, "stop"),
+        (12, "camera off"), (12, "camera on"),
+        (12, "run pattern 95"), (12, "stop"),
+        (12, "stop"),
+        (7, "stop"),
+        (7, "zoom wide"), (7, "stop"),
+    ]),
+    ("OSKA-DEFAULT, B/D", 0, 1, 9600, [
+        (12, "zoom tele"), (12, "stop"),
+        (12, "zoom tele"), (12, "stop"),
+        (12, "menu"), (12, "stop"),
+        (12, "stop"),
+        (12, "select camera 7"),
+        (7, "zoom wide"), (7, "stop"),
+        (7, "reset"),
+    ]),
+]
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool"] + [str(a) for a in args], capture_output=True,
+                          text=True).stdout
+
+
+def key_centres(dialogs_json, window):
+    """Screen centre of every captioned control, from the layout in dialog units."""
+    with open(dialogs_json) as f:
+        layout = json.load(f)["dialogs"][KEYPAD_DIALOG]
+    geometry = dict(line.split("=") for line in
+                    xdotool("getwindowgeometry", "--shell", window).split())
+    x0, y0 = int(geometry["X"]), int(geometry["Y"])
+    sx = int(geometry["WIDTH"]) / layout["size"][0]
+    sy = int(geometry["HEIGHT"]) / layout["size"][1]
+    centres = {}
+    for control in layout["controls"]:
+        x, y, w, h = control["rect"]
+        name = control.get("caption") or control["kind"]
+        centres[name] = (int(x0 + (x + w / 2) * sx), int(y0 + (y + h / 2) * sy))
+    return centres
+
+
+def operate(centres):
+    for action, what in ACTIONS:
+        if action == "type":
+            xdotool("type", "--delay", 80, what)
+        elif action == "key":
+            xdotool("key", what)
+        elif action == "hold":
+            xdotool("keydown", what)
+            time.sleep(HOLD_SECONDS)
+            xdotool("keyup", what)
+        elif action == "click":
+            xdotool("mousemove", *centres[what])
+            xdotool("click", 1)
+        elif action == "right":
+            xdotool("mousemove", *centres["picture"])
+            xdotool("click", 3)
+        time.sleep(0.3)
+
+
+def run_case(velmor, vcam, dialogs_json, protocol, camera_type, baud, expected):
+    work = tempfile.mkdtemp()
+    line = os.path.join(work, "line")
+    analyser = subprocess.Popen([vcam, "--headless", "--link", line], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+    keypad = None
+    try:
+        for _ in range(100):
+            if os.path.islink(line):
+                break
+            time.sleep(0.05)
+        os.makedirs(os.path.join(work, "PC-ZORVIK"))
+        with open(os.path.join(work, "PC-ZORVIK", "velmor.conf"), "w") as conf:
+            conf.write("[Ports]\nCOM1=%s\n[Settings]\nCOMUINIT=1\nCOMPORT=1\nBAUDRATE=%d\n"
+                       "PROTOCOL=%d\nCAMTYPE=%d\n" % (line, baud, protocol, camera_type))
+        keypad = subprocess.Popen([velmor], env=dict(os.environ, XDG_CONFIG_HOME=work),
+                                  stderr=subprocess.DEVNULL)
+        window = None
+        for _ in range(100):
+            found = xdotool("search", "--name", "OSKA-ZORVIK").split()
+            if found:
+                window = found[0]
+                break
+            time.sleep(0.1)
+        if window is None:
+            return ["the keypad window did not appear"], []
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        operate(key_centres(dialogs_json, window))
+        time.sleep(0.5)
+    finally:
+        if keypad:
+            keypad.terminate()
+            keypad.wait()
+        analyser.terminate()
+        output = analyser.communicate(timeout=10)[0]
+        shutil.rmtree(work, ignore_errors=True)
+    frames = [line.split("\t") for line in output.splitlines()]
+    problems = ["not a good frame: %s" % "  ".join(f) for f in frames if f[4] != "good"]
+    seen = []
+    for f in frames:
+        frame = (int(f[3]), f[5])
+        if not (seen and seen[-1] == frame == (seen[-1][0], "zoom tele")):
+            seen.append(frame)
+    if seen != expected:
+        problems.append("decoded %r,\n   expected %r" % (seen, expected))
+    return problems, frames
+
+
+def main():
+    velmor, vcam, dialogs_json = sys.argv[1:4]
+    failed = 0
+    for name, protocol, camera_type, baud, expected in CASES:
+        problems, frames = run_case(velmor, vcam, dialogs_json, protocol, camera_type, baud,
+                                    expected)
+        for problem in problems:
+            print("FAIL %s: %s" % (name, problem))
+        if not problems:
+            print("%s: %d frames decoded, all as operated" % (name, len(frames)))
+        failed += bool(problems)
+    print("%d passed, %d failed" % (len(CASES) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
