@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Velmor, builds it into build/, and then either starts
 # the program (run) or runs every test (test).
-#   tools/build.sh run    install what is missing, build, start the keypad window
+#   tools/build.sh run    install what is missing, build, start the keypad window writing to
+#                         the virtual camera window
 #   tools/build.sh test   install what is missing, build, run all tests, check the .deb
 set -euo pipefail
 
@@ -49,7 +50,32 @@ if [ "$mode" = run ]; then
         echo "No display: start Velmor from a desktop session (build/velmor)." >&2
         exit 1
     fi
-    exec build/velmor
+    # The keypad writes to the virtual camera: velmor-vcam makes a pseudo-terminal and a
+    # link to it, and COM1 of a profile kept under build/ (never the user's own) names the
+    # link. Closing either window ends both.
+    profile=$top/build/run-profile
+    line=$profile/vcam-line
+    conf=$profile/PC-ZORVIK/velmor.conf
+    mkdir -p "$profile/PC-ZORVIK"
+    touch "$conf"
+    build/vcam/velmor-vcam --link "$line" &
+    vcam=$!
+    for _ in $(seq 100); do
+        [ -L "$line" ] && break
+        sleep 0.05
+    done
+    awk -v entry="COM1=$line" '
+        /^\[/ { if (inPorts && !done) { print entry; done = 1 } inPorts = ($0 == "[Ports]") }
+        { if (!(inPorts && /^COM1=/)) print }
+        END { if (!done) { if (!inPorts) print "[Ports]"; print entry } }
+    ' "$conf" >"$conf.new" && mv "$conf.new" "$conf"
+    XDG_CONFIG_HOME=$profile build/velmor &
+    keypad=$!
+    trap 'kill $vcam $keypad 2>/dev/null' EXIT INT TERM
+    wait -n $vcam $keypad || true
+    kill $vcam $keypad 2>/dev/null || true
+    wait || true
+    exit 0
 fi
 
 ctest --test-dir build --output-on-failure
