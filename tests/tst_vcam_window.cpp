@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <unistd.h>
+#include <QAccessible>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,7 @@ private slots:
     void frameOnTheLine();
     void listenReadsAnExistingLine();
     void refusals();
+    void accessibleNames();
     void hundredThousandFrames();
 };
 
@@ -148,6 +150,18 @@ void TestVcamWindow::refusals() {
     QCOMPARE(QFileInfo(link).symLinkTarget(), pty.devicePath());
     pty.RemoveLink();
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+// What a screen reader announces for the window's parts.
+void TestVcamWindow::accessibleNames() {
+    Rig rig;
+    rig.window.show();
+    QStringList names;
+    for (QWidget* widget : {static_cast<QWidget*>(rig.window.findChild<QLineEdit*>()),
+                            static_cast<QWidget*>(rig.window.findChild<QTableView*>("cameras")),
+                            static_cast<QWidget*>(rig.window.findChild<QTableView*>("frameLog"))})
+        names << QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    QCOMPARE(names, (QStringList{"Line:", "Cameras", "Frame log"}));
 }
 
 // The log stays usable with a long run: a batch of new frames, inserted and painted,

@@ -23,7 +23,6 @@ VcamWindow::VcamWindow(VcamSession& session, const QString& lineText, QWidget* p
     lineField->setReadOnly(true);
     lineLabel->setBuddy(lineField);
     counters = new QLabel(this);
-    counters->setAccessibleName(tr("Frame counters"));
 
     cameras = new CameraTableModel(session, this);
     cameraView = new QTableView(this);
@@ -33,6 +32,8 @@ VcamWindow::VcamWindow(VcamSession& session, const QString& lineText, QWidget* p
     cameraView->setItemDelegateForColumn(CameraTableModel::ZoomPosition,
                                          new ZoomBarDelegate(cameraView));
     cameraView->verticalHeader()->hide();
+    cameraView->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    cameraView->verticalHeader()->setDefaultSectionSize(cameraView->fontMetrics().height() + 10);
     cameraView->setSelectionBehavior(QAbstractItemView::SelectRows);
     cameraView->horizontalHeader()->setStretchLastSection(true);
     const int cameraWidths[] = {100, 50, 130, 130, 130, 180, 60};
@@ -74,7 +75,7 @@ VcamWindow::VcamWindow(VcamSession& session, const QString& lineText, QWidget* p
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(top);
     splitter->addWidget(bottom);
-    splitter->setSizes({150, 450});
+    splitter->setSizes({200, 400});
 
     auto* lineRow = new QHBoxLayout;
     lineRow->addWidget(lineLabel);
