@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 #include "frame_text.h"
@@ -14,10 +15,12 @@
 
 namespace {
 
-bool WantsHeadless(int argc, char** argv) {
+bool HasOption(int argc, char** argv, std::initializer_list<const char*> names) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
+        for (const char* name : names) {
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+        }
     }
     return false;
 }
@@ -53,14 +56,17 @@ int Run(QCoreApplication& app, bool headless) {
     if (parser.isSet(listen)) {
         bool number = false;
         const int rate = parser.value(baud).toInt(&number);
-        opened = line.OpenDevice(parser.value(listen), number ? rate : 0);
+        opened = number ? line.OpenDevice(parser.value(listen), rate) : false;
+        if (!number)
+            err << "velmor-vcam: unsupported baud rate " << parser.value(baud) << Qt::endl;
     } else {
         opened = line.OpenPseudoTerminal();
     }
     if (opened && parser.isSet(link))
         opened = line.MakeLink(parser.value(link));
     if (!opened) {
-        err << "velmor-vcam: " << line.errorText() << Qt::endl;
+        if (!line.errorText().isEmpty())
+            err << "velmor-vcam: " << line.errorText() << Qt::endl;
         return 1;
     }
     const QString where =
@@ -75,6 +81,8 @@ int Run(QCoreApplication& app, bool headless) {
     VcamSession session;
     QObject::connect(&line, &LineSource::BytesRead, &session, &VcamSession::OnBytes);
     QObject::connect(&line, &LineSource::LineClosed, &session, &VcamSession::OnLineClosed);
+    QObject::connect(&line, &LineSource::LineClosed,
+                     [&err] { err << "velmor-vcam: the line was closed" << Qt::endl; });
     QuitOnSignal(app);
 
     std::unique_ptr<VcamWindow> window;
@@ -88,6 +96,7 @@ int Run(QCoreApplication& app, bool headless) {
                          });
     } else {
         window = std::make_unique<VcamWindow>(session, where);
+        QObject::connect(&line, &LineSource::LineClosed, window.get(), &VcamWindow::OnLineClosed);
         window->show();
     }
     return app.exec();
@@ -96,9 +105,12 @@ int Run(QCoreApplication& app, bool headless) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (WantsHeadless(argc, argv)) {
+    // Without a window (headless, or only help or version to print) no display is needed.
+    const bool headless = HasOption(argc, argv, {"--headless"});
+    if (headless ||
+        HasOption(argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version"})) {
         QCoreApplication app(argc, argv);
-        return Run(app, true);
+        return Run(app, headless);
     }
     QApplication app(argc, argv);
     return Run(app, false);

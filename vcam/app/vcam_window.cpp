@@ -105,6 +105,10 @@ void VcamWindow::OnRowsAppended() {
         logView->scrollToBottom();
 }
 
+void VcamWindow::OnLineClosed() {
+    lineField->setText(tr("%1  (closed)").arg(lineField->text()));
+}
+
 void VcamWindow::UpdateCounters() {
     const int selected = session.Cameras().selectedCamera;
     counters->setText(tr("Good frames: %1    Bad: %2    Selected camera: %3")

@@ -16,6 +16,8 @@ public:
     VcamWindow(VcamSession& session, const QString& lineText, QWidget* parent = nullptr);
 
     FrameLogModel* frameLog() const { return log; }
+    // The device went away (a USB adapter unplugged): says so beside its name.
+    void OnLineClosed();
 
 private:
     void OnFramesDecoded();

@@ -12,7 +12,9 @@ enum class FrameStatus {
     Good,
     BadChecksum,
     Truncated,    // a pause of more than one frame time, a new start, or the end of the line
-    ForeignByte,  // a byte of the other protocol inside a frame
+    ForeignByte,  // a byte of the other protocol inside an OSKA-DEFAULT frame (inside a
+                  // PELCO D frame every byte value is legal, so only pauses and the
+                  // checksum can tell)
     BadHexDigit,  // an OSKA-DEFAULT character that is no upper-case hex digit
     Noise,        // bytes outside any frame
 };
