@@ -32,6 +32,7 @@ private:
 
     QElapsedTimer clock;
     QTimer tick;
+    int ticks = 0;
     FrameDecoder decoder;
     CameraModel cameras;
 };
