@@ -78,6 +78,9 @@ QVariant FrameLogModel::data(const QModelIndex& index, int role) const {
                 return QBrush(QColor(0xB0, 0x00, 0x20));
             if (index.column() == Gap && !frame.FramePauseKept())
                 return QBrush(QColor(0xA0, 0x60, 0x00));
+            // A good frame whose code the protocol leaves undefined (or reserved).
+            if (index.column() == Meaning && frame.IsGood() && !frame.command.known)
+                return QBrush(QColor(0xA0, 0x60, 0x00));
             return QVariant();
         case Qt::BackgroundRole:
             return frame.IsGood() ? QVariant() : QBrush(QColor(0xFF, 0xE8, 0xE8));
