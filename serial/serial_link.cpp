@@ -22,7 +22,9 @@ CSerialLink::CSerialLink(ControllerState& state, SerialDevice& device, Pause& pa
       portName(std::move(portName)) {}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
-    return baud == 0 ? 0 : std::max<int>(1, static_cast<int>(19200 / baud));
+    // Bounded by the slowest supported rate, 2400: a hand-edited rate of 1 would
+    // otherwise let one stalled byte hold the window for 19 s.
+    return baud == 0 ? 0 : std::clamp<int>(static_cast<int>(19200 / baud), 1, kMaxByteTimeoutMs);
 }
 
 int CSerialLink::OpenPort(int port, uint32_t baud) {

@@ -43,13 +43,14 @@ public:
     // Why the last OpenPort failed, in plain words naming the port; empty after a success.
     QString FailureReason() const;
     const PortProblem& LastProblem() const { return problem; }
-    // The per-byte write time-out at baud: 19200 / baud ms, at least 1 ms so that a
-    // stalled line never blocks the window for long.
+    // The per-byte write time-out at baud: 19200 / baud ms, at least 1 ms and at most
+    // that of 2400 baud, so that a stalled line never blocks the window for long.
     static int WriteTimeoutMs(uint32_t baud);
 
     static constexpr int kBytePauseMs = 2;
     static constexpr int kFramePauseMs = 25;
     static constexpr int kClosePauseMs = 100;
+    static constexpr int kMaxByteTimeoutMs = 8;
 
 private:
     void SendFrameBytes(int length);

@@ -971,6 +971,9 @@ void TestFrames::writeTimeout_data() {
     QTest::addColumn<uint>("baud");
     QTest::addColumn<int>("timeoutMs");
 
+    QTest::newRow("1") << 1u << 8;
+    QTest::newRow("300") << 300u << 8;
+    QTest::newRow("2399") << 2399u << 8;
     QTest::newRow("2400") << 2400u << 8;
     QTest::newRow("4800") << 4800u << 4;
     QTest::newRow("9600") << 9600u << 2;
