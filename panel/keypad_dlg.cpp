@@ -1,5 +1,7 @@
 #include "keypad_dlg.h"
 
+#include <algorithm>
+
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -235,7 +237,9 @@ void CKeypadDlg::FillCombos() {
 void CKeypadDlg::SelectStoredRows(bool storedValuesRead) {
     if (storedValuesRead) {
         ForceProtocolBaudRate();
-        SelectRow(comPortCombo, state.comPort - 1);
+        // Widened first: a hand-edited port of -2147483648 has no row and must not wrap.
+        SelectRow(comPortCombo,
+                  static_cast<int>(std::clamp<int64_t>(int64_t(state.comPort) - 1, -1, 4)));
         SelectBaudRow();
         SelectRow(protocolCombo, state.protocol);
         SelectRow(cameraTypeCombo, state.cameraType);
