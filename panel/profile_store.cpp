@@ -1,24 +1,95 @@
 #include "profile_store.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include "profile_guard.h"
+
+using ProfileGuard::Verdict;
 
 SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
+#ifdef Q_OS_WIN
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              organization, application);
-      }) {}
+      }){}
+#else
+    : SettingsProfileStore(ProfilePath(organization, application)) {
+}
+#endif
 
-SettingsProfileStore::SettingsProfileStore(const QString& filePath)
-    : open([filePath] { return std::make_unique<QSettings>(filePath, QSettings::IniFormat); }) {}
+      SettingsProfileStore::SettingsProfileStore(const QString& filePath)
+    : open([filePath] { return std::make_unique<QSettings>(filePath, QSettings::IniFormat); }),
+      filePath(filePath) {
+    const ProfileGuard::Finding finding = ProfileGuard::CheckFile(filePath);
+    if (finding.verdict == Verdict::Usable)
+        return;
+    const QString badPath = filePath + QLatin1String(".bad");
+    // Set aside by a rename only: the bytes stay as they were, and an older .bad file
+    // is never overwritten.
+    if (finding.verdict == Verdict::Corrupt && !QFileInfo::exists(badPath) &&
+        !QFileInfo(badPath).isSymLink() && QFile::rename(filePath, badPath)) {
+        Report(QStringLiteral("%1; set it aside as %2 and started with the default settings")
+                   .arg(finding.reason, QDir::toNativeSeparators(badPath)));
+        return;
+    }
+    disabled = true;
+    Report(QStringLiteral("%1; left it alone and started with the default settings, which "
+                          "will not be saved")
+               .arg(finding.reason));
+}
 
 SettingsProfileStore::~SettingsProfileStore() = default;
 
+QString SettingsProfileStore::ProfilePath(const QString& organization, const QString& application) {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QLatin1Char('/') + organization + QLatin1Char('/') + application +
+           QLatin1String(".conf");
+}
+
+void SettingsProfileStore::Report(const QString& what) const {
+    if (what == lastReport)
+        return;
+    lastReport = what;
+    qWarning("velmor: the profile %s %s", qUtf8Printable(QDir::toNativeSeparators(filePath)),
+             qUtf8Printable(what));
+}
+
+bool SettingsProfileStore::FileUsable() const {
+    if (disabled)
+        return false;
+    if (filePath.isEmpty())
+        return true;
+    // Checked again at every access: the file may have been replaced since the start.
+    const ProfileGuard::Finding finding = ProfileGuard::CheckFile(filePath);
+    if (finding.verdict == Verdict::Usable)
+        return true;
+    Report(finding.reason + QLatin1String("; it is not used"));
+    return false;
+}
+
 QVariant SettingsProfileStore::ReadValue(const QString& section, const QString& key) const {
+    if (!FileUsable())
+        return {};
     return open()->value(section + QLatin1Char('/') + key);
 }
 
 bool SettingsProfileStore::WriteValue(const QString& section, const QString& key,
                                       const QVariant& value) {
+    if (!FileUsable())
+        return false;
+    if (!filePath.isEmpty()) {
+        // QSettings waits on the lock for ever; a lock that cannot be had soon costs
+        // this one write instead.
+        const QString problem = ProfileGuard::LockProblem(filePath);
+        if (!problem.isEmpty()) {
+            Report(QStringLiteral("was not written: %1").arg(problem));
+            return false;
+        }
+    }
     const auto settings = open();
     settings->setValue(section + QLatin1Char('/') + key, value);
     // A write counts only once it has reached the backing store.

@@ -28,9 +28,14 @@ public:
 
 class SettingsProfileStore : public ProfileStore {
 public:
-    // The profile of organization/application in the native format.
+    // The profile of organization/application: the registry on Windows, elsewhere the
+    // INI file <config>/<organization>/<application>.conf, guarded as below.
     SettingsProfileStore(const QString& organization, const QString& application);
-    // A profile kept in one file (tests).
+    // A profile kept in one INI file. A file that cannot be used (not a regular file,
+    // unreadable, far too large, holding what the program never writes) never reaches
+    // QSettings: the store starts empty, says so on standard error, and sets a corrupt
+    // file aside as <file>.bad when no such file exists yet, so that later writes start
+    // a fresh profile; otherwise it leaves the file alone and refuses every write.
     explicit SettingsProfileStore(const QString& filePath);
     ~SettingsProfileStore() override;
 
@@ -38,8 +43,18 @@ public:
     bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
     QStringList SectionKeys(const QString& section) const override;
 
+    // The file the INI profile of organization/application lives in (not on Windows).
+    static QString ProfilePath(const QString& organization, const QString& application);
+
 private:
+    // False, and said once on standard error, when the file has become unusable.
+    bool FileUsable() const;
+    void Report(const QString& what) const;
+
     // A fresh QSettings per access: its error status is sticky, and a write refused once
     // must not make every later write look refused too.
     std::function<std::unique_ptr<QSettings>()> open;
+    QString filePath;  // empty for the registry
+    bool disabled = false;
+    mutable QString lastReport;
 };
