@@ -23,9 +23,11 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-s
     libgl-dev qt6-qpa-plugins fonts-dejavu-core)
 # Tests: a real X server and a typist for the held-key test, Python to drive it; for the
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
-# AppStream validators, and lintian.
+# AppStream validators, and lintian; clang and its runtime (libFuzzer, sanitizers) for the
+# fuzz targets.
 if [ "$mode" = test ]; then
-    packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian)
+    packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian
+        clang libclang-rt-14-dev)
 fi
 
 missing=()
@@ -81,3 +83,9 @@ fi
 ctest --test-dir build --output-on-failure
 # The .deb from this build tree: validators, lintian, install, start, purge.
 tools/package_check.sh build
+
+# A short run of every libFuzzer target, built with clang in a directory of its own.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DVELMOR_WERROR=ON -DVELMOR_FUZZ=ON
+cmake --build build-fuzz
+ctest --test-dir build-fuzz --output-on-failure
