@@ -24,14 +24,16 @@ struct Panel {
     std::unique_ptr<CKeypadDlg> dlg;
     bool exposed = false;
 
-    // Stored settings ("KEY" -> value) go in before the window starts.
-    explicit Panel(const QHash<QString, QVariant>& stored = {}, bool lineAvailable = true) {
+    // Stored settings ("KEY" -> value) go in before the window starts. A test that
+    // watches the device passes its own, which writes through to device.
+    explicit Panel(const QHash<QString, QVariant>& stored = {}, bool lineAvailable = true,
+                   SerialDevice* watcher = nullptr) {
         profile.values.insert(QStringLiteral("Ports/COM1"),
                               lineAvailable ? pty.slavePath() : QStringLiteral("/nonexistent/tty"));
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             profile.values.insert(QStringLiteral("Settings/") + it.key(), it.value());
-        dlg =
-            std::make_unique<CKeypadDlg>(KeypadServices{state, device, pause, profile, &messages});
+        dlg = std::make_unique<CKeypadDlg>(
+            KeypadServices{state, watcher ? *watcher : device, pause, profile, &messages});
         dlg->show();
         exposed = QTest::qWaitForWindowExposed(dlg.get());
     }

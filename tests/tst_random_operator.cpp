@@ -1,0 +1,449 @@
+#include <QRandomGenerator>
+#include <QtTest>
+#include <deque>
+#include <functional>
+
+#include "panel_fixture.h"
+#include "protocol/command_set.h"
+#include "protocol/control_ids.h"
+
+// A seeded random operator at the real window on a real line that stalls (the far end
+// stops reading), is unplugged and comes back. After every event the panel and the line
+// must be sound: ten status lines, a camera address of 0 to 255, nothing on the line but
+// whole frames with good checksums (a frame may end early only where a write was
+// refused), and with every key up no movement left without its stop.
+//   VELMOR_RANDOM_SEED    the seed (1 when unset)
+//   VELMOR_RANDOM_EVENTS  how many events (20000 when unset)
+
+namespace {
+
+int EnvInt(const char* name, int fallback) {
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? value : fallback;
+}
+
+const QList<int> kKeys = {
+    ControlId::Key1,     ControlId::Key2,      ControlId::Key3,   ControlId::Key4,
+    ControlId::Key5,     ControlId::Key6,      ControlId::Key7,   ControlId::Key8,
+    ControlId::Key9,     ControlId::Cam,       ControlId::Key0,   ControlId::Ent,
+    ControlId::MenuUp,   ControlId::Clr,       ControlId::ZoomIn, ControlId::ZoomOut,
+    ControlId::FocusFar, ControlId::FocusNear, ControlId::Set,    ControlId::Init,
+    ControlId::Power,    ControlId::Reset,     ControlId::Up,     ControlId::Left,
+    ControlId::Right,    ControlId::Down};
+const QList<int> kCombos = {ControlId::ComPortCombo, ControlId::BaudRateCombo,
+                            ControlId::CameraTypeCombo, ControlId::ProtocolCombo};
+const QList<Qt::Key> kArrows = {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right};
+const QList<Qt::Key> kTapped = {Qt::Key_0, Qt::Key_1,     Qt::Key_2,      Qt::Key_5,
+                                Qt::Key_9, Qt::Key_Enter, Qt::Key_Return, Qt::Key_Delete};
+
+bool IsUpperHex(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+}
+
+int HexValue(uint8_t high, uint8_t low) {
+    auto nibble = [](uint8_t c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+    return nibble(high) * 16 + nibble(low);
+}
+
+const QList<QByteArray> kPelcoMoves = {Hex("00200000"), Hex("00400000"), Hex("00800000"),
+                                       Hex("01000000"), Hex("0023005F"), Hex("30440000")};
+const QList<QByteArray> kPelcoCommands =
+    kPelcoMoves +
+    QList<QByteArray>{Hex("00000000"), Hex("30450000"), Hex("08000000"), Hex("88000000")};
+const QList<QByteArray> kOskaMoves = {"750100", "750300", "750500", "750600", "751000", "750D00"};
+
+// Reads the line frame by frame and knows whether a movement is waiting for its stop.
+class LineChecker {
+public:
+    // Takes what one event put on the line; refusals is how many writes were refused in
+    // that event (each may have cut one frame short). Empty when all is well. A protocol
+    // and camera of -1 take frames sent under settings since changed. A frame carries the
+    // camera before the event or, once CAM has committed the typed one, after it.
+    QString Take(const QByteArray& bytes, int refusals, int protocol, int cameraId,
+                 int protocolBefore = -1, int cameraBefore = -1) {
+        int at = 0;
+        int cut = 0;
+        while (at < bytes.size()) {
+            const int length = uint8_t(bytes[at]) == 0xFF ? 7 : 11;
+            // An arrow key may send under one protocol and then, in the focused combo
+            // box, pick the other: either is right for the event.
+            auto under = [length](int p) {
+                return p < 0 || (length == 7) == (p != ProtocolOskaDefault);
+            };
+            if (!under(protocol) && !under(protocolBefore))
+                return QStringLiteral("frame of the other protocol at %1").arg(at);
+            const QByteArray frame = bytes.mid(at, length);
+            QString fault = Check(frame, cameraId);
+            if (!fault.isEmpty() && cameraBefore >= 0 && Check(frame, cameraBefore).isEmpty())
+                fault.clear();
+            if (fault.isEmpty()) {
+                Note(frame);
+                ++frames;
+                at += length;
+                continue;
+            }
+            // A frame cut short: the next one starts at its next start byte.
+            if (++cut > refusals)
+                return fault + QStringLiteral(" at %1 in %2")
+                                   .arg(at)
+                                   .arg(QString::fromLatin1(bytes.toHex()));
+            ++at;
+            while (at < bytes.size() && uint8_t(bytes[at]) != 0xFF && bytes[at] != '*') ++at;
+        }
+        if (refusals > 0)
+            moving = false;  // a stop may have been among the refused
+        return {};
+    }  // namespace
+
+    bool moving = false;
+    qint64 frames = 0;
+
+private:
+    static QString Check(const QByteArray& frame, int cameraId) {
+        const auto* b = reinterpret_cast<const uint8_t*>(frame.constData());
+        int sum = 0;
+        if (frame.size() == 7 && b[0] == 0xFF) {
+            for (int i = 1; i <= 5; ++i) sum += b[i];
+            if (b[6] != (sum & 0xFF))
+                return QStringLiteral("bad PELCO D checksum");
+            if (cameraId >= 0 && b[1] != (cameraId & 0xFF))
+                return QStringLiteral("PELCO D frame for another camera");
+            return kPelcoCommands.contains(frame.mid(2, 4))
+                       ? QString()
+                       : QStringLiteral("unknown PELCO D command");
+        }
+        if (frame.size() != 11 || b[0] != '*')
+            return QStringLiteral("short or unknown frame");
+        for (int i = 1; i <= 10; ++i) {
+            if (!IsUpperHex(b[i]))
+                return QStringLiteral("not a hex digit");
+        }
+        for (int i = 0; i <= 8; ++i) sum += b[i];
+        if (HexValue(b[9], b[10]) != (sum & 0xFF))
+            return QStringLiteral("bad OSKA-DEFAULT checksum");
+        if (cameraId >= 0 && HexValue(b[1], b[2]) != (cameraId & 0xFF))
+            return QStringLiteral("OSKA-DEFAULT frame for another camera");
+        const QByteArray command = frame.mid(3, 6);
+        if (!(command.startsWith("75") || command.startsWith("74") || command == "710000") ||
+            !command.endsWith("00"))
+            return QStringLiteral("unknown OSKA-DEFAULT command");
+        return {};
+    }
+
+    void Note(const QByteArray& frame) {
+        if (frame.size() == 7) {
+            const QByteArray command = frame.mid(2, 4);
+            if (command == QByteArray(4, '\0'))
+                moving = false;
+            else if (kPelcoMoves.contains(command))
+                moving = true;
+        } else {
+            const QByteArray command = frame.mid(3, 6);
+            if (command == "750900")
+                moving = false;
+            else if (kOskaMoves.contains(command))
+                moving = true;
+        }
+    }
+};
+
+// Counts the bytes that the device reports as gone to the line.
+class CountingDevice : public SerialDevice {
+public:
+    explicit CountingDevice(SerialDevice& inner) : inner(inner) {}
+    bool Open(const QString& name, uint32_t baud) override { return inner.Open(name, baud); }
+    void Close() override { inner.Close(); }
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
+        const uint32_t written = inner.Write(data, count, timeoutMs);
+        total += written;
+        if (written > 0 && afterWrite)
+            afterWrite();
+        return written;
+    }
+    qint64 total = 0;
+    std::function<void()> afterWrite;  // the line may fail between two bytes of a frame
+
+private:
+    SerialDevice& inner;
+};
+
+// The operator, the line and what they did, one event at a time.
+class Run {
+public:
+    explicit Run(quint32 seed) : random(seed) {
+        counter.afterWrite = [this] {
+            if (!stalled && !unplugged && random.bounded(300) == 0) {
+                Collect();
+                log.push_back(random.bounded(2) ? Stall() : Unplug());
+                log.back() += QStringLiteral(" within a frame");
+            }
+        };
+        for (int port = 2; port <= 4; ++port)
+            panel.profile.values.insert(QStringLiteral("Ports/COM%1").arg(port),
+                                        QStringLiteral("/nonexistent/velmor-tty%1").arg(port));
+    }
+
+    // One random event; returns what went wrong, or empty.
+    QString Step() {
+        const QString what = Act();
+        log.push_back(what);
+        if (log.size() > 40)
+            log.pop_front();
+        return Check();
+    }
+    QString Recent() const {
+        QStringList lines(log.begin(), log.end());
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    QtSerialDevice device;
+    CountingDevice counter{device};
+    Panel panel{{}, true, &counter};
+    int stalls = 0, unplugs = 0, refusals = 0;
+    qint64 Frames() const { return frames + checker.frames; }
+
+private:
+    QString Act() {
+        if ((stalled || unplugged) && random.bounded(6) == 0)
+            return Line();
+        const int roll = int(random.bounded(100));
+        if (roll < 25)
+            return leftHeld ? ReleaseLeft() : PressLeft(kKeys[random.bounded(kKeys.size())]);
+        if (roll < 30)
+            return RightPress();
+        if (roll < 55)
+            return ArrowKey();
+        if (roll < 70)
+            return Tap(kTapped[random.bounded(kTapped.size())]);
+        if (roll < 80)
+            return Pick();
+        if (roll < 84 && !leftHeld) {
+            panel.click(ControlId::CommunicationSet);
+            stallPurges += stalled ? 1 : 0;
+            return QStringLiteral("COMMUNICATION SET");
+        }
+        if (roll < 87)
+            return Line();
+        return PressLeft(kKeys[random.bounded(kKeys.size())]);
+    }
+
+    QString PressLeft(int id) {
+        if (leftHeld)
+            return ReleaseLeft();
+        panel.press(id);
+        leftHeld = id;
+        return QStringLiteral("press %1").arg(id);
+    }
+    QString ReleaseLeft() {
+        const int id = leftHeld;
+        leftHeld = 0;
+        // Mostly over the key (its click follows), sometimes elsewhere (no click, no stop).
+        if (random.bounded(4) != 0) {
+            panel.release(id);
+            return QStringLiteral("release %1").arg(id);
+        }
+        QTest::mouseRelease(panel.window(), Qt::LeftButton, {}, QPoint(2, panel.dlg->height() - 2));
+        if (CommandSet::IsStopKey(id) && panel.control(id)->isEnabled())
+            releasedAway = true;
+        return QStringLiteral("release %1 away").arg(id);
+    }
+    QString RightPress() {
+        const int id = kKeys[random.bounded(kKeys.size())];
+        QTest::mousePress(panel.window(), Qt::RightButton, {}, panel.centre(id));
+        QTest::mouseRelease(panel.window(), Qt::RightButton, {}, panel.centre(id));
+        return QStringLiteral("right %1").arg(id);
+    }
+    QString ArrowKey() {
+        if (heldArrow == 0) {
+            heldArrow = kArrows[random.bounded(kArrows.size())];
+            panel.key(heldArrow, true);
+            return QStringLiteral("arrow %1 down").arg(heldArrow);
+        }
+        if (random.bounded(3) != 0) {
+            panel.key(heldArrow, false, true);
+            panel.key(heldArrow, true, true);
+            return QStringLiteral("arrow %1 repeat").arg(heldArrow);
+        }
+        panel.key(heldArrow, false);
+        const Qt::Key key = heldArrow;
+        heldArrow = Qt::Key(0);
+        return QStringLiteral("arrow %1 up").arg(key);
+    }
+    QString Tap(Qt::Key key) {
+        panel.tap(key, random.bounded(2) ? Qt::KeypadModifier : Qt::NoModifier);
+        return QStringLiteral("tap %1").arg(key);
+    }
+    QString Pick() {
+        QComboBox* box = panel.combo(kCombos[random.bounded(kCombos.size())]);
+        // Mostly COM1, the port with a line behind it.
+        const bool com1 = box == panel.combo(ControlId::ComPortCombo) && random.bounded(3) != 0;
+        const int row = com1 ? 0 : int(random.bounded(box->count()));
+        box->setCurrentIndex(row);
+        emit box->activated(row);
+        return QStringLiteral("pick %1 row %2").arg(box->objectName()).arg(row);
+    }
+    QString Line() {
+        if (unplugged)
+            return ComeBack();
+        const bool unplug = random.bounded(10) >= 7;
+        Collect();
+        if (stalled)
+            return unplug ? Unplug() : Flow();
+        return unplug ? Unplug() : Stall();
+    }
+    QString Stall() {
+        stalled = true;
+        // The pseudo-terminal moves bytes on to its far end's buffer a little later,
+        // which makes room again: fill until it stays full.
+        filled = 0;
+        for (qint64 more = line().FillUntilStalled(); more > 0; more = line().FillUntilStalled()) {
+            filled += more;
+            QThread::msleep(5);
+        }
+        ++stalls;
+        return QStringLiteral("line stalls");
+    }
+    QString Flow() {
+        // COMMUNICATION SET purges the line's output queue, filler and all, and frames
+        // may follow; each purge may also have cut one short.
+        stalled = false;
+        const QByteArray bytes = line().ReadAvailable(20);
+        qsizetype filler = 0;
+        while (filler < bytes.size() && bytes[filler] == 'x') ++filler;
+        if (filler > filled || (filler < filled && stallPurges == 0))
+            lineFault = QStringLiteral("%1 of %2 filler bytes came back").arg(filler).arg(filled);
+        const QString fault = checker.Take(bytes.mid(filler), stallRefusals + stallPurges, -1, -1);
+        if (!fault.isEmpty())
+            lineFault = fault;
+        stallRefusals = stallPurges = 0;
+        received = counter.total;
+        return QStringLiteral("line flows");
+    }
+    QString Unplug() {
+        line().CloseMaster();
+        unplugged = true;
+        stalled = false;
+        received = counter.total;
+        stallRefusals = stallPurges = 0;
+        ++unplugs;
+        return QStringLiteral("line unplugged");
+    }
+    // A new device under the same port name, mostly taken up again at once by the
+    // operator: COM1 picked and COMMUNICATION SET.
+    QString ComeBack() {
+        frames += checker.frames;
+        checker = LineChecker();
+        spare = std::make_unique<PtyPair>();
+        panel.profile.values.insert(QStringLiteral("Ports/COM1"), spare->slavePath());
+        received = counter.total;
+        unplugged = false;
+        if (random.bounded(4) == 0)
+            return QStringLiteral("line back");
+        QComboBox* ports = panel.combo(ControlId::ComPortCombo);
+        ports->setCurrentIndex(0);
+        emit ports->activated(0);
+        panel.click(ControlId::CommunicationSet);
+        return QStringLiteral("line back, COM1 taken up");
+    }
+
+    PtyPair& line() { return spare ? *spare : panel.pty; }
+    // Reads what the device has written so far, while the line flows. The pseudo-terminal
+    // hands bytes on to its far end asynchronously: wait for all that the device counts.
+    void Collect() {
+        const qint64 owed = counter.total - received;
+        if (unplugged || stalled || owed <= 0)
+            return;
+        const QByteArray bytes = line().Read(int(owed), 5000);
+        received += bytes.size();
+        pending += bytes;
+        if (bytes.size() < owed && lineFault.isEmpty())
+            lineFault = QStringLiteral("%1 of %2 bytes written never arrived")
+                            .arg(owed - bytes.size())
+                            .arg(owed);
+    }
+    // Checks what the event put on the line and the refusals it met; a refusal excuses a
+    // stop that never went out.
+    void TakeEvent() {
+        Collect();
+        const int refused = int(panel.messages.shown.count(QStringLiteral("Transfer Error!")));
+        panel.messages.shown.clear();
+        refusals += refused;
+        if (stalled)
+            stallRefusals += refused;
+        const QString fault = checker.Take(pending, refused, panel.state.protocol,
+                                           panel.state.cameraId, protocolBefore, cameraBefore);
+        pending.clear();
+        protocolBefore = panel.state.protocol;
+        cameraBefore = panel.state.cameraId;
+        if (!fault.isEmpty() && lineFault.isEmpty())
+            lineFault = fault;
+    }
+
+    QString Check() {
+        QCoreApplication::processEvents();
+        TakeEvent();
+        panel.pause.pauses.clear();
+        if (!lineFault.isEmpty())
+            return lineFault;
+        if (panel.dlg->StatusTexts().size() != 10)
+            return QStringLiteral("status list of %1 lines").arg(panel.dlg->StatusTexts().size());
+        if (panel.state.cameraId < 0 || panel.state.cameraId > 255)
+            return QStringLiteral("camera address %1").arg(panel.state.cameraId);
+        if (!checker.moving)
+            releasedAway = false;
+        // What a dead line holds is seen only once it flows again.
+        if (leftHeld == 0 && heldArrow == 0 && checker.moving && !releasedAway && !stalled &&
+            !unplugged)
+            return QStringLiteral("all keys up, movement without its stop");
+        return {};
+    }
+
+    QRandomGenerator random;
+    LineChecker checker;
+    std::unique_ptr<PtyPair> spare;
+    std::deque<QString> log;
+    QString lineFault;
+    qint64 frames = 0;
+    qint64 filled = 0;
+    int stallRefusals = 0;  // refused writes and purges since the line stalled
+    int stallPurges = 0;
+    int cameraBefore = 0;
+    int protocolBefore = 0;
+    qint64 received = 0;  // bytes read from the line, in step with the device's count
+    QByteArray pending;   // read during the event, not yet checked
+    int leftHeld = 0;
+    Qt::Key heldArrow = Qt::Key(0);
+    bool releasedAway = false;  // a movement key released off the key: no click, no stop
+    bool stalled = false;
+    bool unplugged = false;
+};
+
+}  // namespace
+
+class TestRandomOperator : public QObject {
+    Q_OBJECT
+private slots:
+    void randomRun();
+};
+
+void TestRandomOperator::randomRun() {
+    const quint32 seed = quint32(EnvInt("VELMOR_RANDOM_SEED", 1));
+    const int events = EnvInt("VELMOR_RANDOM_EVENTS", 20000);
+    Run run(seed);
+    QVERIFY(run.panel.exposed);
+    for (int event = 0; event < events; ++event) {
+        const QString fault = run.Step();
+        if (!fault.isEmpty()) {
+            QFAIL(qPrintable(QStringLiteral("seed %1, event %2: %3\nlast events:\n%4")
+                                 .arg(seed)
+                                 .arg(event)
+                                 .arg(fault, run.Recent())));
+        }
+    }
+    qInfo("seed %u: %d events, %lld frames, %d stalls, %d unplugs, %d refused writes", seed, events,
+          run.Frames(), run.stalls, run.unplugs, run.refusals);
+}
+
+QTEST_MAIN(TestRandomOperator)
+#include "tst_random_operator.moc"
