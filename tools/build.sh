@@ -81,11 +81,10 @@ if [ "$mode" = run ]; then
 fi
 
 ctest --test-dir build --output-on-failure
-# The .deb from this build tree: validators, lintian, install, start, purge.
-tools/package_check.sh build
-
 # A short run of every libFuzzer target, built with clang in a directory of its own.
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVELMOR_WERROR=ON -DVELMOR_FUZZ=ON
 cmake --build build-fuzz
 ctest --test-dir build-fuzz --output-on-failure
+# The .deb from this build tree: validators, lintian, install, start, purge.
+tools/package_check.sh build
