@@ -6,7 +6,8 @@ ones it can read), say on standard error what became of the file, and leave the 
 it was: set aside byte for byte as velmor.conf.bad, or untouched.
 
 Usage: x11_hostile_profile.py PATH_TO_VELMOR [SCREENSHOT_DIR]
-       (run with DISPLAY set, e.g. under xvfb-run, as root for the "nobody" case)
+       (run with DISPLAY set, e.g. under xvfb-run with Xvfb -noreset, so that the server
+       does not restart between two runs; as root for the "nobody" case)
 """
 import hashlib
 import os
