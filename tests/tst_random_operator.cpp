@@ -194,6 +194,13 @@ public:
     }
     QString Recent() const {
         QStringList lines(log.begin(), log.end());
+        lines << QStringLiteral(
+                     "held: key %1, arrow %2; line stalled %3, unplugged %4; released away %5")
+                     .arg(leftHeld)
+                     .arg(heldArrow)
+                     .arg(stalled)
+                     .arg(unplugged)
+                     .arg(releasedAway);
         return lines.join(QLatin1Char('\n'));
     }
 
@@ -216,7 +223,8 @@ private:
             return ArrowKey();
         if (roll < 70)
             return Tap(kTapped[random.bounded(kTapped.size())]);
-        if (roll < 80)
+        // A row is picked with the mouse, so never while it holds a key down.
+        if (roll < 80 && !leftHeld)
             return Pick();
         if (roll < 84 && !leftHeld) {
             panel.click(ControlId::CommunicationSet);
@@ -395,7 +403,8 @@ private:
         // What a dead line holds is seen only once it flows again.
         if (leftHeld == 0 && heldArrow == 0 && checker.moving && !releasedAway && !stalled &&
             !unplugged)
-            return QStringLiteral("all keys up, movement without its stop");
+            return QStringLiteral("all keys up, movement without its stop (%1 frames on this line)")
+                .arg(checker.frames);
         return {};
     }
 
