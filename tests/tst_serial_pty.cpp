@@ -483,6 +483,8 @@ void TestSerialPty::refusesBaudZero() {
 void TestSerialPty::stalledByteTimesOutAndIsDropped_data() {
     QTest::addColumn<uint>("baud");
     QTest::addColumn<int>("timeoutMs");
+    QTest::newRow("hand-edited 1") << 1u << 8;
+    QTest::newRow("hand-edited 600") << 600u << 8;
     QTest::newRow("2400") << 2400u << 8;
     QTest::newRow("4800") << 4800u << 4;
     QTest::newRow("9600") << 9600u << 2;
@@ -506,6 +508,10 @@ void TestSerialPty::stalledByteTimesOutAndIsDropped() {
     const qint64 took = timer.nsecsElapsed();
     QVERIFY2(took >= timeoutMs * kNsPerMs,
              qPrintable(QStringLiteral("returned after %1 us").arg(took / 1000)));
+    // Far above the time-out, far below what a rate of 1 would give (19.2 s): the
+    // window is never held long by a stalled line.
+    QVERIFY2(took < 2000 * kNsPerMs,
+             qPrintable(QStringLiteral("blocked for %1 ms").arg(took / kNsPerMs)));
     QCOMPARE(rig.device.writes.last().timeoutMs, timeoutMs);
     QVERIFY(rig.link.isOpen());
 
