@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SettingsStore store(profile, state);
     if (store.LoadStoredSettings()) {
         // Whatever the file held, a load gives whole numbers and nothing else.
-        volatile int32_t sink = state.comPort + int32_t(state.baudRate & 1) + state.protocol;
+        volatile int64_t sink = int64_t(state.comPort) + state.baudRate + state.protocol;
         (void)sink;
     }
     store.StoreCameraType();
