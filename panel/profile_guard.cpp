@@ -1,5 +1,6 @@
 #include "profile_guard.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -119,6 +120,10 @@ QString LockProblem(const QString& path) {
         if (IsOtherThanRegular(name))
             return QStringLiteral("%1 is not a regular file").arg(name);
     }
+    // QSettings makes the profile's folder before it locks; the lock needs it first.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder))
+        return QStringLiteral("%1 cannot be made").arg(folder);
     QLockFile lock(lockPath);
     if (!lock.tryLock(kLockWaitMs))
         return QStringLiteral("%1 is held or cannot be taken").arg(lockPath);

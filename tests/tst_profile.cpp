@@ -40,7 +40,8 @@ enum class Setup {
     LockDirectory,
     LockHeld,
     LockFifo,
-    BadExists
+    BadExists,
+    NoFolder
 };
 
 // {loaded, comPort, baudRate, protocol, cameraType}
@@ -93,7 +94,8 @@ QByteArray ReadAll(const QString& path) {
 // The profile folder with the file (or what stands in its place) that a row asks for.
 struct HostileProfile {
     HostileProfile(Setup setup, const QByteArray& content) : setup(setup), content(content) {
-        path = dir.filePath(QStringLiteral("velmor.conf"));
+        path = dir.filePath(setup == Setup::NoFolder ? QStringLiteral("PC-ZORVIK/velmor.conf")
+                                                     : QStringLiteral("velmor.conf"));
         lockPath = path + QLatin1String(".lock");
         const QByteArray name = QFile::encodeName(path);
         switch (setup) {
@@ -106,6 +108,8 @@ struct HostileProfile {
             case Setup::SymlinkToFifo:
                 ::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("pipe"))).constData(), 0600);
                 QFile::link(dir.filePath(QStringLiteral("pipe")), path);
+                break;
+            case Setup::NoFolder:
                 break;
             default:
                 Write(path, content);
@@ -236,6 +240,8 @@ void TestProfile::hostileProfile_data() {
 
     // Hostile but plain text: QSettings may have it, and nothing deep comes of it.
     const Loaded port2 = {1, 2, 9600, 0, 0};
+    QTest::newRow("first start, no folder")
+        << int(Setup::NoFolder) << QByteArray() << kDefaults << used;
     QTest::newRow("empty file") << file << QByteArray() << kDefaults << used;
     QTest::newRow("good") << file << good << goodLoaded << used;
     QTest::newRow("CRLF") << file << QByteArray("[Settings]\r\nCOMPORT=2\r\n") << port2 << used;
