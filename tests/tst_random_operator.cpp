@@ -175,8 +175,12 @@ public:
         counter.afterWrite = [this] {
             if (!stalled && !unplugged && random.bounded(300) == 0) {
                 Collect();
-                log.push_back(random.bounded(2) ? Stall() : Unplug());
+                const bool stall = random.bounded(2);
+                log.push_back(stall ? Stall() : Unplug());
                 log.back() += QStringLiteral(" within a frame");
+                // The frame's next byte may be refused, or may still find room and go
+                // out behind the filler: the frame ends early on the line either way.
+                stalledWithinFrame = stall;
             }
         };
         for (int port = 2; port <= 4; ++port)
@@ -321,10 +325,12 @@ private:
         while (filler < bytes.size() && bytes[filler] == 'x') ++filler;
         if (filler > filled || (filler < filled && stallPurges == 0))
             lineFault = QStringLiteral("%1 of %2 filler bytes came back").arg(filler).arg(filled);
-        const QString fault = checker.Take(bytes.mid(filler), stallRefusals + stallPurges, -1, -1);
+        const QString fault = checker.Take(
+            bytes.mid(filler), stallRefusals + stallPurges + stalledWithinFrame, -1, -1);
         if (!fault.isEmpty())
             lineFault = fault;
         stallRefusals = stallPurges = 0;
+        stalledWithinFrame = false;
         received = counter.total;
         return QStringLiteral("line flows");
     }
@@ -334,6 +340,7 @@ private:
         stalled = false;
         received = counter.total;
         stallRefusals = stallPurges = 0;
+        stalledWithinFrame = false;
         ++unplugs;
         return QStringLiteral("line unplugged");
     }
@@ -379,8 +386,9 @@ private:
         refusals += refused;
         if (stalled)
             stallRefusals += refused;
-        const QString fault = checker.Take(pending, refused, panel.state.protocol,
-                                           panel.state.cameraId, protocolBefore, cameraBefore);
+        const QString fault =
+            checker.Take(pending, refused + stalledWithinFrame, panel.state.protocol,
+                         panel.state.cameraId, protocolBefore, cameraBefore);
         pending.clear();
         protocolBefore = panel.state.protocol;
         cameraBefore = panel.state.cameraId;
@@ -417,6 +425,7 @@ private:
     qint64 filled = 0;
     int stallRefusals = 0;  // refused writes and purges since the line stalled
     int stallPurges = 0;
+    bool stalledWithinFrame = false;
     int cameraBefore = 0;
     int protocolBefore = 0;
     qint64 received = 0;  // bytes read from the line, in step with the device's count
