@@ -51,12 +51,14 @@ def make_profile(case):
                 f.write(case["content"])
     if kind == "lock directory":
         os.mkdir(conf + ".lock")
-    if kind == "stale lock, folder not writable":
+    if kind == "stale lock":
         with open(conf + ".lock", "w") as f:
             f.write("999999\nvelmor\nelsewhere\n")
         old = time.time() - 3600
         os.utime(conf + ".lock", (old, old))
-        os.chmod(conf, 0o666)
+    if case.get("nobody"):
+        # The program's own user owns nothing here: the folder is not writable to it.
+        os.chmod(conf, 0o666 if kind == "stale lock" else 0o000)
         for path in (home, folder):
             os.chmod(path, 0o755)
     return home, conf
@@ -88,7 +90,7 @@ def run_case(program, case, shots):
     before = digest(conf)
     env = dict(os.environ, XDG_CONFIG_HOME=home)
     command = [program]
-    if case["kind"] == "stale lock, folder not writable":
+    if case.get("nobody"):
         # Root may remove the stale lock; an ordinary user in a folder it cannot write
         # may not. Without a display of its own, the message shows that the start went on.
         command = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", program]
@@ -152,9 +154,12 @@ CASES = [
      "said": "", "fate": "kept"},
 ]
 if os.geteuid() == 0 and shutil.which("setpriv"):
-    CASES.append({"name": "stale lock in a folder it cannot write",
-                  "kind": "stale lock, folder not writable", "content": GOOD,
-                  "said": "was not written", "fate": "untouched"})
+    CASES += [
+        {"name": "stale lock in a folder it cannot write", "kind": "stale lock", "nobody": True,
+         "content": GOOD, "said": "was not written", "fate": "untouched"},
+        {"name": "unreadable", "kind": "file", "nobody": True, "content": GOOD,
+         "said": "cannot be read; left it alone", "fate": "untouched"},
+    ]
 
 
 def main():
