@@ -1,5 +1,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
+#include <array>
 #include <deque>
 #include <functional>
 
@@ -66,40 +67,45 @@ public:
         int cut = 0;
         while (at < bytes.size()) {
             const int length = uint8_t(bytes[at]) == 0xFF ? 7 : 11;
-            // An arrow key may send under one protocol and then, in the focused combo
-            // box, pick the other: either is right for the event.
+            // Picking the other protocol first stops a movement in the one it started in.
             auto under = [length](int p) {
                 return p < 0 || (length == 7) == (p != ProtocolOskaDefault);
             };
             if (!under(protocol) && !under(protocolBefore))
                 return QStringLiteral("frame of the other protocol at %1").arg(at);
-            const QByteArray frame = bytes.mid(at, length);
-            QString fault = Check(frame, cameraId);
-            if (!fault.isEmpty() && cameraBefore >= 0 && Check(frame, cameraBefore).isEmpty())
-                fault.clear();
+            const QString fault = Whole(bytes, at, cameraId, cameraBefore);
             if (fault.isEmpty()) {
-                Note(frame);
+                Note(bytes.mid(at, length));
                 ++frames;
                 at += length;
                 continue;
             }
-            // A frame cut short: the next one starts at its next start byte.
             if (++cut > refusals)
                 return fault + QStringLiteral(" at %1 in %2")
                                    .arg(at)
                                    .arg(QString::fromLatin1(bytes.toHex()));
+            // A frame cut short ends where the next whole frame begins, or with the bytes.
             ++at;
-            while (at < bytes.size() && uint8_t(bytes[at]) != 0xFF && bytes[at] != '*') ++at;
+            while (at < bytes.size() && !Whole(bytes, at, cameraId, cameraBefore).isEmpty()) ++at;
         }
         if (refusals > 0)
-            moving = false;  // a stop may have been among the refused
+            moving = {false, false};  // a stop may have been among the refused
         return {};
-    }  // namespace
+    }
 
-    bool moving = false;
+    // A movement waiting for its stop, per protocol: a camera stops only on the stop of the
+    // protocol its movement started in.
+    std::array<bool, 2> moving = {false, false};
+    bool Moving() const { return moving[0] || moving[1]; }
     qint64 frames = 0;
 
 private:
+    // Why no whole frame for either camera starts at, or empty.
+    static QString Whole(const QByteArray& bytes, int at, int cameraId, int cameraBefore) {
+        const QByteArray frame = bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11);
+        const QString fault = Check(frame, cameraId);
+        return cameraBefore >= 0 && Check(frame, cameraBefore).isEmpty() ? QString() : fault;
+    }
     static QString Check(const QByteArray& frame, int cameraId) {
         const auto* b = reinterpret_cast<const uint8_t*>(frame.constData());
         int sum = 0;
@@ -135,15 +141,15 @@ private:
         if (frame.size() == 7) {
             const QByteArray command = frame.mid(2, 4);
             if (command == QByteArray(4, '\0'))
-                moving = false;
+                moving[ProtocolPelcoD] = false;
             else if (kPelcoMoves.contains(command))
-                moving = true;
+                moving[ProtocolPelcoD] = true;
         } else {
             const QByteArray command = frame.mid(3, 6);
             if (command == "750900")
-                moving = false;
+                moving[ProtocolOskaDefault] = false;
             else if (kOskaMoves.contains(command))
-                moving = true;
+                moving[ProtocolOskaDefault] = true;
         }
     }
 };
@@ -192,8 +198,7 @@ public:
     QString Step() {
         const QString what = Act();
         log.push_back(what);
-        if (log.size() > 40)
-            log.pop_front();
+        while (log.size() > 40) log.pop_front();
         return Check();
     }
     QString Recent() const {
@@ -406,10 +411,10 @@ private:
             return QStringLiteral("status list of %1 lines").arg(panel.dlg->StatusTexts().size());
         if (panel.state.cameraId < 0 || panel.state.cameraId > 255)
             return QStringLiteral("camera address %1").arg(panel.state.cameraId);
-        if (!checker.moving)
+        if (!checker.Moving())
             releasedAway = false;
         // What a dead line holds is seen only once it flows again.
-        if (leftHeld == 0 && heldArrow == 0 && checker.moving && !releasedAway && !stalled &&
+        if (leftHeld == 0 && heldArrow == 0 && checker.Moving() && !releasedAway && !stalled &&
             !unplugged)
             return QStringLiteral("all keys up, movement without its stop (%1 frames on this line)")
                 .arg(checker.frames);
