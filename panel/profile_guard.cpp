@@ -85,6 +85,20 @@ bool IsOtherThanRegular(const QString& path) {
     return (info.exists() || info.isSymLink()) && !(info.isFile() && !info.isSymLink());
 }
 
+// A backslash escape that names a character by its number can spell '@'; QSettings
+// itself writes a backslash in a value as "\\", which names none.
+bool SpellsACharacter(const QByteArray& content) {
+    for (qsizetype i = 0; i + 1 < content.size(); ++i) {
+        if (content[i] != '\\')
+            continue;
+        const char next = content[i + 1];
+        if (next == 'x' || next == 'X' || (next >= '0' && next <= '9'))
+            return true;
+        ++i;
+    }
+    return false;
+}
+
 }  // namespace
 
 Finding CheckFile(const QString& path) {
@@ -103,8 +117,8 @@ QString ContentProblem(const QByteArray& content) {
         return QStringLiteral("holds NUL bytes");
     if (content.contains('@'))
         return QStringLiteral("holds encoded values ('@')");
-    if (content.contains('\\'))
-        return QStringLiteral("holds escapes ('\\')");
+    if (SpellsACharacter(content))
+        return QStringLiteral("holds character escapes ('\\x', '\\0')");
     auto decoder = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder(content);
     if (decoder.hasError())

@@ -28,8 +28,8 @@ struct Finding {
 Finding CheckFile(const QString& path);
 // Why content cannot be a profile of this program, or empty: it writes only section
 // names, key names, whole numbers and device paths as plain UTF-8 text, so a NUL byte,
-// invalid UTF-8, '@' (the start of QSettings' encoded values) or a backslash (whose
-// escapes can spell '@') marks a file it did not write.
+// invalid UTF-8, '@' (the start of QSettings' encoded values) or a backslash escape that
+// names a character by its number (which can spell '@') marks a file it did not write.
 QString ContentProblem(const QByteArray& content);
 // Why a write to the file at path would wait on its lock, or empty. Tries the lock for
 // at most kLockWaitMs and leaves it free again for QSettings to take.

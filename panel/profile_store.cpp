@@ -112,6 +112,8 @@ QStringList ProfileStore::SectionKeys(const QString&) const {
 }
 
 QStringList SettingsProfileStore::SectionKeys(const QString& section) const {
+    if (!FileUsable())
+        return {};
     const auto settings = open();
     settings->beginGroup(section);
     return settings->childKeys();

@@ -169,6 +169,7 @@ private slots:
     void hostileProfile();
     void keyText_data();
     void keyText();
+    void ownWritesStayUsable();
     void contentProblem_data();
     void contentProblem();
     void profilePathIsNativeLocation();
@@ -361,6 +362,29 @@ void TestProfile::keyText() {
     QCOMPARE(got.value(key), value);
 }
 
+// Whatever the program itself writes, device paths included, passes the guard next time.
+void TestProfile::ownWritesStayUsable() {
+    HostileProfile profile(Setup::NoFolder, {});
+    const QHash<QString, QVariant> written = {
+        {QStringLiteral("Ports/COM1"), QStringLiteral("/dev/serial/by-id/usb-A\\x2fB_C-if00")},
+        {QStringLiteral("Ports/COM2"), QStringLiteral("/dev/a, b")},
+        {QStringLiteral("Ports/COM3"), QStringLiteral("/dev/ttyÜSB0 \"x\"")},
+        {QStringLiteral("Settings/COMPORT"), -2147483647 - 1},
+        {QStringLiteral("Settings/BAUDRATE"), 19200}};
+    {
+        SettingsProfileStore store(profile.path);
+        for (auto it = written.cbegin(); it != written.cend(); ++it)
+            QVERIFY(store.WriteValue(it.key().section('/', 0, 0), it.key().section('/', 1),
+                                     it.value()));
+    }
+    QCOMPARE(ProfileGuard::CheckFile(profile.path).reason, QString());
+    SettingsProfileStore again(profile.path);
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        QCOMPARE(again.ReadText(it.key().section('/', 0, 0), it.key().section('/', 1)).toString(),
+                 it.value().toString());
+    QCOMPARE(again.SectionKeys(QStringLiteral("Ports")).size(), 3);
+}
+
 void TestProfile::contentProblem_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("refused");
@@ -371,7 +395,14 @@ void TestProfile::contentProblem_data() {
     QTest::newRow("ports") << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/usb-0403_6001-if00\n")
                            << false;
     QTest::newRow("@") << QByteArray("x=@") << true;
-    QTest::newRow("backslash") << QByteArray("x=\\") << true;
+    QTest::newRow("escaped backslash in a device name")
+        << QByteArray("[Ports]\nCOM1=/dev/serial/by-id/usb-A\\\\x2fB-if00\n") << false;
+    QTest::newRow("quoted path with a comma") << QByteArray("COM2=\"/dev/a, b\"") << false;
+    QTest::newRow("continuation") << QByteArray("x=1\\\n") << false;
+    QTest::newRow("hex escape") << QByteArray("x=\\x40") << true;
+    QTest::newRow("upper hex escape") << QByteArray("x=\\X40") << true;
+    QTest::newRow("octal escape") << QByteArray("x=\\100") << true;
+    QTest::newRow("escape after an escaped backslash") << QByteArray("x=\\\\\\x40") << true;
     QTest::newRow("NUL") << QByteArray("x=\0", 3) << true;
     QTest::newRow("lone continuation byte") << QByteArray("x=\x80") << true;
     QTest::newRow("cut sequence") << QByteArray("x=\xe2\x98") << true;
