@@ -160,6 +160,7 @@ public:
     explicit CountingDevice(SerialDevice& inner) : inner(inner) {}
     bool Open(const QString& name, uint32_t baud) override { return inner.Open(name, baud); }
     void Close() override { inner.Close(); }
+    PortProblem LastProblem() const override { return inner.LastProblem(); }
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
         const uint32_t written = inner.Write(data, count, timeoutMs);
         total += written;
