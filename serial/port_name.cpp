@@ -42,6 +42,11 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
         if (c.category() == QChar::Other_Control)
             return Refused(PortFault::UnusableEntry, QString(),
                            QStringLiteral("it holds control characters"));
+        // The profile would keep such a character as an escape, which a later start
+        // cannot tell from a tampered file.
+        if (c.unicode() > 0x7E)
+            return Refused(PortFault::UnusableEntry, QString(),
+                           QStringLiteral("it holds characters other than plain ASCII"));
     }
     if (text.isEmpty())
         return Refused(PortFault::UnusableEntry, QString(), QStringLiteral("it is empty"));
