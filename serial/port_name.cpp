@@ -42,11 +42,11 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
         if (c.category() == QChar::Other_Control)
             return Refused(PortFault::UnusableEntry, QString(),
                            QStringLiteral("it holds control characters"));
-        // The profile would keep such a character as an escape, which a later start
-        // cannot tell from a tampered file.
-        if (c.unicode() > 0x7E)
+        // The profile would keep such a character as an escape (or, for '@', as the mark
+        // of an encoded value), which a later start cannot tell from a tampered file.
+        if (c.unicode() > 0x7E || c == QLatin1Char('@'))
             return Refused(PortFault::UnusableEntry, QString(),
-                           QStringLiteral("it holds characters other than plain ASCII"));
+                           QStringLiteral("it holds '@' or characters other than plain ASCII"));
     }
     if (text.isEmpty())
         return Refused(PortFault::UnusableEntry, QString(), QStringLiteral("it is empty"));

@@ -136,6 +136,8 @@ void TestPorts::resolveEntry_data() {
     QTest::newRow("control character")
         << 1 << QVariant("/dev/tty\nUSB0") << "" << PortFault::UnusableEntry;
     QTest::newRow("not text") << 1 << QVariant(5) << "" << PortFault::UnusableEntry;
+    QTest::newRow("an @") << 1 << QVariant("/dev/serial/by-id/usb-A@1") << ""
+                          << PortFault::UnusableEntry;
     QTest::newRow("not ASCII") << 1 << QVariant(QStringLiteral("/dev/ttyUSB\u00e9")) << ""
                                << PortFault::UnusableEntry;
 }
