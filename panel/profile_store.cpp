@@ -10,18 +10,19 @@
 
 using ProfileGuard::Verdict;
 
-SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
 #ifdef Q_OS_WIN
+// The registry has no file to check before QSettings reads it.
+SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              organization, application);
-      }){}
+      }) {}
 #else
-    : SettingsProfileStore(ProfilePath(organization, application)) {
-}
+SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
+    : SettingsProfileStore(ProfilePath(organization, application)) {}
 #endif
 
-      SettingsProfileStore::SettingsProfileStore(const QString& filePath)
+SettingsProfileStore::SettingsProfileStore(const QString& filePath)
     : open([filePath] { return std::make_unique<QSettings>(filePath, QSettings::IniFormat); }),
       filePath(filePath) {
     const ProfileGuard::Finding finding = ProfileGuard::CheckFile(filePath);
