@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include "end_of_run.h"
 #include "panel/keypad_dlg.h"
 #include "panel/profile_store.h"
 #include "serial/pause.h"
@@ -28,6 +29,9 @@ int CKeypadApp::InitInstance() {
     PrecisePause pause;
     SystemPortCatalog ports;
     CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile, nullptr, &ports});
+    EndOfRun end([&dialog](const QString& why) { dialog.EndRun(why); },
+                 [&dialog](const QString& why) { dialog.StopMovement(why); });
+    dialog.SetEndPending(&EndOfRun::Pending);
     dialog.exec();
-    return 0;
+    return end.ExitStatus();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
@@ -85,6 +86,11 @@ QIcon LoadAppIcon() {
 }  // namespace
 
 void CKeypadDlg::DialogMessages::ShowMessage(const QString& text) {
+    if (ending) {
+        qWarning().noquote() << QCoreApplication::applicationName() + QStringLiteral(": ") + text +
+                                    QStringLiteral(" (on the way out)");
+        return;
+    }
     showing = true;
     if (sink) {
         sink->ShowMessage(text);
@@ -156,6 +162,38 @@ void CKeypadDlg::done(int result) {
     // A camera is never left moving by a key whose release the program can no longer see.
     input->OnWindowClosing();
     QDialog::done(result);
+}
+
+void CKeypadDlg::StopMovement(const QString& why) {
+    if (!input->MovementActive())
+        return;
+    SendStop();
+    qWarning().noquote() << QCoreApplication::applicationName() + QStringLiteral(": ") + why +
+                                QStringLiteral(": the moving camera was sent the stop.");
+}
+
+void CKeypadDlg::EndRun(const QString& why) {
+    if (messages.ending)
+        return;
+    messages.ending = true;
+    const bool moving = input->MovementActive();
+    input->OnWindowClosing();
+    const bool wasOpen = link.isOpen();
+    if (wasOpen)
+        link.ClosePort();
+    QString word = QCoreApplication::applicationName() + QStringLiteral(": ") + why +
+                   (moving ? QStringLiteral(": the moving camera was sent the stop")
+                           : QStringLiteral(": no camera was moving"));
+    if (wasOpen)
+        word += QStringLiteral("; COM%1 released").arg(state.comPort);
+    qWarning().noquote() << word + QLatin1Char('.');
+    // A box over the window runs a loop of its own; it ends first, then the window's.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QDialog*>(window);
+        if (box && box != this && box->isVisible())
+            box->reject();
+    }
+    done(QDialog::Rejected);
 }
 
 void CKeypadDlg::OnInitDialog() {

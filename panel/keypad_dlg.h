@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <functional>
 #include <memory>
 
 #include "camera_id_entry.h"
@@ -76,6 +77,16 @@ public:
 
     // Escape, the close box and Alt+F4 all end here.
     void done(int result) override;
+    // The program is going from outside (a signal, the session, the display): a running
+    // movement gets its stop, the port is released, any box over the window is closed
+    // and the window ends. From here on messages go to standard error.
+    void EndRun(const QString& why);
+    // Sends the stop for a running movement, saying why on standard error.
+    void StopMovement(const QString& why);
+    // Tells whether the program's end is already on its way; a repeat then starts no
+    // further movement frame ahead of the stop.
+    void SetEndPending(std::function<bool()> pending) { endPending = std::move(pending); }
+    bool EndPending() const { return endPending && endPending(); }
 
 signals:
     void MessageClosed();
@@ -93,6 +104,7 @@ private:
         DialogMessages(CKeypadDlg& dialog, MessageSink* sink) : dialog(dialog), sink(sink) {}
         void ShowMessage(const QString& text) override;
         bool showing = false;
+        bool ending = false;  // no window to show a message on any more
 
     private:
         CKeypadDlg& dialog;
@@ -129,4 +141,5 @@ private:
     QIcon appIcon;
     std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;
+    std::function<bool()> endPending;
 };

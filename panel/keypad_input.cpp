@@ -250,7 +250,8 @@ void KeypadInput::RunArrow(int virtualKey) {
 void KeypadInput::SendDeferredRepeat() {
     const int vk = deferredArrow;
     deferredArrow = 0;
-    if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && dialog.isVisible())
+    if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && dialog.isVisible() &&
+        !dialog.EndPending())
         RunArrow(vk);
 }
 
