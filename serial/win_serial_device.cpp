@@ -40,8 +40,10 @@ bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
     }
     // COM10 and above are reachable only through the device namespace.
     const QString path = QStringLiteral("\\\\.\\") + name;
-    HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    // Read access too: the line-state calls need it (Wine refuses them on a write-only
+    // handle), though nothing is ever read. No sharing: the port is held exclusively.
+    HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
+                              0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         problem = {FaultFromWinError(error), name, SystemWords(error)};
