@@ -7,7 +7,7 @@
 #include "panel/profile_store.h"
 #include "serial/pause.h"
 #include "serial/port_catalog.h"
-#include "serial/qt_serial_device.h"
+#include "serial/system_serial_device.h"
 #include "version.h"
 
 namespace {
@@ -25,7 +25,7 @@ CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 int CKeypadApp::InitInstance() {
     SettingsProfileStore profile(organizationName(), applicationName());
-    QtSerialDevice device;
+    SystemSerialDevice device;
     PrecisePause pause;
     SystemPortCatalog ports;
     CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile, nullptr, &ports});

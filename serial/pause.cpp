@@ -4,6 +4,10 @@
 
 #if defined(Q_OS_WIN)
 #include <windows.h>
+// Windows 10 1803 and later; MinGW-w64's headers do not name it yet.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
 #else
 #include <cerrno>
 #include <cstdint>

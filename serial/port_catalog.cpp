@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSerialPortInfo>
 #include <algorithm>
 
 #include "panel/profile_store.h"
@@ -50,22 +49,6 @@ QHash<QString, QString> ByIdNames(const QString& devRoot) {
             names.insert(target, link.absoluteFilePath());
     }
     return names;
-}
-
-QList<SerialPortFacts> SystemPortCatalog::Ports() const {
-    const QHash<QString, QString> byId = ByIdNames(devRoot);
-    QList<SerialPortFacts> ports;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-        SerialPortFacts facts;
-        facts.device = info.systemLocation();
-        facts.byId = byId.value(Resolved(facts.device));
-        facts.description = info.description();
-        facts.manufacturer = info.manufacturer();
-        facts.serialNumber = info.serialNumber();
-        facts.usb = info.hasVendorIdentifier() || !facts.byId.isEmpty();
-        ports << facts;
-    }
-    return ports;
 }
 
 const SerialPortFacts* FindPort(const QList<SerialPortFacts>& ports, const QString& device) {

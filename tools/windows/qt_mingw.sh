@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds Qt's base module for 64-bit Windows (shared, MinGW-w64) from Debian's own source
+# package, the same version as the host Qt whose tools (moc, rcc, uic) it uses, and
+# installs it into a cache folder that later runs reuse. Prints the folder on stdout.
+#   VELMOR_QT_WIN_CACHE   parent of the cache folders (default /var/cache/velmor)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools | sed 's/+.*//')
+# The feature set is part of the key: a change to the options below must not reuse a
+# folder built with other ones.
+options=(-DFEATURE_tabletevent=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF
+    -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
+    -DFEATURE_xml=OFF -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF)
+key=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)
+cache=${VELMOR_QT_WIN_CACHE:-/var/cache/velmor}
+prefix=$cache/qt-$version-mingw-$key
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
+work=$cache/qt-$version-mingw-$key.work
+rm -rf "$work" "$prefix"
+mkdir -p "$work"
+cd "$work"
+# The archive's source entries mirror its binary ones; apt-get source needs them.
+src_list=/etc/apt/sources.list.d/velmor-src.sources
+if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$src_list"
+    apt-get update -qq
+fi
+apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)" >&2
+src=$(find . -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
+
+start=$(date +%s)
+cmake -S "$src" -B build -G Ninja -Wno-dev \
+    -DCMAKE_TOOLCHAIN_FILE="$here/mingw_toolchain.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=ON \
+    -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+    -DQT_QMAKE_TARGET_MKSPEC=win32-g++ -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
+    "${options[@]}" >&2
+cmake --build build >&2
+cmake --install build >&2
+echo "Qt for Windows built in $(($(date +%s) - start)) s" >&2
+touch "$prefix/.complete"
+cd /
+rm -rf "$work"
+echo "$prefix"
