@@ -23,7 +23,7 @@ import tty
 NOBODY = 65534
 
 
-def run(program, entry, as_nobody=False, quiet_seconds=1.5):
+def run(program, entry, as_nobody=False, quiet_seconds=1.5, while_running=None):
     """The program's standard error lines (Qt's own chatter left out)."""
     profile = tempfile.mkdtemp()
     os.makedirs(os.path.join(profile, "PC-ZORVIK"))
@@ -50,6 +50,8 @@ def run(program, entry, as_nobody=False, quiet_seconds=1.5):
                 lines += chunk
                 if b"velmor:" in lines and lines.endswith(b"\n"):
                     break
+        if while_running:
+            while_running()
     finally:
         app.terminate()
         app.wait()
@@ -79,12 +81,16 @@ def main(program):
     expect("multiplexer", run(program, "/dev/ptmx"),
            ["velmor: COM1 (/dev/ptmx): refused: this is the pseudo-terminal multiplexer, not a "
             "serial port; frames sent there would reach nobody."])
-    # The program sets the line to 9600 baud when it opens it.
+    # The program sets the line to 9600 baud when it opens it (and gives the line back as
+    # it found it when it ends).
     settings = termios.tcgetattr(slave)
     settings[4] = settings[5] = termios.B115200
     termios.tcsetattr(slave, termios.TCSANOW, settings)
-    expect("relative entry", run(program, line[len("/dev/"):]), [])
-    expect("relative entry opens", termios.tcgetattr(slave)[5], termios.B9600)
+    speeds = []
+    expect("relative entry", run(program, line[len("/dev/"):], quiet_seconds=1.0,
+                                 while_running=lambda: speeds.append(
+                                     termios.tcgetattr(slave)[5])), [])
+    expect("relative entry opens", speeds, [termios.B9600])
 
     holder = subprocess.Popen(["flock", "-o", line, "sh", "-c", "echo locked; exec cat"],
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE)
