@@ -6,8 +6,8 @@
 # The install, start and purge happen in a throwaway Debian 12 root under the build tree,
 # never in the host's /usr or dpkg database, so a velmor package already installed on the
 # host does not matter. The base root is made once with debootstrap and kept as a tarball
-# under /var/cache/velmor/ (VELMOR_ROOT_CACHE), keyed by suite and package list; each run
-# unpacks a copy and deletes it. Needs root, or sudo, for debootstrap, chroot and mounts.
+# under /var/cache/velmor/ (VELMOR_CACHE), keyed by suite, archive and dependency list;
+# each run unpacks a copy and deletes it. Needs root, or sudo, for debootstrap, chroot and mounts.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
