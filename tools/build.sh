@@ -23,11 +23,12 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-s
     libgl-dev qt6-qpa-plugins fonts-dejavu-core)
 # Tests: a real X server and a typist for the held-key test, Python to drive it; for the
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
-# AppStream validators, and lintian; clang and its runtime (libFuzzer, sanitizers) for the
-# fuzz targets.
+# AppStream validators, lintian, and debootstrap for the throwaway root the package is
+# installed into (the host's own /usr is never touched); clang and its runtime (libFuzzer,
+# sanitizers) for the fuzz targets.
 if [ "$mode" = test ]; then
     packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian
-        clang libclang-rt-14-dev)
+        debootstrap clang libclang-rt-14-dev)
 fi
 
 missing=()
@@ -86,5 +87,6 @@ CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo 
     -DVELMOR_WERROR=ON -DVELMOR_FUZZ=ON
 cmake --build build-fuzz
 ctest --test-dir build-fuzz --output-on-failure
-# The .deb from this build tree: validators, lintian, install, start, purge.
+# The .deb from this build tree: validators, lintian, then install, start and purge in a
+# throwaway root.
 tools/package_check.sh build

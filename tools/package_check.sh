@@ -3,32 +3,73 @@
 # the desktop entry and AppStream data validate, lintian finds no error or warning, and the
 # package installs, starts and purges without leaving anything of it behind in /usr.
 #   tools/package_check.sh [build-dir]      (default: build)
-# Installing needs root, or sudo. The check never installs over a velmor package that is
-# already on the machine: it stops and says so instead.
+# The install, start and purge happen in a throwaway Debian 12 root under the build tree,
+# never in the host's /usr or dpkg database, so a velmor package already installed on the
+# host does not matter. The base root is made once with debootstrap and kept as a tarball
+# under /var/cache/velmor/ (VELMOR_CACHE), keyed by suite, archive and dependency list;
+# each run unpacks a copy and deletes it. Needs root, or sudo, for debootstrap, chroot and mounts.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:-$top/build}" && pwd)
+suite=bookworm
+cache=${VELMOR_CACHE:-/var/cache/velmor}
+root=$build/package-root
 work=$(mktemp -d)
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-installed=0
 
 fail() {
     echo "package check: FAILED: $*" >&2
     exit 1
 }
 
+mounts_in_root() {
+    findmnt -rn -o TARGET | awk -v r="$root" '$0 == r || index($0, r "/") == 1' | sort -r
+}
+
+# in_root's mounts die with its namespace; any still here came from elsewhere and are taken
+# down first, and rm never crosses into another file system, so no host file is deleted
+# through a mount.
+remove_root() {
+    mounts_in_root | while read -r mount; do $sudo umount -l "$mount"; done
+    [ -z "$(mounts_in_root)" ] || fail "cannot unmount what is mounted under $root"
+    $sudo rm -rf --one-file-system "$root"
+}
+
 cleanup() {
-    if [ "$installed" -eq 1 ]; then
-        $sudo dpkg --purge velmor >/dev/null 2>&1 || true
-    fi
+    remove_root
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-is_installed() {
-    dpkg-query -W -f='${Status}' velmor 2>/dev/null | grep -q "install ok installed"
+# Runs a command in the root with a clean environment (NAME=value words first), in a mount
+# namespace of its own: /proc, a private /dev/pts and the few device nodes programs open are
+# mounted only there, so they vanish when the command ends, however it ends.
+in_root() {
+    # shellcheck disable=SC2016
+    $sudo unshare --mount --propagation private -- sh -euc '
+        root=$1
+        shift
+        mount -t proc proc "$root/proc"
+        mount -t tmpfs -o mode=755 dev "$root/dev"
+        for node in null zero full random urandom tty; do
+            touch "$root/dev/$node"
+            mount --bind "/dev/$node" "$root/dev/$node"
+        done
+        mkdir "$root/dev/pts"
+        mount -t devpts -o newinstance,ptmxmode=0666 devpts "$root/dev/pts"
+        ln -s pts/ptmx "$root/dev/ptmx"
+        exec chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+            LANG=C.UTF-8 "$@"' sh "$root" "$@"
+}
+
+velmor_status() {
+    in_root dpkg-query -W -f='${Status}' velmor 2>/dev/null || true
+}
+
+in_root_alive() {
+    $sudo kill -0 "$1" 2>/dev/null
 }
 
 # Tags accepted on purpose: a package of our own closes no Debian bug.
@@ -61,59 +102,91 @@ echo "== lintian"
 lintian --display-info --fail-on error,warning --suppress-tags "$lintian_accepted" "$deb" ||
     fail "lintian reports errors or warnings"
 
-echo "== install"
-if is_installed; then
-    fail "a velmor package is already installed here; remove it first (dpkg --purge velmor)"
+echo "== root"
+# The base: Debian $suite (minbase) and, installed by apt from the archive this machine
+# uses, what the package depends on. Its name holds the suite, the archive and the
+# dependency list, so it is made again only when one of them changes.
+sources=$(apt-get indextargets --format '$(SITE) $(RELEASE) $(COMPONENT) $(IDENTIFIER)' \
+    'Target-Of: deb' 2>/dev/null | awk -v s="$suite" '$3 == "main" && $4 == "Packages" &&
+    ($2 == s || $2 == s "-updates" || $2 == s "-security") { print "deb", $1, $2, "main" }' |
+    sort -u)
+mirror=$(awk -v s="$suite" '$3 == s { print $2; exit }' <<<"$sources")
+if [ -z "$mirror" ]; then
+    mirror=http://deb.debian.org/debian
+    sources="deb $mirror $suite main"
 fi
-installed=1
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$deb" ||
-    fail "apt-get install"
-is_installed || fail "velmor is not installed after apt-get install"
+depends=$(dpkg-deb -f "$deb" Depends)
+base=$cache/$suite-$(printf '%s\n' "$suite" "$sources" "$depends" | sha256sum | cut -c1-16).tar
+remove_root
+$sudo mkdir -p "$root" "$cache"
+if [ -f "$base" ]; then
+    $sudo tar -C "$root" --numeric-owner -xf "$base"
+else
+    echo "making $base"
+    $sudo unshare --mount debootstrap --variant=minbase \
+        --keyring=/usr/share/keyrings/debian-archive-keyring.gpg "$suite" "$root" "$mirror" \
+        >"$work/debootstrap.log" 2>&1 || { tail -n 20 "$work/debootstrap.log" >&2; fail "debootstrap"; }
+    $sudo tee "$root/etc/apt/sources.list" >/dev/null <<<"$sources"
+    in_root apt-get update -qq || fail "apt-get update in the root"
+    in_root DEBIAN_FRONTEND=noninteractive apt-get satisfy -y -qq --no-install-recommends \
+        "$depends" >"$work/satisfy.log" || { cat "$work/satisfy.log" >&2; fail "apt-get satisfy"; }
+    in_root apt-get clean
+    $sudo tar -C "$root" --numeric-owner -cf "$base.new" . && $sudo mv "$base.new" "$base"
+    $sudo find "$cache" -maxdepth 1 -name "$suite-*.tar" ! -path "$base" -delete
+fi
+echo "$root from $base"
+
+# The names under /usr and /etc before the install; the purge must bring back exactly these.
+snapshot() {
+    $sudo find "$root/usr" "$root/etc" | sed "s|^$root||" | sort
+}
+snapshot >"$work/before"
+
+echo "== install"
+$sudo cp "$deb" "$root/tmp/"
+# The base holds what the package depended on when it was made; apt checks the package's
+# list against it and would fetch anything missing.
+in_root DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+    "/tmp/$(basename "$deb")" >"$work/install.log" 2>&1 ||
+    { cat "$work/install.log" >&2; fail "apt-get install"; }
+[ "$(velmor_status)" = "install ok installed" ] || fail "velmor is not installed after apt-get install"
 
 echo "== run"
 for program in "$work"/root/usr/bin/*; do
-    if ldd "/usr/bin/$(basename "$program")" | grep "not found"; then
+    if in_root ldd "/usr/bin/$(basename "$program")" | grep "not found"; then
         fail "/usr/bin/$(basename "$program") misses libraries"
     fi
 done
 # Start the installed program offscreen on an empty profile. It has started once the
 # camera-type handler has stored CAMTYPE, which its window does while it sets itself up;
 # it must then still be running, waiting for the operator.
-profile="$work/config"
-mkdir -p "$profile"
-XDG_CONFIG_HOME="$profile" QT_QPA_PLATFORM=offscreen /usr/bin/velmor >"$work/run.log" 2>&1 &
+profile=/tmp/config
+$sudo mkdir -p "$root$profile"
+in_root XDG_CONFIG_HOME=$profile QT_QPA_PLATFORM=offscreen /usr/bin/velmor >"$work/run.log" 2>&1 &
 pid=$!
-conf="$profile/PC-ZORVIK/velmor.conf"
+conf=$profile/PC-ZORVIK/velmor.conf
 for _ in $(seq 300); do
-    grep -q '^CAMTYPE=0' "$conf" 2>/dev/null && break
-    kill -0 "$pid" 2>/dev/null || break
+    $sudo grep -q '^CAMTYPE=0' "$root$conf" 2>/dev/null && break
+    in_root_alive "$pid" || break
     sleep 0.1
 done
-if ! kill -0 "$pid" 2>/dev/null; then
+if ! in_root_alive "$pid"; then
     wait "$pid" && status=0 || status=$?
     cat "$work/run.log" >&2
     fail "velmor ended by itself (status $status)"
 fi
-kill "$pid"
+$sudo kill "$pid"
 wait "$pid" || true
-grep -q '^CAMTYPE=0' "$conf" 2>/dev/null || fail "velmor did not write its profile $conf"
+$sudo grep -q '^CAMTYPE=0' "$root$conf" 2>/dev/null || fail "velmor did not write its profile $conf"
 echo "velmor started and wrote $conf"
 
 echo "== purge"
-$sudo dpkg --purge velmor
-installed=0
-is_installed && fail "velmor is still installed after dpkg --purge"
-dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|' >"$work/files"
-left=()
-while read -r path; do
-    case "$path" in */) continue ;; esac
-    [ -e "$path" ] && left+=("$path")
-done <"$work/files"
-while read -r path; do
-    left+=("$path")
-done < <(find /usr -path /usr/local -prune -o -iname '*velmor*' -print)
-if [ ${#left[@]} -gt 0 ]; then
-    printf '  %s\n' "${left[@]}" >&2
+in_root dpkg --purge velmor >/dev/null || fail "dpkg --purge"
+case "$(velmor_status)" in
+    "" | *" not-installed") ;;
+    *) fail "velmor is still known to dpkg after the purge: $(velmor_status)" ;;
+esac
+if snapshot | comm -13 "$work/before" - | grep .; then
     fail "left behind after purge"
 fi
-echo "package check: ok"
+echo "package check: ok (${SECONDS}s)"
