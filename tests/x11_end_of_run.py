@@ -21,7 +21,7 @@ import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11_hold_arrow_key import (OSKA, OSKA_STOP, PELCO, PELCO_STOP, Window,  # noqa: E402
-                                read_line, xdotool)
+                                find_window, read_line, xdotool)
 
 ZOOM_IN = (136, 94)
 ZOOM_IN_FRAME = {0: b"*00750100B7", 1: bytes.fromhex("FF000020000020")}
@@ -65,13 +65,7 @@ def run_case(program, how, moving, protocol):
     app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
     events, problems = [], []
     try:
-        wid = None
-        for _ in range(600):
-            found = xdotool(env, "search", "--name", "OSKA-ZORVIK").stdout.split()
-            if found:
-                wid = found[0]
-                break
-            time.sleep(0.1)
+        wid = find_window(env)
         if wid is None:
             return ["the window did not appear"], None
         xdotool(env, "windowfocus", "--sync", wid)

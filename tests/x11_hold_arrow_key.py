@@ -65,6 +65,16 @@ def xdotool(env, *args):
     return subprocess.run(["xdotool", *args], capture_output=True, text=True, env=env)
 
 
+def find_window(env):
+    """The keypad window's id, or None; a loaded machine may take a while to start it."""
+    for _ in range(600):
+        found = xdotool(env, "search", "--name", "OSKA-ZORVIK").stdout.split()
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
+
+
 class Window:
     def __init__(self, env, wid):
         self.env, self.wid = env, wid
@@ -104,14 +114,7 @@ def run_case(program, protocol, camera_type, focus, key):
     app = subprocess.Popen([program], env=env, stderr=subprocess.DEVNULL)
     stored = None
     try:
-        wid = None
-        # A loaded machine may take a while to start the program.
-        for _ in range(600):
-            found = xdotool(env, "search", "--name", "OSKA-ZORVIK").stdout.split()
-            if found:
-                wid = found[0]
-                break
-            time.sleep(0.1)
+        wid = find_window(env)
         if wid is None:
             return ["the window did not appear"]
         xdotool(env, "windowfocus", "--sync", wid)
