@@ -7,6 +7,9 @@
 #include <QStandardPaths>
 
 #include "profile_guard.h"
+#ifdef Q_OS_WIN
+#include "profile_registry.h"
+#endif
 
 using ProfileGuard::Verdict;
 
@@ -16,7 +19,8 @@ SettingsProfileStore::SettingsProfileStore(const QString& organization, const QS
     : open([organization, application] {
           return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                              organization, application);
-      }) {}
+      }),
+      registryKey(QStringLiteral("Software\\%1\\%2").arg(organization, application)) {}
 #else
 SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
     : SettingsProfileStore(ProfilePath(organization, application)) {}
@@ -55,8 +59,9 @@ void SettingsProfileStore::Report(const QString& what) const {
     if (what == lastReport)
         return;
     lastReport = what;
-    qWarning("velmor: the profile %s %s", qUtf8Printable(QDir::toNativeSeparators(filePath)),
-             qUtf8Printable(what));
+    const QString where = filePath.isEmpty() ? QStringLiteral("HKEY_CURRENT_USER\\") + registryKey
+                                             : QDir::toNativeSeparators(filePath);
+    qWarning("velmor: the profile %s %s", qUtf8Printable(where), qUtf8Printable(what));
 }
 
 bool SettingsProfileStore::FileUsable() const {
@@ -75,6 +80,15 @@ bool SettingsProfileStore::FileUsable() const {
 QVariant SettingsProfileStore::ReadValue(const QString& section, const QString& key) const {
     if (!FileUsable())
         return {};
+#ifdef Q_OS_WIN
+    if (!registryKey.isEmpty()) {
+        const ProfileRegistry::Read read = ProfileRegistry::ReadValue(registryKey, section, key);
+        if (!read.problem.isEmpty())
+            Report(QStringLiteral("value %1\\%2 %3; the default is used")
+                       .arg(section, key, read.problem));
+        return read.value;
+    }
+#endif
     return open()->value(section + QLatin1Char('/') + key);
 }
 
@@ -115,6 +129,10 @@ QStringList ProfileStore::SectionKeys(const QString&) const {
 QStringList SettingsProfileStore::SectionKeys(const QString& section) const {
     if (!FileUsable())
         return {};
+#ifdef Q_OS_WIN
+    if (!registryKey.isEmpty())
+        return ProfileRegistry::ValueNames(registryKey, section);
+#endif
     const auto settings = open();
     settings->beginGroup(section);
     return settings->childKeys();

@@ -54,7 +54,8 @@ private:
     // A fresh QSettings per access: its error status is sticky, and a write refused once
     // must not make every later write look refused too.
     std::function<std::unique_ptr<QSettings>()> open;
-    QString filePath;  // empty for the registry
+    QString filePath;     // empty for the registry
+    QString registryKey;  // under HKEY_CURRENT_USER; empty for a file
     bool disabled = false;
     mutable QString lastReport;
 };
