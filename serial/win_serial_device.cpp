@@ -101,10 +101,11 @@ uint32_t WinSerialDevice::Write(const uint8_t* data, uint32_t count, int timeout
     SetCommTimeouts(port, &timeouts);
     DWORD written = 0;
     if (!WriteFile(port, data, count, &written, nullptr)) {
+        const DWORD error = GetLastError();  // before ClearCommError sets its own
         DWORD errors = 0;
         ClearCommError(port, &errors, nullptr);
         // A port that is gone (unplugged) is let go, so a later reopen can take it again.
-        if (GetLastError() == ERROR_BAD_COMMAND || GetLastError() == ERROR_DEVICE_REMOVED)
+        if (error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED)
             Close();
     }
     if (handle && written < count)
