@@ -124,43 +124,27 @@ def operate(centres):
         time.sleep(0.3)
 
 
-def run_case(velmor, vcam, dialogs_json, protocol, camera_type, baud, expected):
-    work = tempfile.mkdtemp()
-    line = os.path.join(work, "line")
-    analyser = subprocess.Popen([vcam, "--headless", "--link", line], stdout=subprocess.PIPE,
-                                stderr=subprocess.DEVNULL, text=True)
-    keypad = None
-    try:
-        for _ in range(100):
-            if os.path.islink(line):
-                break
-            time.sleep(0.05)
-        os.makedirs(os.path.join(work, "PC-ZORVIK"))
-        with open(os.path.join(work, "PC-ZORVIK", "velmor.conf"), "w") as conf:
-            conf.write("[Ports]\nCOM1=%s\n[Settings]\nCOMUINIT=1\nCOMPORT=1\nBAUDRATE=%d\n"
-                       "PROTOCOL=%d\nCAMTYPE=%d\n" % (line, baud, protocol, camera_type))
-        keypad = subprocess.Popen([velmor], env=dict(os.environ, XDG_CONFIG_HOME=work),
-                                  stderr=subprocess.DEVNULL)
-        window = None
-        for _ in range(100):
-            found = xdotool("search", "--name", "OSKA-ZORVIK").split()
-            if found:
-                window = found[0]
-                break
-            time.sleep(0.1)
-        if window is None:
-            return ["the keypad window did not appear"], []
-        xdotool("windowfocus", "--sync", window)
-        time.sleep(0.3)
-        operate(key_centres(dialogs_json, window))
-        time.sleep(0.5)
-    finally:
-        if keypad:
-            keypad.terminate()
-            keypad.wait()
-        analyser.terminate()
-        output = analyser.communicate(timeout=10)[0]
-        shutil.rmtree(work, ignore_errors=True)
+def start_linux_keypad(velmor, work, line, protocol, camera_type, baud):
+    """The keypad program with a profile of its own whose COM1 is the analyser's line."""
+    os.makedirs(os.path.join(work, "PC-ZORVIK"))
+    with open(os.path.join(work, "PC-ZORVIK", "velmor.conf"), "w") as conf:
+        conf.write("[Ports]\nCOM1=%s\n[Settings]\nCOMUINIT=1\nCOMPORT=1\nBAUDRATE=%d\n"
+                   "PROTOCOL=%d\nCAMTYPE=%d\n" % (line, baud, protocol, camera_type))
+    return subprocess.Popen([velmor], env=dict(os.environ, XDG_CONFIG_HOME=work),
+                            stderr=subprocess.DEVNULL)
+
+
+def find_keypad(bound_seconds=10):
+    for _ in range(int(bound_seconds * 10)):
+        found = xdotool("search", "--name", "OSKA-ZORVIK").split()
+        if found:
+            return found[0]
+        time.sleep(0.1)
+    return None
+
+
+def judge(output, expected):
+    """Problems with the analyser's output, and its frames."""
     frames = [line.split("\t") for line in output.splitlines()]
     problems = ["not a good frame: %s" % "  ".join(f) for f in frames if f[4] != "good"]
     seen = []
@@ -173,17 +157,58 @@ def run_case(velmor, vcam, dialogs_json, protocol, camera_type, baud, expected):
     return problems, frames
 
 
+def run_case(start_keypad, vcam, dialogs_json, protocol, camera_type, baud, expected,
+             line=None, then=None, bound_seconds=10):
+    """One case: start_keypad(work, line, protocol, camera_type, baud) starts the keypad on
+    the analyser's line (a link at line, or in a fresh folder), the operator works it, and
+    then(window), if given, runs before the keypad ends and returns problems of its own."""
+    work = tempfile.mkdtemp()
+    line = line or os.path.join(work, "line")
+    analyser = subprocess.Popen([vcam, "--headless", "--link", line], stdout=subprocess.PIPE,
+                                stderr=subprocess.DEVNULL, text=True)
+    keypad = None
+    extra = []
+    try:
+        for _ in range(100):
+            if os.path.islink(line):
+                break
+            time.sleep(0.05)
+        keypad = start_keypad(work, line, protocol, camera_type, baud)
+        window = find_keypad(bound_seconds)
+        if window is None:
+            return ["the keypad window did not appear"], []
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        operate(key_centres(dialogs_json, window))
+        time.sleep(0.5)
+        if then:
+            extra = then(window)
+    finally:
+        if keypad:
+            keypad.terminate()
+            keypad.wait()
+        analyser.terminate()
+        output = analyser.communicate(timeout=10)[0]
+        shutil.rmtree(work, ignore_errors=True)
+    problems, frames = judge(output, expected)
+    return problems + extra, frames
+
+
+def report(name, problems, frames):
+    for problem in problems:
+        print("FAIL %s: %s" % (name, problem))
+    if not problems:
+        print("%s: %d frames decoded, all as operated" % (name, len(frames)))
+    return bool(problems)
+
+
 def main():
     velmor, vcam, dialogs_json = sys.argv[1:4]
     failed = 0
     for name, protocol, camera_type, baud, expected in CASES:
-        problems, frames = run_case(velmor, vcam, dialogs_json, protocol, camera_type, baud,
-                                    expected)
-        for problem in problems:
-            print("FAIL %s: %s" % (name, problem))
-        if not problems:
-            print("%s: %d frames decoded, all as operated" % (name, len(frames)))
-        failed += bool(problems)
+        start = lambda *args: start_linux_keypad(velmor, *args)  # noqa: E731
+        failed += report(name, *run_case(start, vcam, dialogs_json, protocol, camera_type,
+                                         baud, expected))
     print("%d passed, %d failed" % (len(CASES) - failed, failed))
     return 1 if failed else 0
 

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Velmor, builds it into build/, and then either starts
 # the program (run) or runs every test (test).
-#   tools/build.sh run    install what is missing, build, start the keypad window writing to
-#                         the virtual camera window
-#   tools/build.sh test   install what is missing, build, run all tests, check the .deb
+#   tools/build.sh run      install what is missing, build, start the keypad window writing
+#                           to the virtual camera window
+#   tools/build.sh test     install what is missing, build, run all tests, check the .deb,
+#                           then everything `windows` does (VELMOR_WINDOWS=0 leaves it out)
+#   tools/build.sh windows  the Windows build: Qt for Windows (built once, then cached),
+#                           velmor.exe, the installer and the zip in build-win/, all checked
+#                           under Wine
 set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-    run | test) ;;
+    run | test | windows) ;;
     *)
-        echo "usage: $0 run|test" >&2
+        echo "usage: $0 run|test|windows" >&2
         exit 2
         ;;
 esac
@@ -30,6 +34,14 @@ if [ "$mode" = test ]; then
     packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian
         debootstrap clang libclang-rt-14-dev)
 fi
+# Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
+# tools of the host's Qt version and dpkg-dev to fetch Qt's sources, NSIS for the
+# installer, Wine to run it all, and an X server with a typist for the window.
+windows=${VELMOR_WINDOWS:-1}
+if [ "$mode" = windows ] || { [ "$mode" = test ] && [ "$windows" != 0 ]; }; then
+    packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev nsis wine wine64 unzip
+        xvfb xauth xdotool python3)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -47,6 +59,15 @@ fi
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_WERROR=ON
 cmake --build build
+
+windows_build() {
+    tools/windows/build_velmor.sh
+    tools/windows/wine_check.sh
+}
+if [ "$mode" = windows ]; then
+    windows_build
+    exit 0
+fi
 
 if [ "$mode" = run ]; then
     if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
@@ -90,3 +111,6 @@ ctest --test-dir build-fuzz --output-on-failure
 # The .deb from this build tree: validators, lintian, then install, start and purge in a
 # throwaway root.
 tools/package_check.sh build
+if [ "$windows" != 0 ]; then
+    windows_build
+fi
