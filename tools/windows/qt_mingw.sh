@@ -2,7 +2,8 @@
 # Builds Qt's base module for 64-bit Windows (shared, MinGW-w64) from Debian's own source
 # package, the same version as the host Qt whose tools (moc, rcc, uic) it uses, and
 # installs it into a cache folder that later runs reuse. Prints the folder on stdout.
-#   VELMOR_QT_WIN_CACHE   parent of the cache folders (default /var/cache/velmor)
+#   VELMOR_QT_WIN_CACHE   parent of the cache folders (default /var/cache/velmor, or
+#                         ~/.cache/velmor for a user who cannot write there)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -13,7 +14,13 @@ options=(-DFEATURE_tabletevent=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF
     -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
     -DFEATURE_xml=OFF -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF)
 key=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)
-cache=${VELMOR_QT_WIN_CACHE:-/var/cache/velmor}
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+default_cache=/var/cache/velmor
+if [ -n "$sudo" ] && ! { mkdir -p "$default_cache" 2>/dev/null && [ -w "$default_cache" ]; }; then
+    default_cache=${XDG_CACHE_HOME:-$HOME/.cache}/velmor
+fi
+cache=${VELMOR_QT_WIN_CACHE:-$default_cache}
 prefix=$cache/qt-$version-mingw-$key
 if [ -f "$prefix/.complete" ]; then
     echo "$prefix"
@@ -27,8 +34,9 @@ cd "$work"
 # The archive's source entries mirror its binary ones; apt-get source needs them.
 src_list=/etc/apt/sources.list.d/velmor-src.sources
 if ! apt-get source --print-uris qt6-base >/dev/null 2>&1; then
-    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$src_list"
-    apt-get update -qq
+    sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources |
+        $sudo tee "$src_list" >/dev/null
+    $sudo apt-get update -qq
 fi
 apt-get source -qq "qt6-base=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools)" >&2
 src=$(find . -maxdepth 1 -type d -name 'qt6-base-*' | head -1)
