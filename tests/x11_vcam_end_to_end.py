@@ -105,8 +105,8 @@ def key_centres(dialogs_json, window):
     return centres
 
 
-def operate(centres):
-    for action, what in ACTIONS:
+def operate(centres, actions=ACTIONS):
+    for action, what in actions:
         if action == "type":
             xdotool("type", "--delay", 80, what)
         elif action == "key":
@@ -158,7 +158,7 @@ def judge(output, expected):
 
 
 def run_case(start_keypad, vcam, dialogs_json, protocol, camera_type, baud, expected,
-             line=None, then=None, bound_seconds=10):
+             line=None, then=None, bound_seconds=10, actions=ACTIONS):
     """One case: start_keypad(work, line, protocol, camera_type, baud) starts the keypad on
     the analyser's line (a link at line, or in a fresh folder), the operator works it, and
     then(window), if given, runs before the keypad ends and returns problems of its own."""
@@ -179,7 +179,7 @@ def run_case(start_keypad, vcam, dialogs_json, protocol, camera_type, baud, expe
             return ["the keypad window did not appear"], []
         xdotool("windowfocus", "--sync", window)
         time.sleep(0.3)
-        operate(key_centres(dialogs_json, window))
+        operate(key_centres(dialogs_json, window), actions)
         time.sleep(0.5)
         if then:
             extra = then(window)
