@@ -38,6 +38,14 @@ bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
         problem = {PortFault::NotSerial, name, QString()};
         return false;
     }
+    const QString claimName = QStringLiteral("Local\\velmor-port-") + name.toUpper();
+    claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(claimName.utf16()));
+    if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        claim = nullptr;
+        problem = {PortFault::Busy, name, QStringLiteral("velmor")};
+        return false;
+    }
     // COM10 and above are reachable only through the device namespace.
     const QString path = QStringLiteral("\\\\.\\") + name;
     // Read access too: the line-state calls need it (Wine refuses them on a write-only
@@ -47,12 +55,12 @@ bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
     if (port == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         problem = {FaultFromWinError(error), name, SystemWords(error)};
+        Close();
         return false;
     }
     handle = port;
     if (!Configure(baud)) {
-        CloseHandle(port);
-        handle = nullptr;
+        Close();
         problem = {PortFault::Refused, name, QString()};
         return false;
     }
@@ -85,10 +93,12 @@ bool WinSerialDevice::Configure(uint32_t baud) {
 }
 
 void WinSerialDevice::Close() {
-    if (!handle)
-        return;
-    CloseHandle(static_cast<HANDLE>(handle));
+    if (handle)
+        CloseHandle(static_cast<HANDLE>(handle));
     handle = nullptr;
+    if (claim)
+        CloseHandle(static_cast<HANDLE>(claim));
+    claim = nullptr;
 }
 
 uint32_t WinSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {

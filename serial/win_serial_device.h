@@ -2,8 +2,9 @@
 
 #include "serial_device.h"
 
-// The real port on Windows, on the Win32 communications API, opened write-only and
-// exclusively (no share mode), so another program cannot have it at the same time.
+// The real port on Windows, on the Win32 communications API, opened exclusively (no share
+// mode), so another program cannot have it at the same time. A named mutex per port keeps
+// a second Velmor off it also where the driver itself would let it share (Wine).
 class WinSerialDevice : public SerialDevice {
 public:
     ~WinSerialDevice() override { Close(); }
@@ -16,5 +17,6 @@ private:
     bool Configure(uint32_t baud);
 
     void* handle = nullptr;  // a HANDLE; null while closed
+    void* claim = nullptr;   // the port's mutex while held
     PortProblem problem;
 };
