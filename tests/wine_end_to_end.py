@@ -21,18 +21,20 @@ from x11_vcam_end_to_end import CASES, key_centres, report, run_case, xdotool  #
 
 KEY = r"HKCU\Software\PC-ZORVIK\velmor\Settings"
 BOUND_SECONDS = 60  # Wine starts slowly on a loaded machine
-# QSettings would decode this into a list nested 30,000 deep, and overflow the stack.
+# QSettings decodes "@Variant(...)" text, also when stored as a REG_BINARY of UTF-16: this
+# one it reads as a list nested 30,000 deep, overflowing the stack, and ONE as the number 1.
 DEEP_VARIANT = "@Variant(%s\0\0\0\x02\0\0\0\x01)" % ("\0\0\0\t\0\0\0\x01" * 30000)
+ONE = "@Variant(\0\0\0\x02\0\0\0\x01)"
 # (case, value, registry type, data, protocol then on the line, refusal said, if any)
 HOSTILE = [
-    ("deep @Variant", "PROTOCOL", "REG_SZ", DEEP_VARIANT, "OSKA-DEFAULT",
-     r"value Settings\PROTOCOL is 480038 bytes of text"),
-    ("@Variant of 1", "PROTOCOL", "REG_SZ", "@Variant(\0\0\0\x02\0\0\0\x01)", "OSKA-DEFAULT",
+    ("deep @Variant", "PROTOCOL", "REG_BINARY", DEEP_VARIANT, "OSKA-DEFAULT",
+     r"value Settings\PROTOCOL is a REG_BINARY value"),
+    ("@Variant of 1", "PROTOCOL", "REG_BINARY", ONE, "OSKA-DEFAULT",
+     r"value Settings\PROTOCOL is a REG_BINARY value"),
+    ("@Variant text", "PROTOCOL", "REG_SZ", ONE, "OSKA-DEFAULT",
      r"value Settings\PROTOCOL holds an encoded value"),
     ("huge text", "PROTOCOL", "REG_SZ", "1" * 10000, "OSKA-DEFAULT",
      r"value Settings\PROTOCOL is 20002 bytes of text"),
-    ("binary", "PROTOCOL", "REG_BINARY", "01000000", "OSKA-DEFAULT",
-     r"value Settings\PROTOCOL is a REG_BINARY value"),
     ("list", "PROTOCOL", "REG_MULTI_SZ", "1\\01", "OSKA-DEFAULT",
      r"value Settings\PROTOCOL is a REG_MULTI_SZ value"),
     ("text number", "PROTOCOL", "REG_SZ", " 1", "PELCO D", None),
@@ -45,15 +47,16 @@ def wine(*args):
 
 
 def reg_set(values):
-    """Replaces the settings with values {name: (type, data)}. Text goes in through a .reg
-    file, which carries any character, NUL included; Wine reads its hex(1) bytes as UTF-16
-    only in a UTF-16 file."""
+    """Replaces the settings with values {name: (type, data)}. Text, and binary data given
+    as text (UTF-16, as QSettings stores it), go in through a .reg file, which carries any
+    character, NUL included; Wine reads hex(1) bytes as UTF-16 only in a UTF-16 file."""
     wine("reg", "delete", KEY, "/f")
     lines = ["Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER%s]" % KEY[4:]]
     for name, (kind, data) in values.items():
-        if kind == "REG_SZ":
-            raw = (data + "\0").encode("utf-16-le")
-            lines.append('"%s"=hex(1):%s' % (name, ",".join("%02x" % b for b in raw)))
+        if kind in ("REG_SZ", "REG_BINARY"):
+            raw = (data + ("\0" if kind == "REG_SZ" else "")).encode("utf-16-le")
+            lines.append('"%s"=hex%s:%s' % (name, "(1)" if kind == "REG_SZ" else "",
+                                            ",".join("%02x" % b for b in raw)))
         else:
             wine("reg", "add", KEY, "/v", name, "/t", kind, "/d", str(data), "/f")
     with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding="utf-16",
