@@ -11,17 +11,14 @@ the stop.
 Usage: x11_end_of_run.py PATH_TO_VELMOR
 """
 import os
-import pty
 import signal
 import subprocess
 import sys
-import tempfile
 import time
-import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11_hold_arrow_key import (OSKA, OSKA_STOP, PELCO, PELCO_STOP, Window,  # noqa: E402
-                                find_window, read_line, xdotool)
+                                find_window, line_profile, read_line, xdotool)
 
 ZOOM_IN = (136, 94)
 ZOOM_IN_FRAME = {0: b"*00750100B7", 1: bytes.fromhex("FF000020000020")}
@@ -54,13 +51,7 @@ def start_xvfb():
 
 def run_case(program, how, moving, protocol):
     server, display = start_xvfb()
-    master, slave = pty.openpty()
-    tty.setraw(master)
-    profile = tempfile.mkdtemp()
-    conf_path = os.path.join(profile, "PC-ZORVIK", "velmor.conf")
-    os.makedirs(os.path.dirname(conf_path))
-    with open(conf_path, "w") as conf:
-        conf.write("[Ports]\nCOM1=%s\n[Settings]\nPROTOCOL=%d\n" % (os.ttyname(slave), protocol))
+    master, slave, profile, _ = line_profile(PROTOCOL=protocol)
     env = dict(os.environ, XDG_CONFIG_HOME=profile, DISPLAY=display)
     app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
     events, problems = [], []

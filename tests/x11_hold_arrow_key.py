@@ -101,15 +101,21 @@ class Window:
         xdotool(self.env, "click", "5", "click", "5", "click", "4")
 
 
-def run_case(program, protocol, camera_type, focus, key):
+def line_profile(**settings):
+    """A raw pseudo-terminal, and a profile folder whose COM1 is its far end, with settings."""
     master, slave = pty.openpty()
     tty.setraw(master)
     profile = tempfile.mkdtemp()
     conf_path = os.path.join(profile, "PC-ZORVIK", "velmor.conf")
     os.makedirs(os.path.dirname(conf_path))
     with open(conf_path, "w") as conf:
-        conf.write("[Ports]\nCOM1=%s\n[Settings]\nPROTOCOL=%d\nCAMTYPE=%d\n"
-                   % (os.ttyname(slave), protocol, camera_type))
+        conf.write("[Ports]\nCOM1=%s\n[Settings]\n" % os.ttyname(slave))
+        conf.writelines("%s=%d\n" % item for item in settings.items())
+    return master, slave, profile, conf_path
+
+
+def run_case(program, protocol, camera_type, focus, key):
+    master, slave, profile, conf_path = line_profile(PROTOCOL=protocol, CAMTYPE=camera_type)
     env = dict(os.environ, XDG_CONFIG_HOME=profile)
     app = subprocess.Popen([program], env=env, stderr=subprocess.DEVNULL)
     stored = None
