@@ -4,16 +4,11 @@
 
 #include "end_of_run.h"
 #include "panel/keypad_dlg.h"
-#include "panel/profile_store.h"
+#include "profile/profile_store.h"
 #include "serial/pause.h"
 #include "serial/port_catalog.h"
 #include "serial/system_serial_device.h"
 #include "version.h"
-
-namespace {
-// The one record of settings and transmit buffer, alive for the whole run.
-ControllerState controllerState;
-}  // namespace
 
 CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {
     // The profile lives under the company key and the program file's base name.
@@ -28,7 +23,7 @@ int CKeypadApp::InitInstance() {
     SystemSerialDevice device;
     PrecisePause pause;
     SystemPortCatalog ports;
-    CKeypadDlg dialog(KeypadServices{controllerState, device, pause, profile, nullptr, &ports});
+    CKeypadDlg dialog(KeypadServices{device, pause, profile, &ports});
     EndOfRun end([&dialog](const QString& why) { dialog.EndRun(why); },
                  [&dialog](const QString& why) { dialog.StopMovement(why); });
     dialog.SetEndPending(&EndOfRun::Pending);

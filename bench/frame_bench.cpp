@@ -21,9 +21,12 @@
 #endif
 
 #include "fakes.h"
+#include "profile/port_map.h"
+#include "protocol/camera_id_entry.h"
+#include "protocol/command_set.h"
+#include "protocol/status_list.h"
 #include "pty_pair.h"
 #include "serial/pause.h"
-#include "serial/port_name.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 
@@ -87,21 +90,22 @@ const ProtocolRun kRuns[] = {
     {"PELCO D", ProtocolPelcoD, 7, {0x00, 0x20, 0x00, 0x00}},
 };
 
-std::vector<qint64> TimeFrames(CSerialLink& link, ControllerState& state, const ProtocolRun& run,
-                               int frames) {
+std::vector<qint64> TimeFrames(CommandSet& commands, ControllerState& state, const ProtocolRun& run,
+                               int frames, qint64& failed) {
     state.protocol = run.protocol;
     state.cameraId = 12;
     const int first = run.protocol == ProtocolOskaDefault ? 3 : 2;
     std::copy(run.command, run.command + (run.protocol == ProtocolOskaDefault ? 6 : 4),
               state.txFrame.begin() + first);
-    for (int i = 0; i < kWarmUpFrames; ++i) link.TransmitFrame();
+    for (int i = 0; i < kWarmUpFrames; ++i) failed += commands.TransmitFrame().Whole() ? 0 : 1;
     std::vector<qint64> times;
     times.reserve(frames);
     QElapsedTimer timer;
     for (int i = 0; i < frames; ++i) {
         timer.start();
-        link.TransmitFrame();
+        const bool whole = commands.TransmitFrame().Whole();
         times.push_back(timer.nsecsElapsed());
+        failed += whole ? 0 : 1;
     }
     return times;
 }
@@ -138,10 +142,12 @@ struct Rig {
     MemoryProfile profile;
     QtSerialDevice device;
     PrecisePause pause;
-    RecordingMessages messages;
     ControllerState state;
-    CSerialLink link{state, device, pause, messages,
-                     [this](int port) { return PortDeviceName(port, profile); }};
+    CSerialLink link{device, pause, [this](int port) { return PortDeviceName(port, profile); }};
+    StatusList lines;
+    CameraIdEntry entry{state, lines};
+    CommandSet commands{state, link, entry};
+    qint64 transferErrors = 0;
 
     bool Open() {
         profile.values.insert(QStringLiteral("Ports/COM1"), pty.slavePath());
@@ -157,7 +163,8 @@ std::vector<double> ReportFrames(Rig& rig, int frames, qint64& sent) {
                 "p95 ms", "ratio");
     std::vector<double> excessMs;
     for (const ProtocolRun& run : kRuns) {
-        const Summary s = Summarise(TimeFrames(rig.link, rig.state, run, frames));
+        const Summary s =
+            Summarise(TimeFrames(rig.commands, rig.state, run, frames, rig.transferErrors));
         const double floor =
             run.frameBytes * CSerialLink::kBytePauseMs + CSerialLink::kFramePauseMs;
         std::printf("%-14s %10.3f %10.3f %8.4f %10.3f %8.4f\n", run.name, floor, s.medianMs,
@@ -227,7 +234,7 @@ int main(int argc, char** argv) {
         }
         std::printf("\nbytes sent %lld, bytes on the line %lld, transfer errors %lld\n",
                     static_cast<long long>(sent), static_cast<long long>(reader.received()),
-                    static_cast<long long>(rig.messages.shown.size()));
+                    static_cast<long long>(rig.transferErrors));
     }
 #if defined(Q_OS_LINUX)
     std::printf("timer slack of this thread: %d ns\n", ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));

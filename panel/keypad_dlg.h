@@ -5,51 +5,24 @@
 #include <functional>
 #include <memory>
 
-#include "camera_id_entry.h"
-#include "protocol/command_set.h"
-#include "protocol/message_sink.h"
-#include "serial/serial_link.h"
-#include "settings_store.h"
-#include "status_lines.h"
+#include "keypad_operator.h"
+#include "message_sink.h"
+#include "protocol/keypad_controller.h"
 
 class DialogNavigation;
 class KeypadInput;
-class Pause;
-class PortCatalog;
-class ProfileStore;
 class QComboBox;
 class QListWidget;
-class SerialDevice;
-
-// The platform services the keypad works through; tests substitute recorders.
-struct KeypadServices {
-    ControllerState& state;
-    SerialDevice& device;
-    Pause& pause;
-    ProfileStore& profile;
-    MessageSink* messages = nullptr;     // null: modal message boxes over the window
-    const PortCatalog* ports = nullptr;  // null: no serial devices are known
-};
 
 // The keypad window: keys, the four combo boxes, the logo and the ten-line status list.
-class CKeypadDlg : public QDialog, private StatusLines {
+// It hands what the operator does to its controller and shows what that says.
+class CKeypadDlg : public QDialog, private KeypadOperator {
     Q_OBJECT
 public:
-    explicit CKeypadDlg(const KeypadServices& services, QWidget* parent = nullptr);
+    // messages: null for modal message boxes over the window.
+    explicit CKeypadDlg(const KeypadServices& services, MessageSink* messages = nullptr,
+                        QWidget* parent = nullptr);
     ~CKeypadDlg() override;
-
-    // Camera commands, as the keys and PC keys run them.
-    void SendCommand(int a, int b, int c, int d) { commands.SendCommand(a, b, c, d); }
-    void SendStop();
-    void SendReset() { commands.SendReset(); }
-    void SelectCamera() { commands.SelectCamera(); }
-    bool RunKeyRow(int controlId) { return commands.RunKeyRow(controlId); }
-    bool RunArrowRow(int virtualKey) { return commands.RunArrowRow(virtualKey); }
-
-    // Camera-ID entry, shown on status line 8.
-    void EnterDigit(int digit) { entry.EnterDigit(digit); }
-    void CommitCameraId() { entry.CommitCameraId(); }
-    void ClearCameraId() { entry.ClearCameraId(); }
 
     // Combo-box selections, as the operator picks them.
     void OnSelChangeComPort();
@@ -62,15 +35,11 @@ public:
     void ShowAbout();
     // The Serial ports dialog, modal over the window.
     void ShowSerialPorts();
-    // Rewrites the tooltips of the COM rows from the profile and the devices present.
-    void UpdatePortToolTips();
 
+    // The lines the status list shows.
     QStringList StatusTexts() const;
     QWidget* Control(int controlId) const;
-    const CSerialLink& Link() const { return link; }
-    const CameraIdEntry& Entry() const { return entry; }
-    int PowerToggle() const { return commands.powerToggle; }
-    bool IsShowingMessage() const { return messages.showing; }
+    const KeypadController& Controller() const { return controller; }
 
     // Where the icon goes in a minimised window of the given client size.
     static QPoint MinimisedIconOrigin(const QSize& client, const QSize& icon);
@@ -86,53 +55,34 @@ public:
     // Tells whether the program's end is already on its way; a repeat then starts no
     // further movement frame ahead of the stop.
     void SetEndPending(std::function<bool()> pending) { endPending = std::move(pending); }
-    bool EndPending() const { return endPending && endPending(); }
-
-signals:
-    void MessageClosed();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-#ifdef Q_OS_WIN
+    // The system menu's entries, where the window has one of its own.
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
 
 private:
-    // Routes operator messages to the injected sink or to a modal box over the window.
-    class DialogMessages : public MessageSink {
-    public:
-        DialogMessages(CKeypadDlg& dialog, MessageSink* sink) : dialog(dialog), sink(sink) {}
-        void ShowMessage(const QString& text) override;
-        bool showing = false;
-        bool ending = false;  // no window to show a message on any more
+    // What the operator's input comes to.
+    void PressKey(int controlId) override;
+    void PressPcKey(int virtualKey) override;
+    void SendStop() override;
+    bool MovementActive() const override { return controller.MovementActive(); }
+    bool ShowingMessage() const override { return showingMessage; }
+    bool EndPending() const override { return endPending && endPending(); }
 
-    private:
-        CKeypadDlg& dialog;
-        MessageSink* sink;
-    };
-
-    void OnInitDialog();
     void AddAboutEntry();
     void AddSystemMenuAbout(const QString& text);
-    void ShowLinkFailure(bool opened);
     void FillCombos();
-    void SelectStoredRows(bool storedValuesRead);
-    void SelectBaudRow();
-    void ForceProtocolBaudRate();
-    void WriteLinkLines(bool opened, const QString& failureText);
-    void EnableKey(int controlId, bool enable);
+    // Tells the operator what an action came to, then lets the core finish it.
+    void ShowNotice(Notice notice);
+    void ShowMessage(const QString& text);
+    // Brings the list, the keys and the combo rows in line with the controller.
+    void ShowState();
+    void ShowLinkFailure(bool opened);
+    void UpdatePortToolTips();
 
-    void InsertLine(int index, const QString& text) override;
-    void DeleteLine(int index) override;
-
-    ControllerState& state;
-    ProfileStore& profile;
-    const PortCatalog* ports;
-    DialogMessages messages;
-    CSerialLink link;
-    CameraIdEntry entry;
-    CommandSet commands;
-    SettingsStore settings;
+    KeypadController controller;
+    MessageSink* messages;
     QComboBox* cameraTypeCombo = nullptr;
     QComboBox* protocolCombo = nullptr;
     QComboBox* comPortCombo = nullptr;
@@ -142,4 +92,6 @@ private:
     std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
+    bool showingMessage = false;
+    bool ending = false;  // no window to show a message on any more
 };

@@ -7,7 +7,7 @@
 #include <QWindow>
 
 #include "dialog_template.h"
-#include "keypad_dlg.h"
+#include "keypad_operator.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
 
@@ -18,50 +18,30 @@ namespace {
 // one frame time, which bounds how late a stop may come.
 constexpr int kRepeatPairGraceMs = 3;
 
-int DigitOfKey(int controlId) {
-    static const int digitKeys[] = {
-        ControlId::Key0, ControlId::Key1, ControlId::Key2, ControlId::Key3, ControlId::Key4,
-        ControlId::Key5, ControlId::Key6, ControlId::Key7, ControlId::Key8, ControlId::Key9};
-    for (int digit = 0; digit <= 9; ++digit) {
-        if (digitKeys[digit] == controlId)
-            return digit;
-    }
-    return -1;
-}
-
 }  // namespace
 
-KeypadInput::KeypadInput(CKeypadDlg& dialog) : dialog(dialog) {
+KeypadInput::KeypadInput(QWidget& window, KeypadOperator& op) : window(window), op(op) {
     qApp->installEventFilter(this);
     repeatPairsSplit = QGuiApplication::platformName() == QLatin1String("xcb");
     releaseTimer.setSingleShot(true);
     connect(&releaseTimer, &QTimer::timeout, this, &KeypadInput::FinishArrowRelease);
-    for (QPushButton* key : dialog.findChildren<QPushButton*>()) {
-        const int id = ControlIdOf(key);
-        if (CommandSet::IsStopKey(id))
-            connect(key, &QPushButton::clicked, this, [this] { this->dialog.SendStop(); });
+    for (QPushButton* key : window.findChildren<QPushButton*>()) {
+        if (CommandSet::IsStopKey(ControlIdOf(key)))
+            connect(key, &QPushButton::clicked, this, [this] { this->op.SendStop(); });
     }
-    // A stop owed for a key released while a message box had the keyboard goes out once
-    // the message is gone, after the handler that showed it has finished.
-    connect(&dialog, &CKeypadDlg::MessageClosed, this, &KeypadInput::OnMessageClosed,
-            Qt::QueuedConnection);
 }
 
 KeypadInput::~KeypadInput() {
     qApp->removeEventFilter(this);
 }
 
-void KeypadInput::OnStopSent() {
-    movementActive = false;
-}
-
 bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
     // Input is looked at where the platform hands it to the window, once per event and
     // before any control of the window has seen it. Input still queued for a window that
     // has closed acts no more.
-    if (!dialog.isVisible())
+    if (!window.isVisible())
         return false;
-    if (watched != dialog.windowHandle()) {
+    if (watched != window.windowHandle()) {
         // While a combo box's list is dropped down, the keys go to the list's window.
         if (IsOwnDropDown(watched) &&
             (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease)) {
@@ -91,12 +71,12 @@ bool KeypadInput::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-bool KeypadInput::IsOwnDropDown(const QObject* window) const {
+bool KeypadInput::IsOwnDropDown(const QObject* watched) const {
     const QWidget* popup = QApplication::activePopupWidget();
-    if (!popup || popup->windowHandle() != window)
+    if (!popup || popup->windowHandle() != watched)
         return false;
     for (const QWidget* w = popup->parentWidget(); w; w = w->parentWidget()) {
-        if (w == &dialog)
+        if (w == &window)
             return true;
     }
     return false;
@@ -109,30 +89,15 @@ void KeypadInput::OnMousePress(const QMouseEvent& event) {
     if (releasedArrow)
         FinishArrowRelease();
     if (event.button() == Qt::RightButton) {
-        dialog.SendStop();
+        op.SendStop();
         return;
     }
     if (event.button() != Qt::LeftButton)
         return;
-    auto* key = qobject_cast<QPushButton*>(dialog.childAt(event.position().toPoint()));
+    auto* key = qobject_cast<QPushButton*>(window.childAt(event.position().toPoint()));
     const int id = ControlIdOf(key);
     if (key && id != -1 && key->isEnabled())
-        PressKey(id);
-}
-
-void KeypadInput::PressKey(int controlId) {
-    const int digit = DigitOfKey(controlId);
-    if (digit >= 0) {
-        dialog.EnterDigit(digit);
-    } else if (controlId == ControlId::Ent) {
-        dialog.CommitCameraId();
-    } else if (controlId == ControlId::Clr) {
-        dialog.ClearCameraId();
-    } else if (controlId == ControlId::CommunicationSet) {
-        dialog.OnCommunicationSet();
-    } else if (dialog.RunKeyRow(controlId) && CommandSet::IsStopKey(controlId)) {
-        movementActive = true;
-    }
+        op.PressKey(id);
 }
 
 int KeypadInput::VirtualKeyOf(const QKeyEvent& event) {
@@ -199,14 +164,8 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
         } else {
             deferredArrow = vk;
         }
-    } else if (vk == VirtualKey::Enter) {
-        dialog.CommitCameraId();
-    } else if (vk == VirtualKey::Delete) {
-        dialog.ClearCameraId();
-    } else if (vk >= VirtualKey::Digit0 && vk <= VirtualKey::Digit9) {
-        dialog.EnterDigit(vk - VirtualKey::Digit0);
-    } else if (vk >= VirtualKey::Numpad0 && vk <= VirtualKey::Numpad9) {
-        dialog.EnterDigit(vk - VirtualKey::Numpad0);
+    } else if (vk != 0) {
+        op.PressPcKey(vk);
     }
 }
 
@@ -239,19 +198,18 @@ void KeypadInput::FinishArrowRelease() {
     releasedArrow = 0;
     heldArrows.remove(vk);
     deferredArrow = 0;
-    dialog.SendStop();
+    op.SendStop();
 }
 
 void KeypadInput::RunArrow(int virtualKey) {
-    dialog.RunArrowRow(virtualKey);
-    movementActive = true;
+    op.PressPcKey(virtualKey);
 }
 
 void KeypadInput::SendDeferredRepeat() {
     const int vk = deferredArrow;
     deferredArrow = 0;
-    if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && dialog.isVisible() &&
-        !dialog.EndPending())
+    if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && window.isVisible() &&
+        !op.EndPending())
         RunArrow(vk);
 }
 
@@ -266,10 +224,10 @@ void KeypadInput::OnFocusLost() {
         return;
     heldArrows.clear();
     deferredArrow = 0;
-    if (dialog.IsShowingMessage())
+    if (op.ShowingMessage())
         stopAfterMessage = true;
     else
-        dialog.SendStop();
+        op.SendStop();
 }
 
 void KeypadInput::OnWindowClosing() {
@@ -278,13 +236,13 @@ void KeypadInput::OnWindowClosing() {
     heldArrows.clear();
     deferredArrow = 0;
     stopAfterMessage = false;
-    if (movementActive)
-        dialog.SendStop();
+    if (op.MovementActive())
+        op.SendStop();
 }
 
 void KeypadInput::OnMessageClosed() {
     if (!stopAfterMessage)
         return;
     stopAfterMessage = false;
-    dialog.SendStop();
+    op.SendStop();
 }

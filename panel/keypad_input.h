@@ -4,7 +4,7 @@
 #include <QSet>
 #include <QTimer>
 
-class CKeypadDlg;
+class KeypadOperator;
 class QKeyEvent;
 class QMouseEvent;
 
@@ -15,17 +15,16 @@ class QMouseEvent;
 class KeypadInput : public QObject {
     Q_OBJECT
 public:
-    explicit KeypadInput(CKeypadDlg& dialog);
+    // window: the panel whose input this is; its numbered keys are found by their IDs.
+    KeypadInput(QWidget& window, KeypadOperator& op);
     ~KeypadInput() override;
 
-    // A stop has gone out: no movement is waiting for one.
-    void OnStopSent();
-    // A movement was started by a PC arrow key or a mouse press on a stop key and has
-    // not yet been followed by a stop.
-    bool MovementActive() const { return movementActive; }
     // The window is going: no repeat may follow, and a movement whose release can no
     // longer be seen is stopped now.
     void OnWindowClosing();
+    // A message box has closed: a stop owed for a key released while it had the keyboard
+    // goes out now.
+    void OnMessageClosed();
 
     // The platform virtual-key code of a PC key the panel watches, or 0.
     static int VirtualKeyOf(const QKeyEvent& event);
@@ -34,22 +33,20 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool IsOwnDropDown(const QObject* window) const;
+    bool IsOwnDropDown(const QObject* watched) const;
     void OnMousePress(const QMouseEvent& event);
-    void PressKey(int controlId);
     void OnKeyPress(const QKeyEvent& event);
     void OnKeyRelease(const QKeyEvent& event);
     void FinishArrowRelease();
     void RunArrow(int virtualKey);
     void SendDeferredRepeat();
     void OnFocusLost();
-    void OnMessageClosed();
 
-    CKeypadDlg& dialog;
+    QWidget& window;
+    KeypadOperator& op;
     QSet<int> heldArrows;   // arrow keys down whose real release has not come yet
     QSet<int> altArrows;    // arrow keys that went down with Alt, so belong to the controls
     int deferredArrow = 0;  // an auto-repeat waiting to be sent, 0 when none
-    bool movementActive = false;
     bool stopAfterMessage = false;
 
     // X11 sends an auto-repeat as a release and a press with the same time stamp, and Qt

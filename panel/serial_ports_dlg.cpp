@@ -10,11 +10,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "panel/profile_store.h"
-#include "serial/port_name.h"
+#include "profile/port_map.h"
 
 namespace {
-const QString kSection = QStringLiteral("Ports");
 constexpr int kPortCount = 4;
 constexpr int kMaxTableWidth = 960;
 constexpr int kMaxTableHeight = 240;
@@ -93,7 +91,7 @@ void CSerialPortsDlg::AddEntries(QVBoxLayout* layout) {
                                facts.description.isEmpty() ? facts.device : facts.description,
                                Qt::ToolTipRole);
         }
-        const QVariant stored = profile.ReadText(kSection, QStringLiteral("COM%1").arg(port));
+        const QVariant stored = StoredPortEntry(profile, port);
         const QString current = stored.toString().trimmed();
         entry->setEditText(current.isEmpty() ? builtIn : current);
         const QString label = QStringLiteral("COM%1").arg(port);
@@ -127,7 +125,6 @@ void CSerialPortsDlg::accept() {
         }
         chosen << AbsolutePortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
     }
-    for (int port = 1; port <= kPortCount; ++port)
-        profile.WriteValue(kSection, QStringLiteral("COM%1").arg(port), chosen[port - 1]);
+    for (int port = 1; port <= kPortCount; ++port) StorePortEntry(profile, port, chosen[port - 1]);
     QDialog::accept();
 }

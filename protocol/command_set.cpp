@@ -1,11 +1,8 @@
 #include "command_set.h"
 
-#include <QString>
-#include <iterator>
-
+#include "camera_id_entry.h"
 #include "control_ids.h"
-#include "message_sink.h"
-#include "panel/camera_id_entry.h"
+#include "frame_builder.h"
 #include "serial/serial_link.h"
 
 namespace {
@@ -60,111 +57,94 @@ const KeyRow* FindRow(int controlId) {
 
 }  // namespace
 
-CommandSet::CommandSet(ControllerState& state, CSerialLink& link, CameraIdEntry& entry,
-                       MessageSink& messages)
-    : state(state), link(link), entry(entry), messages(messages) {}
+CommandSet::CommandSet(ControllerState& state, CSerialLink& link, CameraIdEntry& entry)
+    : state(state), link(link), entry(entry) {}
 
-void CommandSet::SendCommand(int a, int b, int c, int d) {
-    auto& frame = state.txFrame;
-    if (state.protocol == ProtocolOskaDefault) {
-        frame[3] = '7';
-        frame[4] = '5';
-        frame[5] = static_cast<uint8_t>(a);
-        frame[6] = static_cast<uint8_t>(b);
-        frame[7] = '0';
-        frame[8] = '0';
-    } else {
-        frame[2] = static_cast<uint8_t>(a);
-        frame[3] = static_cast<uint8_t>(b);
-        frame[4] = static_cast<uint8_t>(c);
-        frame[5] = static_cast<uint8_t>(d);
-    }
-    link.TransmitFrame();
+FrameResult CommandSet::TransmitFrame() {
+    state.txFrame = FrameBuilder::CompleteFrame(state.txFrame, state.protocol, state.cameraId);
+    const int length = FrameBuilder::FrameLength(state.protocol);
+    return {link.SendFrame(state.txFrame.data(), length), length};
 }
 
-void CommandSet::SendStop() {
-    auto& frame = state.txFrame;
-    if (state.protocol == ProtocolOskaDefault) {
-        const uint8_t stop[] = {'7', '5', '0', '9', '0', '0'};
-        std::copy(std::begin(stop), std::end(stop), frame.begin() + 3);
-    } else {
-        std::fill(frame.begin() + 2, frame.begin() + 6, uint8_t{0});
-    }
-    link.TransmitFrame();
+void CommandSet::SettleFailedFrame() {
+    link.SettleFailedFrame();
 }
 
-void CommandSet::SendReset() {
-    const uint8_t reset[] = {'7', '1', '0', '0', '0', '0'};
-    std::copy(std::begin(reset), std::end(reset), state.txFrame.begin() + 3);
-    link.TransmitFrame();
+Notice CommandSet::SendCommand(int a, int b, int c, int d) {
+    state.txFrame = FrameBuilder::WriteCommand(state.txFrame, state.protocol, a, b, c, d);
+    return TransmitFrame().AsNotice();
 }
 
-void CommandSet::SelectCamera() {
-    if (!CameraIdEntry::InRange(entry.pendingId)) {
-        messages.ShowMessage(QString::fromLatin1(kCameraIdRangeText));
-        return;
-    }
-    auto& frame = state.txFrame;
-    frame[3] = '7';
-    frame[4] = '4';
-    link.HexPair(entry.pendingId);
-    frame[5] = frame[11];
-    frame[6] = frame[12];
-    frame[7] = '0';
-    frame[8] = '0';
-    // Addressed to the camera selected so far; the new ID travels in bytes 5 and 6.
-    link.TransmitFrame();
+Notice CommandSet::SendStop() {
+    state.txFrame = FrameBuilder::WriteStop(state.txFrame, state.protocol);
+    return TransmitFrame().AsNotice();
+}
+
+Notice CommandSet::SendReset() {
+    state.txFrame = FrameBuilder::WriteReset(state.txFrame);
+    return TransmitFrame().AsNotice();
+}
+
+Notice CommandSet::SelectCamera() {
+    if (!CameraIdEntry::InRange(entry.pendingId))
+        return Notice::CameraIdRange;
+    state.txFrame = FrameBuilder::WriteCameraSelect(state.txFrame, entry.pendingId);
+    // Addressed to the camera selected so far; the new ID travels in bytes 5 and 6. The
+    // ID is committed whether or not the frame got out.
+    const Notice sent = TransmitFrame().AsNotice();
     entry.CommitSelected();
+    return sent;
 }
 
-void CommandSet::SendPower() {
-    if (state.protocol == ProtocolOskaDefault) {
-        SendCommand('0', 'A', 0, 0);
-    } else if (state.protocol == ProtocolPelcoD) {
-        // The toggle flips after the frame is handed on, whether or not it got out.
-        SendCommand(powerToggle ? 0x88 : 0x08, 0, 0, 0);
-        powerToggle = powerToggle ? 0 : 1;
-    }
-}
-
-void CommandSet::SendByProtocol(const uint8_t oska[2], const uint8_t pelco[4]) {
+Notice CommandSet::SendPower() {
     if (state.protocol == ProtocolOskaDefault)
-        SendCommand(oska[0], oska[1], 0, 0);
-    else if (state.protocol == ProtocolPelcoD)
-        SendCommand(pelco[0], pelco[1], pelco[2], pelco[3]);
+        return SendCommand('0', 'A', 0, 0);
+    if (state.protocol != ProtocolPelcoD)
+        return Notice::None;
+    // The toggle flips after the frame is handed on, whether or not it got out.
+    const Notice sent = SendCommand(powerToggle ? 0x88 : 0x08, 0, 0, 0);
+    powerToggle = powerToggle ? 0 : 1;
+    return sent;
 }
 
-bool CommandSet::RunKeyRow(int controlId) {
+Notice CommandSet::SendByProtocol(const uint8_t oska[2], const uint8_t pelco[4]) {
+    if (state.protocol == ProtocolOskaDefault)
+        return SendCommand(oska[0], oska[1], 0, 0);
+    if (state.protocol == ProtocolPelcoD)
+        return SendCommand(pelco[0], pelco[1], pelco[2], pelco[3]);
+    return Notice::None;
+}
+
+Notice CommandSet::RunKeyRow(int controlId) {
     const KeyRow* row = FindRow(controlId);
     if (!row)
-        return false;
+        return Notice::None;
     switch (row->rule) {
         case Rule::ByProtocol:
-            SendByProtocol(row->oska, row->pelco);
-            break;
+            return SendByProtocol(row->oska, row->pelco);
         case Rule::SameInBoth:
             // The OSKA-DEFAULT characters, under PELCO D too (command 1 = '0').
-            SendCommand(row->oska[0], row->oska[1], 0, 0);
-            break;
+            return SendCommand(row->oska[0], row->oska[1], 0, 0);
         case Rule::Power:
-            SendPower();
-            break;
+            return SendPower();
         case Rule::Reset:
-            SendReset();
-            break;
+            return SendReset();
         case Rule::CameraSelect:
-            SelectCamera();
-            break;
+            return SelectCamera();
     }
-    return true;
+    return Notice::None;
 }
 
-bool CommandSet::RunArrowRow(int virtualKey) {
+Notice CommandSet::RunArrowRow(int virtualKey) {
     for (const ArrowRow& arrow : kArrowRows) {
         if (arrow.virtualKey == virtualKey)
             return RunKeyRow(arrow.sendsRowOf);
     }
-    return false;
+    return Notice::None;
+}
+
+bool CommandSet::HasRow(int controlId) {
+    return FindRow(controlId) != nullptr;
 }
 
 bool CommandSet::IsStopKey(int controlId) {

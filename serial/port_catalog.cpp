@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "panel/profile_store.h"
 #include "port_name.h"
 
 namespace {
@@ -67,21 +66,6 @@ QStringList FirstStartMapping(const QList<SerialPortFacts>& ports) {
     std::sort(usb.begin(), usb.end(), NaturalLess);
     std::sort(builtIn.begin(), builtIn.end(), NaturalLess);
     return (usb + builtIn).mid(0, 4);
-}
-
-bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports) {
-    const QString section = QStringLiteral("Ports");
-    if (!profile.SectionKeys(section).isEmpty())
-        return false;
-    // A store that cannot list its keys still shows an entry it holds.
-    for (int port = 1; port <= 4; ++port) {
-        if (profile.ReadValue(section, QStringLiteral("COM%1").arg(port)).isValid())
-            return false;
-    }
-    const QStringList mapping = FirstStartMapping(ports);
-    for (int i = 0; i < mapping.size(); ++i)
-        profile.WriteValue(section, QStringLiteral("COM%1").arg(i + 1), mapping[i]);
-    return !mapping.isEmpty();
 }
 
 QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports) {

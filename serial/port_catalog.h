@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-class ProfileStore;
 struct PortTarget;
 
 // What the system knows of one serial device.
@@ -48,10 +47,6 @@ const SerialPortFacts* FindPort(const QList<SerialPortFacts>& ports, const QStri
 // Up to four names for COM1 to COM4 on a first start: USB adapters first, by their stable
 // names in order, then the built-in ports.
 QStringList FirstStartMapping(const QList<SerialPortFacts>& ports);
-
-// Writes the first-start mapping to the profile's "Ports" section when it has none yet and
-// devices were found; a section that exists is never touched. True when it wrote.
-bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports);
 
 // The tooltip of the COM<port> row: the device it names and what the system knows of it,
 // or that no such device exists, or why the entry cannot be used.

@@ -1,10 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 
 #include "port_problem.h"
-
-class ProfileStore;
 
 // What COM<port> names: the absolute, resolved path of a device, or why the profile's entry
 // for it cannot be used (problem set, device empty).
@@ -16,14 +15,13 @@ struct PortTarget {
     PortProblem problem;
 };
 
-// The device that COM<port> names. On Windows that is "COM<port>" itself. Elsewhere the
-// profile's section "Ports" may map it (COM1=/dev/ttyUSB0); otherwise COM<n> is the
-// n-th built-in serial port, /dev/ttyS<n-1>. A mapped entry is a path read as text, never
-// as a list; a relative one is taken under devRoot, and symbolic links are resolved.
-PortTarget ResolvePort(int port, const ProfileStore& profile,
-                       const QString& devRoot = QStringLiteral("/dev"));
-// ResolvePort's device: empty when the entry cannot be used.
-QString PortDeviceName(int port, const ProfileStore& profile);
+// The device that COM<port> names, given the entry the port mapping holds for it (an
+// invalid QVariant when it holds none). On Windows that is "COM<port>" itself. Elsewhere
+// an entry maps it (COM1=/dev/ttyUSB0); without one COM<n> is the n-th built-in serial
+// port, /dev/ttyS<n-1>. An entry is a path given as text; a relative one is taken under
+// devRoot, and symbolic links are resolved.
+PortTarget ResolvePortEntry(int port, const QVariant& entry,
+                            const QString& devRoot = QStringLiteral("/dev"));
 
 // The built-in port that COM<port> names without an entry.
 QString BuiltInPortName(int port);
@@ -36,3 +34,6 @@ QString AbsolutePortEntry(const QString& entry, const QString& devRoot = QString
 // multiplexer and the controlling terminal are refused, as are entries with control
 // characters.
 PortTarget CheckPortEntry(const QString& entry, const QString& devRoot = QStringLiteral("/dev"));
+// Why a device that exists is no line for frames (the pseudo-terminal multiplexer, the
+// controlling terminal); no fault otherwise.
+PortProblem DeviceRefusal(const QString& device);

@@ -3,23 +3,10 @@
 #include <algorithm>
 
 #include "pause.h"
-#include "protocol/message_sink.h"
 #include "serial_device.h"
 
-namespace {
-constexpr int kOskaFrameLength = 11;
-constexpr int kPelcoFrameLength = 7;
-constexpr int kHexHigh = 11;
-constexpr int kHexLow = 12;
-}  // namespace
-
-CSerialLink::CSerialLink(ControllerState& state, SerialDevice& device, Pause& pause,
-                         MessageSink& messages, PortNamer portName)
-    : state(state),
-      device(device),
-      pause(pause),
-      messages(messages),
-      portName(std::move(portName)) {}
+CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName)
+    : device(device), pause(pause), portName(std::move(portName)) {}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
     // Bounded by the slowest supported rate, 2400: a hand-edited rate of 1 would
@@ -58,10 +45,6 @@ QString CSerialLink::FailureReason() const {
     return DescribeProblem(lastPort, problem);
 }
 
-int CSerialLink::OpenWithSettings() {
-    return OpenPort(state.comPort, state.baudRate);
-}
-
 void CSerialLink::ClosePort() {
     open = false;
     device.Close();
@@ -75,47 +58,22 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
     return device.Write(buffer, count, static_cast<int>(std::min<int64_t>(timeout, INT32_MAX)));
 }
 
-uint8_t CSerialLink::HexDigit(int nibble) {
-    return static_cast<uint8_t>(nibble < 10 ? nibble + 0x30 : nibble + 0x37);
-}
-
-void CSerialLink::HexPair(int value) {
-    const int byte = value & 0xFF;
-    state.txFrame[kHexLow] = HexDigit(byte & 0x0F);
-    state.txFrame[kHexHigh] = HexDigit(byte >> 4);
-}
-
-void CSerialLink::TransmitFrame() {
-    auto& frame = state.txFrame;
-    if (state.protocol == ProtocolOskaDefault) {
-        frame[0] = '*';
-        HexPair(state.cameraId);
-        frame[1] = frame[kHexHigh];
-        frame[2] = frame[kHexLow];
-        int sum = 0;
-        for (int i = 0; i <= 8; ++i) sum += frame[i];
-        HexPair(sum);
-        frame[9] = frame[kHexHigh];
-        frame[10] = frame[kHexLow];
-        SendFrameBytes(kOskaFrameLength);
-    } else {
-        frame[0] = 0xFF;
-        frame[1] = static_cast<uint8_t>(state.cameraId & 0xFF);
-        int sum = 0;  // the sync byte is not part of the checksum
-        for (int i = 1; i <= 5; ++i) sum += frame[i];
-        frame[6] = static_cast<uint8_t>(sum & 0xFF);
-        SendFrameBytes(kPelcoFrameLength);
-    }
-}
-
-void CSerialLink::SendFrameBytes(int length) {
+int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
+    SettleFailedFrame();
     for (int i = 0; i < length; ++i) {
-        if (WriteBytes(&state.txFrame[i], 1) != 1) {
-            messages.ShowMessage(QString::fromLatin1(kTransferErrorText));
-            pause.Sleep(kFramePauseMs);
-            return;
+        if (WriteBytes(&bytes[i], 1) != 1) {
+            framePauseOwed = true;
+            return i;
         }
         pause.Sleep(kBytePauseMs);
     }
+    pause.Sleep(kFramePauseMs);
+    return length;
+}
+
+void CSerialLink::SettleFailedFrame() {
+    if (!framePauseOwed)
+        return;
+    framePauseOwed = false;
     pause.Sleep(kFramePauseMs);
 }

@@ -5,39 +5,33 @@
 #include <functional>
 
 #include "port_name.h"
-#include "protocol/controller_state.h"
 
-class MessageSink;
 class Pause;
 class SerialDevice;
 
 // The one serial port through which every camera frame leaves: opened by port number,
-// written one byte at a time with a per-byte time-out, never read.
+// written one byte at a time with a per-byte time-out and the line's pauses, never read.
 class CSerialLink {
 public:
+    // The device that COM<port> stands for, or why there is none.
     using PortNamer = std::function<PortTarget(int port)>;
 
-    CSerialLink(ControllerState& state, SerialDevice& device, Pause& pause, MessageSink& messages,
-                PortNamer portName);
+    CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName);
 
     // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0.
     int OpenPort(int port, uint32_t baud);
-    // OpenPort with the state's comPort and baudRate.
-    int OpenWithSettings();
     // Releases the port, then pauses 100 ms so a reopen never follows at once.
     void ClosePort();
     // Returns the number of bytes that left for the line: 0 when the link holds no port
     // or when the line did not take a byte within the time-out.
     uint32_t WriteBytes(const uint8_t* buffer, uint32_t count);
 
-    // Completes the frame in txFrame (start, camera address, checksum) for the current
-    // protocol and sends it byte by byte, pausing 2 ms after each byte and 25 ms after
-    // the frame. A refused byte ends the frame and shows "Transfer Error!" once.
-    void TransmitFrame();
-    // Leaves the upper-case hexadecimal digits of the low 8 bits of value in txFrame
-    // bytes 11 (high) and 12 (low).
-    void HexPair(int value);
-    static uint8_t HexDigit(int nibble);
+    // Writes a frame one byte at a time, pausing 2 ms after each byte and 25 ms after
+    // the frame, and returns how many bytes left. A refused byte ends the frame there;
+    // its closing pause then waits for SettleFailedFrame, once the operator has been
+    // told, and is paid before the next frame at the latest.
+    int SendFrame(const uint8_t* bytes, int length);
+    void SettleFailedFrame();
 
     bool isOpen() const { return open; }
     // Why the last OpenPort failed, in plain words naming the port; empty after a success.
@@ -53,14 +47,11 @@ public:
     static constexpr int kMaxByteTimeoutMs = 8;
 
 private:
-    void SendFrameBytes(int length);
-
-    ControllerState& state;
     SerialDevice& device;
     Pause& pause;
-    MessageSink& messages;
     PortNamer portName;
     bool open = false;
+    bool framePauseOwed = false;
     int lastPort = 0;
     PortProblem problem;
     int writeTimeoutMs = 0;

@@ -59,13 +59,3 @@ QStringList MemoryProfile::SectionKeys(const QString& section) const {
     keys.sort();
     return keys;
 }
-
-void ListStatusLines::InsertLine(int index, const QString& text) {
-    if (index >= 0 && index <= lines.size())
-        lines.insert(index, text);
-}
-
-void ListStatusLines::DeleteLine(int index) {
-    if (index >= 0 && index < lines.size())
-        lines.removeAt(index);
-}

@@ -6,9 +6,8 @@
 #include <QVector>
 #include <cstdint>
 
-#include "panel/profile_store.h"
-#include "panel/status_lines.h"
-#include "protocol/message_sink.h"
+#include "panel/message_sink.h"
+#include "profile/profile_store.h"
 #include "serial/pause.h"
 #include "serial/serial_device.h"
 
@@ -82,12 +81,4 @@ public:
     QHash<QString, QVariant> values;  // "Section/KEY"
     QStringList refuse;               // keys whose writes fail
     QStringList written;              // keys in the order written, refused ones included
-};
-
-// The status list as a list of strings, with the list box's index rules.
-class ListStatusLines : public StatusLines {
-public:
-    void InsertLine(int index, const QString& text) override;
-    void DeleteLine(int index) override;
-    QStringList lines;
 };

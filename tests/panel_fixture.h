@@ -16,7 +16,6 @@
 // messages are recorded instead of shown.
 struct Panel {
     PtyPair pty;
-    ControllerState state;
     QtSerialDevice device;
     RecordingPause pause;
     MemoryProfile profile;
@@ -33,12 +32,13 @@ struct Panel {
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             profile.values.insert(QStringLiteral("Settings/") + it.key(), it.value());
         dlg = std::make_unique<CKeypadDlg>(
-            KeypadServices{state, watcher ? *watcher : device, pause, profile, &messages});
+            KeypadServices{watcher ? *watcher : device, pause, profile}, &messages);
         dlg->show();
         exposed = QTest::qWaitForWindowExposed(dlg.get());
     }
 
     QWindow* window() const { return dlg->windowHandle(); }
+    const ControllerState& state() const { return dlg->Controller().State(); }
     QWidget* control(int id) const { return dlg->Control(id); }
     QComboBox* combo(int id) const { return qobject_cast<QComboBox*>(control(id)); }
     QPoint centre(int id) const { return control(id)->geometry().center(); }

@@ -1,8 +1,9 @@
 #include <QtTest>
 
 #include "fakes.h"
-#include "panel/camera_id_entry.h"
+#include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
+#include "protocol/status_list.h"
 #include "serial/serial_link.h"
 
 // The camera address typed on the digit keys, its line in the status list, and its commit
@@ -19,7 +20,7 @@ QString Line(int index) {
 // The entry wired as the dialog wires it, on a ten-line status list and a recording port.
 struct Rig {
     explicit Rig(int cameraId = 0) {
-        for (int i = 0; i < 10; ++i) lines.lines << Line(i);
+        for (int i = 0; i < 10; ++i) lines.InsertLine(i, Line(i));
         link.OpenPort(1, 9600);
         state.cameraId = cameraId;
     }
@@ -32,11 +33,11 @@ struct Rig {
             if (isDigit && key.size() == 1)
                 entry.EnterDigit(digit);
             else if (key == QLatin1String("ENT"))
-                entry.CommitCameraId();
+                Tell(entry.CommitCameraId() ? Notice::None : Notice::CameraIdRange);
             else if (key == QLatin1String("CLR"))
                 entry.ClearCameraId();
             else if (key == QLatin1String("CAM"))
-                commands.SelectCamera();
+                Tell(commands.SelectCamera());
             else
                 return false;
         }
@@ -51,25 +52,31 @@ struct Rig {
 
     // The list keeps ten lines, and only line 8 ever changes.
     bool ListIntact() const {
-        if (lines.lines.size() != 10)
+        if (lines.Lines().size() != 10)
             return false;
         for (int i = 0; i < 10; ++i) {
-            if (i != CameraIdEntry::kStatusLine && lines.lines.at(i) != Line(i))
+            if (i != CameraIdEntry::kStatusLine && lines.Lines().at(i) != Line(i))
                 return false;
         }
         return true;
     }
-    QString Line8() const { return lines.lines.value(CameraIdEntry::kStatusLine); }
+    QString Line8() const { return lines.Lines().value(CameraIdEntry::kStatusLine); }
+    // The operator is told, as the panel tells them.
+    void Tell(Notice notice) {
+        if (notice == Notice::CameraIdRange)
+            messages.ShowMessage(kRange);
+        else if (notice == Notice::TransferError)
+            messages.ShowMessage(QStringLiteral("Transfer Error!"));
+    }
 
     ControllerState state;
     RecordingDevice device;
     RecordingPause pause;
     RecordingMessages messages;
-    ListStatusLines lines;
-    CSerialLink link{state, device, pause, messages,
-                     [](int port) { return QStringLiteral("COM%1").arg(port); }};
-    CameraIdEntry entry{state, lines, messages};
-    CommandSet commands{state, link, entry, messages};
+    StatusList lines;
+    CSerialLink link{device, pause, [](int port) { return QStringLiteral("COM%1").arg(port); }};
+    CameraIdEntry entry{state, lines};
+    CommandSet commands{state, link, entry};
 };
 
 }  // namespace
@@ -232,7 +239,7 @@ void TestCameraId::leadingZerosThenEnt() {
         rig.entry.EnterDigit(digits[i]);
         QCOMPARE(rig.Line8(), QString::fromLatin1(shown[i]));
     }
-    rig.entry.CommitCameraId();
+    QVERIFY(rig.entry.CommitCameraId());
     QCOMPARE(rig.state.cameraId, 7);
     QCOMPARE(rig.entry.digitCount, 0);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 7"));
@@ -282,7 +289,7 @@ void TestCameraId::clearThenEnt() {
     QCOMPARE(rig.entry.pendingId, 12);
 
     // ENT without a digit commits the number typed before; line 8 keeps showing 0.
-    rig.entry.CommitCameraId();
+    QVERIFY(rig.entry.CommitCameraId());
     QCOMPARE(rig.state.cameraId, 12);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
     QCOMPARE(rig.entry.camIdText, QStringLiteral("CAM ID : 0"));

@@ -1,9 +1,11 @@
 #include <QtTest>
 
 #include "fakes.h"
-#include "panel/camera_id_entry.h"
+#include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
+#include "protocol/frame_builder.h"
+#include "protocol/status_list.h"
 #include "serial/serial_link.h"
 
 // Frames as they reach the line, byte for byte. Every expected frame below is written out
@@ -38,25 +40,15 @@ private:
     QStringList& log;
 };
 
-class LoggedMessages : public MessageSink {
-public:
-    LoggedMessages(RecordingMessages& inner, QStringList& log) : inner(inner), log(log) {}
-    void ShowMessage(const QString& text) override {
-        log << QStringLiteral("msg");
-        inner.ShowMessage(text);
-    }
-
-private:
-    RecordingMessages& inner;
-    QStringList& log;
-};
+const QString kTransfer = QStringLiteral("Transfer Error!");
+const QString kRange = QStringLiteral("Camera ID Range (0 ~ 255) Error!");
 
 // The frame layer wired as the dialog wires it, with every platform service recorded.
 struct Rig {
     explicit Rig(int32_t protocol = ProtocolOskaDefault, int32_t cameraId = 0) {
         state.protocol = protocol;
         state.cameraId = cameraId;
-        for (int i = 0; i < 10; ++i) lines.lines << QStringLiteral("line %1").arg(i);
+        for (int i = 0; i < 10; ++i) lines.InsertLine(i, QStringLiteral("line %1").arg(i));
         opened = link.OpenPort(1, 9600);
         log.clear();
         namedPorts.clear();
@@ -75,6 +67,14 @@ struct Rig {
     }
     // Refuses the n-th byte of the next frame (1-based).
     void RefuseByte(int n) { device.refuseNth = device.attempts + n; }
+    // As the panel does: the operator is told, then the failed frame's closing pause follows.
+    void Tell(Notice notice) {
+        if (notice == Notice::None)
+            return;
+        log << QStringLiteral("msg");
+        messages.ShowMessage(notice == Notice::TransferError ? kTransfer : kRange);
+        commands.SettleFailedFrame();
+    }
 
     ControllerState state;
     RecordingDevice device;
@@ -84,14 +84,13 @@ struct Rig {
     QList<int> namedPorts;
     LoggedDevice loggedDevice{device, log};
     LoggedPause loggedPause{pause, log};
-    LoggedMessages loggedMessages{messages, log};
-    ListStatusLines lines;
-    CSerialLink link{state, loggedDevice, loggedPause, loggedMessages, [this](int port) {
+    StatusList lines;
+    CSerialLink link{loggedDevice, loggedPause, [this](int port) {
                          namedPorts << port;
                          return QStringLiteral("port-%1").arg(port);
                      }};
-    CameraIdEntry entry{state, lines, loggedMessages};
-    CommandSet commands{state, link, entry, loggedMessages};
+    CameraIdEntry entry{state, lines};
+    CommandSet commands{state, link, entry};
     int opened = 0;
 };
 
@@ -113,18 +112,15 @@ bool Act(Rig& rig, const QString& action) {
         {QStringLiteral("PC-Down"), VirtualKey::Down},
     };
     if (keys.contains(action))
-        return rig.commands.RunKeyRow(keys.value(action));
-    if (arrows.contains(action))
-        return rig.commands.RunArrowRow(arrows.value(action));
-    if (action == QLatin1String("stop")) {
-        rig.commands.SendStop();
-        return true;
-    }
-    return false;
+        rig.Tell(rig.commands.RunKeyRow(keys.value(action)));
+    else if (arrows.contains(action))
+        rig.Tell(rig.commands.RunArrowRow(arrows.value(action)));
+    else if (action == QLatin1String("stop"))
+        rig.Tell(rig.commands.SendStop());
+    else
+        return false;
+    return true;
 }
-
-const QString kTransfer = QStringLiteral("Transfer Error!");
-const QString kRange = QStringLiteral("Camera ID Range (0 ~ 255) Error!");
 
 QVector<int> FramePauses(int bytes) {
     QVector<int> pauses(bytes, 2);
@@ -180,7 +176,7 @@ private slots:
     void writeTimeout_data();
     void writeTimeout();
     void closePortPauses();
-    void openWithSettingsUsesPortNamer();
+    void openPortUsesPortNamer();
 };
 
 void TestFrames::keyRows_data() {
@@ -357,7 +353,8 @@ void TestFrames::keyRows() {
 
     Rig rig(protocol, cameraId);
     rig.entry.pendingId = pendingId;
-    QVERIFY(rig.commands.RunKeyRow(controlId));
+    QVERIFY(CommandSet::HasRow(controlId));
+    rig.Tell(rig.commands.RunKeyRow(controlId));
     QCOMPARE(rig.TakeLine(), press);
     QCOMPARE(rig.state.cameraId, cameraAfter);
     QCOMPARE(rig.pause.pauses, FramePauses(protocol == 0 ? 11 : 7));
@@ -365,7 +362,7 @@ void TestFrames::keyRows() {
 
     QCOMPARE(CommandSet::IsStopKey(controlId), !release.isEmpty());
     if (!release.isEmpty()) {
-        rig.commands.SendStop();
+        rig.Tell(rig.commands.SendStop());
         QCOMPARE(rig.TakeLine(), release);
     }
 }
@@ -405,12 +402,12 @@ void TestFrames::arrowRows() {
 
     Rig rig(protocol, 12);
     QVERIFY(CommandSet::IsArrowKey(virtualKey));
-    QVERIFY(rig.commands.RunArrowRow(virtualKey));
+    rig.Tell(rig.commands.RunArrowRow(virtualKey));
     QCOMPARE(rig.TakeLine(), press);
     // Each automatic repeat sends the row again.
-    QVERIFY(rig.commands.RunArrowRow(virtualKey));
+    rig.Tell(rig.commands.RunArrowRow(virtualKey));
     QCOMPARE(rig.TakeLine(), press);
-    rig.commands.SendStop();
+    rig.Tell(rig.commands.SendStop());
     QCOMPARE(rig.TakeLine(), release);
     QCOMPARE(rig.messages.shown, QStringList());
 }
@@ -426,7 +423,7 @@ void TestFrames::keysWithoutRow_data() {
     QTest::newRow("CLR") << Clr << 0x29;  // Select, just past the arrows
     QTest::newRow("COMMUNICATION SET") << CommunicationSet << VirtualKey::Digit0;
     QTest::newRow("protocol combo") << ProtocolCombo << VirtualKey::Numpad9;
-    QTest::newRow("status list") << StatusList << 0x41;
+    QTest::newRow("status list") << ControlId::StatusList << 0x41;
     QTest::newRow("no control 1003") << 1003 << 0;
 }
 
@@ -437,8 +434,9 @@ void TestFrames::keysWithoutRow() {
     for (int protocol : {0, 1}) {
         Rig rig(protocol, 12);
         rig.entry.pendingId = 34;
-        QVERIFY(!rig.commands.RunKeyRow(controlId));
-        QVERIFY(!rig.commands.RunArrowRow(virtualKey));
+        QVERIFY(!CommandSet::HasRow(controlId));
+        QCOMPARE(rig.commands.RunKeyRow(controlId), Notice::None);
+        QCOMPARE(rig.commands.RunArrowRow(virtualKey), Notice::None);
         QVERIFY(!CommandSet::IsStopKey(controlId));
         QVERIFY(!CommandSet::IsArrowKey(virtualKey));
         QCOMPARE(rig.TakeLog(), QString());
@@ -673,14 +671,14 @@ void TestFrames::cameraSelect() {
     Rig rig(ProtocolOskaDefault, cameraBefore);
     rig.entry.pendingId = pendingId;
     rig.entry.digitCount = 3;
-    rig.commands.SelectCamera();
+    rig.Tell(rig.commands.SelectCamera());
     QCOMPARE(rig.TakeLine(), frame);
     QCOMPARE(rig.state.cameraId, pendingId);
     QCOMPARE(rig.entry.pendingId, pendingId);
     QCOMPARE(rig.entry.digitCount, 0);
     QCOMPARE(rig.messages.shown, QStringList());
     // Camera select rewrites no status line.
-    QCOMPARE(rig.lines.lines.at(CameraIdEntry::kStatusLine), QStringLiteral("line 8"));
+    QCOMPARE(rig.lines.Lines().at(CameraIdEntry::kStatusLine), QStringLiteral("line 8"));
 
     QVERIFY(Act(rig, QStringLiteral("Z/I")));
     QCOMPARE(rig.TakeLine(), zoomAfter);
@@ -701,7 +699,7 @@ void TestFrames::cameraSelectOutOfRange() {
         Rig rig(protocol, 5);
         rig.entry.pendingId = pendingId;
         rig.entry.digitCount = 3;
-        rig.commands.SelectCamera();
+        rig.Tell(rig.commands.SelectCamera());
         QCOMPARE(rig.TakeLog(), QStringLiteral("msg"));
         QCOMPARE(rig.messages.shown, QStringList{kRange});
         QCOMPARE(rig.state.cameraId, 5);
@@ -715,7 +713,7 @@ void TestFrames::cameraSelectCommitsOnFailedFrame() {
     rig.entry.pendingId = 40;
     rig.entry.digitCount = 2;
     rig.RefuseByte(1);
-    rig.commands.SelectCamera();
+    rig.Tell(rig.commands.SelectCamera());
     QCOMPARE(rig.TakeLine(), QByteArray());
     QCOMPARE(rig.messages.shown, QStringList{kTransfer});
     QCOMPARE(rig.state.cameraId, 40);
@@ -794,7 +792,7 @@ void TestFrames::leftoversAfterProtocolSwitch() {
     rig.TakeLine();
     rig.state.protocol = ProtocolOskaDefault;
     rig.entry.pendingId = 12;
-    rig.commands.SelectCamera();
+    rig.Tell(rig.commands.SelectCamera());
     QCOMPARE(rig.TakeLine(), QByteArray("2A 30 43 37 34 30 43 30 30 44 42"));
     QCOMPARE(rig.messages.shown, QStringList());
 }
@@ -923,7 +921,7 @@ void TestFrames::hexDigit_data() {
 void TestFrames::hexDigit() {
     QFETCH(int, nibble);
     QFETCH(int, digit);
-    QCOMPARE(int(CSerialLink::HexDigit(nibble)), digit);
+    QCOMPARE(int(FrameBuilder::HexDigit(nibble)), digit);
 }
 
 void TestFrames::hexPair_data() {
@@ -949,7 +947,7 @@ void TestFrames::hexPair() {
     Rig rig;
     auto& frame = rig.state.txFrame;
     for (int i = 0; i < 16; ++i) frame[i] = static_cast<uint8_t>(0xE0 + i);
-    rig.link.HexPair(value);
+    frame = FrameBuilder::HexPair(frame, value);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(frame.data()) + 11, 2), digits);
     for (int i = 0; i < 16; ++i) {
         if (i != 11 && i != 12)
@@ -1012,24 +1010,20 @@ void TestFrames::closePortPauses() {
     QVERIFY(!rig.link.isOpen());
 }
 
-void TestFrames::openWithSettingsUsesPortNamer() {
+void TestFrames::openPortUsesPortNamer() {
     Rig rig;
     rig.link.ClosePort();
     rig.namedPorts.clear();
 
-    rig.state.comPort = 3;
-    rig.state.baudRate = 4800;
-    QCOMPARE(rig.link.OpenWithSettings(), 1);
+    QCOMPARE(rig.link.OpenPort(3, 4800), 1);
     QCOMPARE(rig.namedPorts, QList<int>{3});
     QCOMPARE(rig.device.openedName, QStringLiteral("port-3"));
     QCOMPARE(rig.device.openedBaud, 4800u);
     QVERIFY(rig.link.isOpen());
 
     rig.link.ClosePort();
-    rig.state.comPort = 7;
-    rig.state.baudRate = 2400;
     rig.device.openResult = false;
-    QCOMPARE(rig.link.OpenWithSettings(), 0);
+    QCOMPARE(rig.link.OpenPort(7, 2400), 0);
     QCOMPARE(rig.namedPorts, (QList<int>{3, 7}));
     QCOMPARE(rig.device.openedName, QStringLiteral("port-7"));
     QCOMPARE(rig.device.openedBaud, 2400u);

@@ -13,7 +13,7 @@
 
 #include <termios.h>
 
-#include "app/about_dlg.h"
+#include "panel/about_dlg.h"
 #include "panel/dialog_template.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
@@ -139,10 +139,9 @@ void MapCom1(Panel& panel, bool available) {
 // Builds the window anew on the panel's current profile, as a new run of the program does.
 void Restart(Panel& panel) {
     panel.dlg.reset();
-    panel.state = ControllerState{};
     panel.profile.written.clear();
     panel.dlg = std::make_unique<CKeypadDlg>(
-        KeypadServices{panel.state, panel.device, panel.pause, panel.profile, &panel.messages});
+        KeypadServices{panel.device, panel.pause, panel.profile}, &panel.messages);
     panel.dlg->show();
     panel.exposed = QTest::qWaitForWindowExposed(panel.dlg.get());
 }
@@ -248,12 +247,11 @@ void TestKeypadDlg::startupLines() {
     QFETCH(int, baud);
     Panel panel(stored, lineAvailable);
     QVERIFY(panel.exposed);
-    QCOMPARE(panel.dlg->Link().isOpen(), lineAvailable);
+    QCOMPARE(panel.dlg->Controller().Link().isOpen(), lineAvailable);
     QCOMPARE(panel.dlg->StatusTexts(), lines);
     if (lineAvailable)
         QCOMPARE(LineSpeed(panel), SpeedOf(baud));
     QVERIFY(panel.messages.shown.isEmpty());
-    QVERIFY(!panel.dlg->IsShowingMessage());
     QVERIFY(!QApplication::activeModalWidget());
     // Nothing goes out on the line at start-up.
     QCOMPARE(panel.line(), QByteArray());
@@ -350,10 +348,10 @@ void TestKeypadDlg::storedSelections() {
     QFETCH(QList<int>, values);
     QFETCH(int, camType);
     Panel panel(stored);
-    QCOMPARE(panel.state.comPort, values.at(0));
-    QCOMPARE(panel.state.baudRate, uint32_t(values.at(1)));
-    QCOMPARE(panel.state.cameraType, values.at(2));
-    QCOMPARE(panel.state.protocol, values.at(3));
+    QCOMPARE(panel.state().comPort, values.at(0));
+    QCOMPARE(panel.state().baudRate, uint32_t(values.at(1)));
+    QCOMPARE(panel.state().cameraType, values.at(2));
+    QCOMPARE(panel.state().protocol, values.at(3));
     const int ids[] = {ControlId::ComPortCombo, ControlId::BaudRateCombo,
                        ControlId::CameraTypeCombo, ControlId::ProtocolCombo};
     for (int i = 0; i < 4; ++i) {
@@ -376,8 +374,8 @@ void TestKeypadDlg::storedPortOutsideRowsOpensItsDevice() {
     Restart(panel);
     QVERIFY(panel.exposed);
     QCOMPARE(panel.combo(ControlId::ComPortCombo)->currentIndex(), -1);
-    QCOMPARE(panel.state.comPort, 7);
-    QVERIFY(panel.dlg->Link().isOpen());
+    QCOMPARE(panel.state().comPort, 7);
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 7, 9600, kZoomLine, 0));
     QCOMPARE(LineSpeed(panel), speed_t(B9600));
     // Frames of camera 0 reach the device that COM7 names.
@@ -388,7 +386,7 @@ void TestKeypadDlg::storedPortOutsideRowsOpensItsDevice() {
     // COMMUNICATION SET keeps port 7 and stores it.
     panel.press(ControlId::CommunicationSet);
     panel.release(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(StoredValue(panel, "COMPORT").toInt(), 7);
     QCOMPARE(panel.dlg->StatusTexts().at(4), QStringLiteral("PORT : COM7"));
 }
@@ -466,14 +464,14 @@ void TestKeypadDlg::operatorPicks() {
     QCOMPARE(panel.combo(comboId)->currentIndex(), row);
     QCOMPARE(DisabledKeys(panel), Sorted(disabled));
     QCOMPARE(panel.combo(ControlId::BaudRateCombo)->currentText(), baudShown);
-    QCOMPARE(panel.state.comPort, values.at(0));
-    QCOMPARE(panel.state.baudRate, uint32_t(values.at(1)));
-    QCOMPARE(panel.state.cameraType, values.at(2));
-    QCOMPARE(panel.state.protocol, values.at(3));
+    QCOMPARE(panel.state().comPort, values.at(0));
+    QCOMPARE(panel.state().baudRate, uint32_t(values.at(1)));
+    QCOMPARE(panel.state().cameraType, values.at(2));
+    QCOMPARE(panel.state().protocol, values.at(3));
     lines[7] = line7;
     QCOMPARE(panel.dlg->StatusTexts(), lines);
     QCOMPARE(panel.profile.written, QStringList{"CAMTYPE"} + written);
-    QCOMPARE(StoredValue(panel, "CAMTYPE").toInt(), panel.state.cameraType);
+    QCOMPARE(StoredValue(panel, "CAMTYPE").toInt(), panel.state().cameraType);
     // A pick changes nothing on the line: the port stays as it was opened.
     QVERIFY(panel.pause.pauses.isEmpty());
     QCOMPARE(panel.line(), QByteArray());
@@ -496,15 +494,15 @@ void TestKeypadDlg::pelcoDKeepsOldStatusUntilCommunicationSet() {
 void TestKeypadDlg::pickedRateAfterProtocolIsUsed() {
     Panel panel;
     panel.pickRow(ControlId::ProtocolCombo, 1);
-    QCOMPARE(panel.state.baudRate, 2400u);
+    QCOMPARE(panel.state().baudRate, 2400u);
     panel.pickRow(ControlId::BaudRateCombo, 3);
-    QCOMPARE(panel.state.baudRate, 19200u);
+    QCOMPARE(panel.state().baudRate, 19200u);
     QCOMPARE(panel.combo(ControlId::BaudRateCombo)->currentText(), QStringLiteral("19200"));
     QCOMPARE(LineSpeed(panel), speed_t(B9600));
     panel.click(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(LineSpeed(panel), speed_t(B19200));
-    QCOMPARE(panel.state.baudRate, 19200u);
+    QCOMPARE(panel.state().baudRate, 19200u);
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kPelcoLine, 1, 19200, kZoomLine, 0));
     QCOMPARE(StoredValue(panel, "BAUDRATE").toInt(), 19200);
     QCOMPARE(StoredValue(panel, "PROTOCOL").toInt(), 1);
@@ -549,7 +547,7 @@ void TestKeypadDlg::typedComboTextIsNeverRead() {
     QComboBox* box = panel.combo(comboId);
     const int rows = box->count();
     const int selected = box->currentIndex();
-    const ControllerState before = panel.state;
+    const ControllerState before = panel.state();
     const KeyIds disabledBefore = DisabledKeys(panel);
     QSignalSpy picks(box, &QComboBox::activated);
     QLineEdit* field = box->lineEdit();
@@ -561,10 +559,10 @@ void TestKeypadDlg::typedComboTextIsNeverRead() {
     QCoreApplication::processEvents();
 
     QCOMPARE(box->count(), rows);
-    QCOMPARE(panel.state.protocol, before.protocol);
-    QCOMPARE(panel.state.cameraType, before.cameraType);
-    QCOMPARE(panel.state.comPort, before.comPort);
-    QCOMPARE(panel.state.baudRate, before.baudRate);
+    QCOMPARE(panel.state().protocol, before.protocol);
+    QCOMPARE(panel.state().cameraType, before.cameraType);
+    QCOMPARE(panel.state().comPort, before.comPort);
+    QCOMPARE(panel.state().baudRate, before.baudRate);
     QCOMPARE(DisabledKeys(panel), disabledBefore);
     QCOMPARE(panel.profile.written, QStringList{"CAMTYPE"});
     QCOMPARE(picks.count(), 0);
@@ -606,7 +604,7 @@ void TestKeypadDlg::communicationSetStores() {
 
     QCOMPARE(panel.profile.written,
              (QStringList{"CAMTYPE", "COMPORT", "BAUDRATE", "PROTOCOL", "INITIAL"}));
-    QCOMPARE(panel.state.settingsValid, settingsValid);
+    QCOMPARE(panel.state().settingsValid, settingsValid);
     QCOMPARE(StoredValue(panel, "INITIAL"), initial < 0 ? QVariant() : QVariant(initial));
     // A refused key keeps what the store held before.
     for (const QString& key : after.keys()) {
@@ -614,7 +612,7 @@ void TestKeypadDlg::communicationSetStores() {
         QCOMPARE(value.toInt(), (key == refused ? before : after).value(key).toInt());
     }
     QVERIFY(!panel.profile.values.contains(QStringLiteral("Settings/COMUINIT")));
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(LineSpeed(panel), speed_t(B4800));
     QCOMPARE(panel.pause.pauses, QVector<int>{100});
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kPelcoLine, 1, 4800, kZoomLine, 0));
@@ -632,7 +630,7 @@ void TestKeypadDlg::communicationSetActsOnPress() {
     panel.release(ControlId::CommunicationSet);
     QCOMPARE(panel.profile.written.size(), 5);
     QCOMPARE(panel.dlg->StatusTexts(), FailedLines("Can't Open!"));
-    QVERIFY(!panel.dlg->Link().isOpen());
+    QVERIFY(!panel.dlg->Controller().Link().isOpen());
 }
 
 // Presses that open and fail in turn; the camera ID typed on the way shows again after
@@ -642,18 +640,18 @@ void TestKeypadDlg::communicationSetKeepsTenLines() {
     panel.click(ControlId::Key4);
     panel.click(ControlId::Key2);
     panel.click(ControlId::Ent);
-    QCOMPARE(panel.state.cameraId, 42);
+    QCOMPARE(panel.state().cameraId, 42);
     const bool opens[] = {true, false, false, true, true, false, true, false, true, true, false};
     int closes = 0;
     for (bool open : opens) {
-        const bool wasOpen = panel.dlg->Link().isOpen();
+        const bool wasOpen = panel.dlg->Controller().Link().isOpen();
         MapCom1(panel, open);
         panel.click(ControlId::CommunicationSet);
         closes += wasOpen ? 1 : 0;
         QCOMPARE(panel.dlg->StatusTexts().size(), 10);
         QCOMPARE(panel.dlg->StatusTexts(), open ? OpenedLines(kOskaLine, 1, 9600, kZoomLine, 42)
                                                 : FailedLines("Can't Open!"));
-        QCOMPARE(panel.dlg->Link().isOpen(), open);
+        QCOMPARE(panel.dlg->Controller().Link().isOpen(), open);
         QCOMPARE(panel.pause.pauses.size(), closes);
     }
     QStringList written{"CAMTYPE"};
@@ -680,7 +678,7 @@ void TestKeypadDlg::communicationSetIgnoresKeyboard() {
     QCOMPARE(clicks.count(), 1);
     QCOMPARE(panel.profile.written, QStringList{"CAMTYPE"});
     QVERIFY(panel.pause.pauses.isEmpty());
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 0));
 }
 
@@ -689,7 +687,7 @@ void TestKeypadDlg::failedStartThenSetShowsCameraId() {
     QCOMPARE(panel.dlg->StatusTexts(), FailedLines("Can't OPEN!"));
     MapCom1(panel, true);
     panel.click(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 0));
 }
 
@@ -703,7 +701,7 @@ void TestKeypadDlg::failedStartTypedIdSurvivesSet() {
     panel.click(ControlId::CommunicationSet);
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 7));
     // Typed but not committed: frames still address camera 0.
-    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.state().cameraId, 0);
 }
 
 void TestKeypadDlg::failedStartCameraTypeLine() {
@@ -717,7 +715,7 @@ void TestKeypadDlg::failedStartCameraTypeLine() {
 
 void TestKeypadDlg::storedPelcoRateIsStoredBySet() {
     Panel panel({{"PROTOCOL", 1}, {"BAUDRATE", 9600}});
-    QCOMPARE(panel.state.baudRate, 2400u);
+    QCOMPARE(panel.state().baudRate, 2400u);
     QCOMPARE(StoredValue(panel, "BAUDRATE").toInt(), 9600);
     panel.click(ControlId::CommunicationSet);
     QCOMPARE(StoredValue(panel, "BAUDRATE").toInt(), 2400);
@@ -729,15 +727,15 @@ void TestKeypadDlg::storedPelcoRateIsStoredBySet() {
 // rows again.
 void TestKeypadDlg::builtInRowsLeaveComuInit() {
     Panel panel({{"COMUINIT", 0}, {"COMPORT", 2}, {"PROTOCOL", 1}, {"CAMTYPE", 1}});
-    QCOMPARE(panel.state.settingsValid, 0);
+    QCOMPARE(panel.state().settingsValid, 0);
     panel.pickRow(ControlId::ProtocolCombo, 1);
     panel.click(ControlId::CommunicationSet);
     QCOMPARE(StoredValue(panel, "COMUINIT").toInt(), 0);
     QCOMPARE(StoredValue(panel, "INITIAL").toInt(), 1);
     QCOMPARE(StoredValue(panel, "PROTOCOL").toInt(), 1);
     Restart(panel);
-    QCOMPARE(panel.state.protocol, 0);
-    QCOMPARE(panel.state.baudRate, 9600u);
+    QCOMPARE(panel.state().protocol, 0);
+    QCOMPARE(panel.state().baudRate, 9600u);
     QCOMPARE(panel.combo(ControlId::ProtocolCombo)->currentText(), QStringLiteral("OSKA-DEFAULT"));
     QCOMPARE(panel.profile.written, QStringList{"CAMTYPE"});
 }

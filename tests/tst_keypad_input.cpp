@@ -89,13 +89,13 @@ void TestKeypadInput::typicalEvent() {
     QFETCH(QByteArray, stop);
     Panel panel(StoredProtocol(protocol));
     QVERIFY(panel.exposed);
-    QVERIFY(panel.dlg->Link().isOpen());
+    QVERIFY(panel.dlg->Controller().Link().isOpen());
     panel.click(ControlId::Key1);
     panel.click(ControlId::Key2);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 12"));
-    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.state().cameraId, 0);
     panel.click(ControlId::Ent);
-    QCOMPARE(panel.state.cameraId, 12);
+    QCOMPARE(panel.state().cameraId, 12);
     QCOMPARE(panel.line(), QByteArray());
 
     panel.press(ControlId::ZoomIn);
@@ -362,8 +362,8 @@ void TestKeypadInput::heldArrowChangesNothingElse() {
     QCOMPARE(panel.line(), movement.repeated(61) + stop);
     for (int i = 0; i < combos.size(); ++i)
         QCOMPARE(panel.combo(combos[i])->currentIndex(), rows[i]);
-    QCOMPARE(panel.state.protocol, protocol);
-    QCOMPARE(panel.state.cameraType, cameraType);
+    QCOMPARE(panel.state().protocol, protocol);
+    QCOMPARE(panel.state().cameraType, cameraType);
     QCOMPARE(panel.dlg->StatusTexts(), lines);
     QCOMPARE(panel.profile.values, stored);
     if (focus == -1)
@@ -389,11 +389,11 @@ void TestKeypadInput::wheelChangesOnlyTheFocusedCombo() {
     QComboBox* protocol = panel.combo(ControlId::ProtocolCombo);
     TurnWheel(panel, protocol);
     QCOMPARE(protocol->currentIndex(), 0);
-    QCOMPARE(panel.state.protocol, 0);
+    QCOMPARE(panel.state().protocol, 0);
     protocol->setFocus();
     TurnWheel(panel, protocol);
     QCOMPARE(protocol->currentIndex(), 1);
-    QCOMPARE(panel.state.protocol, 1);
+    QCOMPARE(panel.state().protocol, 1);
 }
 
 // Alt combinations arrive as system keys: no digit, commit or movement on the panel.
@@ -405,7 +405,7 @@ void TestKeypadInput::altCombinationsDoNothingOnThePanel() {
     panel.key(Qt::Key_Down, true, false, Qt::AltModifier);
     panel.key(Qt::Key_Down, false);
     QCOMPARE(panel.line(), QByteArray());
-    QCOMPARE(panel.dlg->Entry().pendingId, 0);
+    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 0);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 0"));
     // A movement started before Alt went down still stops on its release.
     panel.key(Qt::Key_Up, true);
@@ -420,7 +420,7 @@ void TestKeypadInput::protocolPickedDuringMovementStopsItFirst() {
     panel.combo(ControlId::ProtocolCombo)->setFocus();
     panel.key(Qt::Key_Up, true);
     TurnWheel(panel, panel.combo(ControlId::ProtocolCombo));
-    QCOMPARE(panel.state.protocol, 1);
+    QCOMPARE(panel.state().protocol, 1);
     panel.key(Qt::Key_Up, false);
     QCOMPARE(panel.line(), QByteArray("*00750100B7") + kOskaStop0 + kPelcoStop0);
 }
@@ -442,8 +442,8 @@ void TestKeypadInput::digitsFromEveryKeyboardMix() {
     panel.tap(Qt::Key_2, Qt::KeypadModifier);
     panel.click(ControlId::Key3);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 123"));
-    QCOMPARE(panel.dlg->Entry().pendingId, 123);
-    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 123);
+    QCOMPARE(panel.state().cameraId, 0);
     QCOMPARE(panel.line(), QByteArray());
 }
 
@@ -452,12 +452,12 @@ void TestKeypadInput::enterCommitsAndDeleteClears() {
     panel.tap(Qt::Key_4);
     panel.tap(Qt::Key_2);
     panel.tap(Qt::Key_Return);
-    QCOMPARE(panel.state.cameraId, 42);
+    QCOMPARE(panel.state().cameraId, 42);
     panel.tap(Qt::Key_Delete);
-    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.state().cameraId, 0);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 0"));
     panel.tap(Qt::Key_Enter, Qt::KeypadModifier);
-    QCOMPARE(panel.state.cameraId, 42);
+    QCOMPARE(panel.state().cameraId, 42);
     QCOMPARE(panel.line(), QByteArray());
 }
 
@@ -466,7 +466,7 @@ void TestKeypadInput::rangeMessageGoesThroughTheSeam() {
     for (int id : {ControlId::Key3, ControlId::Key0, ControlId::Key0, ControlId::Ent})
         panel.click(id);
     QCOMPARE(panel.messages.shown, QStringList{QStringLiteral("Camera ID Range (0 ~ 255) Error!")});
-    QCOMPARE(panel.state.cameraId, 0);
+    QCOMPARE(panel.state().cameraId, 0);
     for (int id : {ControlId::Key3, ControlId::Key0, ControlId::Key0, ControlId::Cam})
         panel.click(id);
     QCOMPARE(panel.messages.shown.size(), 2);
@@ -527,18 +527,18 @@ void TestKeypadInput::virtualKeyCodes() {
 void TestKeypadInput::doubleClickOnDigitCountsTwice() {
     Panel panel;
     QTest::mouseDClick(panel.window(), Qt::LeftButton, {}, panel.centre(ControlId::Key1));
-    QCOMPARE(panel.dlg->Entry().pendingId, 11);
-    QCOMPARE(panel.dlg->Entry().digitCount, 2);
+    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 11);
+    QCOMPARE(panel.dlg->Controller().Entry().digitCount, 2);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 11"));
     panel.click(ControlId::Ent);
-    QCOMPARE(panel.state.cameraId, 11);
+    QCOMPARE(panel.state().cameraId, 11);
 }
 
 void TestKeypadInput::doubleClickOnPowerSendsTwoFrames() {
     Panel panel(StoredProtocol(ProtocolPelcoD));
     QTest::mouseDClick(panel.window(), Qt::LeftButton, {}, panel.centre(ControlId::Power));
     QCOMPARE(panel.line(), Hex("FF000800000008") + Hex("FF008800000088"));
-    QCOMPARE(panel.dlg->PowerToggle(), 0);
+    QCOMPARE(panel.dlg->Controller().PowerToggle(), 0);
 }
 
 void TestKeypadInput::closingStopsMovement_data() {
@@ -597,8 +597,8 @@ void TestKeypadInput::typedComboTextIsNeverRead() {
     panel.control(ControlId::Key1)->setFocus();
     QCoreApplication::processEvents();
     QCOMPARE(protocol->count(), 2);
-    QCOMPARE(panel.state.protocol, int(ProtocolOskaDefault));
-    QCOMPARE(panel.state.baudRate, 9600u);
+    QCOMPARE(panel.state().protocol, int(ProtocolOskaDefault));
+    QCOMPARE(panel.state().baudRate, 9600u);
     QVERIFY(panel.control(ControlId::Reset)->isEnabled());
 }
 

@@ -12,10 +12,10 @@
 #include <climits>
 
 #include "fakes.h"
-#include "panel/profile_store.h"
+#include "profile/port_map.h"
+#include "profile/profile_store.h"
+#include "protocol/frame_builder.h"
 #include "pty_pair.h"
-#include "serial/port_catalog.h"
-#include "serial/port_name.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 
@@ -31,22 +31,15 @@ struct Rig {
     ProfileStore& profile;
     QtSerialDevice device;
     RecordingPause pause;
-    RecordingMessages messages;
-    ControllerState state;
-    CSerialLink link{state, device, pause, messages,
-                     [this](int port) { return ResolvePort(port, profile); }};
+    CSerialLink link{device, pause, [this](int port) { return ResolvePort(port, profile); }};
 
     // Opens COM1 and sends FF 0C 00 20 00 00 2C; false when the port did not open.
     bool SendZoomIn() {
         if (link.OpenPort(1, 9600) != 1)
             return false;
-        state.protocol = ProtocolPelcoD;
-        state.cameraId = 12;
-        state.txFrame[2] = 0x00;
-        state.txFrame[3] = 0x20;
-        state.txFrame[4] = 0x00;
-        state.txFrame[5] = 0x00;
-        link.TransmitFrame();
+        TxFrame frame = FrameBuilder::WriteCommand({}, ProtocolPelcoD, 0x00, 0x20, 0x00, 0x00);
+        frame = FrameBuilder::CompleteFrame(frame, ProtocolPelcoD, 12);
+        link.SendFrame(frame.data(), FrameBuilder::kPelcoLength);
         return true;
     }
 };

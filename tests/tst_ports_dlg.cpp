@@ -39,8 +39,8 @@ struct PortsPanel {
     std::unique_ptr<CKeypadDlg> dlg;
 
     void Start() {
-        dlg = std::make_unique<CKeypadDlg>(
-            KeypadServices{state, device, pause, profile, &messages, &catalog});
+        dlg = std::make_unique<CKeypadDlg>(KeypadServices{device, pause, profile, &catalog},
+                                           &messages);
         dlg->show();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
     }
@@ -245,8 +245,10 @@ void TestPortsDlg::firstStart() {
     QCOMPARE(panel.profile.values.value(QStringLiteral("Ports/COM2")).toString(),
              QStringLiteral("/dev/ttyS0"));
     QCOMPARE(panel.dlg->StatusTexts().value(3), QStringLiteral("   OSKA-DEF PROTOCOL"));
-    panel.dlg->SendCommand('0', '1', 0, 0);
+    const QPoint zoomIn = panel.dlg->Control(ControlId::ZoomIn)->geometry().center();
+    QTest::mousePress(panel.dlg->windowHandle(), Qt::LeftButton, {}, zoomIn);
     QCOMPARE(panel.pty.Read(11), QByteArray("*00750100B7"));
+    QTest::mouseRelease(panel.dlg->windowHandle(), Qt::LeftButton, {}, zoomIn);
 }
 
 // F2 opens the Serial ports dialog; a relative entry is stored as its absolute path and

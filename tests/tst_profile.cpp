@@ -15,9 +15,9 @@
 
 #include "fakes.h"
 #include "panel/keypad_dlg.h"
-#include "panel/profile_guard.h"
-#include "panel/profile_store.h"
-#include "panel/settings_store.h"
+#include "profile/profile_guard.h"
+#include "profile/profile_store.h"
+#include "profile/settings_store.h"
 
 // Hostile profiles against the real file store and the real keypad window: none may
 // crash or block, each gives the settings it can, and the user's file is never damaged.
@@ -155,9 +155,12 @@ struct HostileProfile {
     std::unique_ptr<QLockFile> otherWriter;
 };
 
-Loaded Load(SettingsStore& store, const ControllerState& state) {
-    const bool loaded = store.LoadStoredSettings();
-    return {loaded, state.comPort, state.baudRate, state.protocol, state.cameraType};
+Loaded Load(const SettingsStore& store) {
+    // The values count only when they were read; with COMUINIT 0 none but it is.
+    const StoredSettings state = store.LoadStoredSettings();
+    if (!state.storedValuesRead)
+        return {false, 0, 0, 0, 0};
+    return {true, state.comPort, state.baudRate, state.protocol, state.cameraType};
 }
 
 }  // namespace
@@ -285,12 +288,10 @@ void TestProfile::hostileProfile() {
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("^velmor: the profile ")));
     SettingsProfileStore files(profile.path);
-    ControllerState state;
-    SettingsStore store(files, state);
-    QCOMPARE(Load(store, state), loaded);
+    SettingsStore store(files);
+    QCOMPARE(Load(store), loaded);
 
-    state.cameraType = 1;
-    const bool kept = store.WriteProfileInt(QStringLiteral("CAMTYPE"), 1);
+    const bool kept = store.WriteProfileInt(ProfileKeys::kCamType, 1);
     QCOMPARE(kept, fate == int(Fate::Used) || fate == int(Fate::SetAside));
     switch (Fate(fate)) {
         case Fate::Used:
@@ -352,9 +353,8 @@ void TestProfile::keyText() {
 
     HostileProfile profile(Setup::File, Settings(key.toLatin1() + '=' + text));
     SettingsProfileStore files(profile.path);
-    ControllerState state;
-    SettingsStore store(files, state);
-    QVERIFY(store.LoadStoredSettings());
+    const StoredSettings state = SettingsStore(files).LoadStoredSettings();
+    QVERIFY(state.storedValuesRead);
     const QHash<QString, qint64> got = {{QStringLiteral("COMPORT"), state.comPort},
                                         {QStringLiteral("BAUDRATE"), qint32(state.baudRate)},
                                         {QStringLiteral("PROTOCOL"), state.protocol},
@@ -468,12 +468,11 @@ void TestProfile::windowOnHostileProfile() {
     if (setup != int(Setup::File) || content.contains('@'))
         QTest::ignoreMessage(QtWarningMsg,
                              QRegularExpression(QStringLiteral("^velmor: the profile ")));
-    ControllerState state;
     RecordingDevice device;
     RecordingPause pause;
     RecordingMessages messages;
     SettingsProfileStore files(profile.path);
-    CKeypadDlg dlg(KeypadServices{state, device, pause, files, &messages});
+    CKeypadDlg dlg(KeypadServices{device, pause, files}, &messages);
     const QStringList status = dlg.StatusTexts();
     QCOMPARE(status.size(), 10);
     QCOMPARE((QStringList{status[3], status[4], status[5], status[7]}), lines);
@@ -484,7 +483,7 @@ void TestProfile::windowOnHostileProfile() {
 
     dlg.OnCommunicationSet();
     QCOMPARE(dlg.StatusTexts().size(), 10);
-    QCOMPARE(state.settingsValid, initialWritten == 1 ? 1 : 0);
+    QCOMPARE(dlg.Controller().State().settingsValid, initialWritten == 1 ? 1 : 0);
     const QVariant initial = SettingsProfileStore(profile.path)
                                  .ReadValue(QStringLiteral("Settings"), QStringLiteral("INITIAL"));
     QCOMPARE(initial.isValid() ? initial.toInt() : -1, initialWritten);

@@ -393,11 +393,11 @@ private:
         if (stalled)
             stallRefusals += refused;
         const QString fault =
-            checker.Take(pending, refused + stalledWithinFrame, panel.state.protocol,
-                         panel.state.cameraId, protocolBefore, cameraBefore);
+            checker.Take(pending, refused + stalledWithinFrame, panel.state().protocol,
+                         panel.state().cameraId, protocolBefore, cameraBefore);
         pending.clear();
-        protocolBefore = panel.state.protocol;
-        cameraBefore = panel.state.cameraId;
+        protocolBefore = panel.state().protocol;
+        cameraBefore = panel.state().cameraId;
         if (!fault.isEmpty() && lineFault.isEmpty())
             lineFault = fault;
     }
@@ -410,8 +410,8 @@ private:
             return lineFault;
         if (panel.dlg->StatusTexts().size() != 10)
             return QStringLiteral("status list of %1 lines").arg(panel.dlg->StatusTexts().size());
-        if (panel.state.cameraId < 0 || panel.state.cameraId > 255)
-            return QStringLiteral("camera address %1").arg(panel.state.cameraId);
+        if (panel.state().cameraId < 0 || panel.state().cameraId > 255)
+            return QStringLiteral("camera address %1").arg(panel.state().cameraId);
         if (!checker.Moving())
             releasedAway = false;
         // What a dead line holds is seen only once it flows again.

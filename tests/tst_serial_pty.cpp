@@ -13,10 +13,11 @@
 #include <iterator>
 
 #include "fakes.h"
-#include "panel/camera_id_entry.h"
+#include "profile/port_map.h"
+#include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
+#include "protocol/status_list.h"
 #include "pty_pair.h"
-#include "serial/port_name.h"
 #include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
 
@@ -75,7 +76,11 @@ struct LineRig {
     void SendFrame(int protocol, int cameraId, int a, int b, int c, int d) {
         state.protocol = protocol;
         state.cameraId = cameraId;
-        commands.SendCommand(a, b, c, d);
+        // As the panel does: the operator is told, then the frame's closing pause follows.
+        if (commands.SendCommand(a, b, c, d) != Notice::None) {
+            messages.ShowMessage(QString::fromLatin1(kTransferErrorText));
+            commands.SettleFailedFrame();
+        }
     }
 
     PtyPair pty;
@@ -85,11 +90,10 @@ struct LineRig {
     RecordingPause pause;
     RecordingMessages messages;
     ControllerState state;
-    CSerialLink link{state, device, pause, messages,
-                     [this](int port) { return PortDeviceName(port, profile); }};
-    ListStatusLines lines;
-    CameraIdEntry entry{state, lines, messages};
-    CommandSet commands{state, link, entry, messages};
+    CSerialLink link{device, pause, [this](int port) { return PortDeviceName(port, profile); }};
+    StatusList lines;
+    CameraIdEntry entry{state, lines};
+    CommandSet commands{state, link, entry};
 };
 
 // Fills the line until it takes not one byte more. Large writes stop while the kernel's
@@ -336,9 +340,7 @@ void TestSerialPty::secondOpenerFails() {
 
     QtSerialDevice otherDevice;
     RecordingPause otherPause;
-    RecordingMessages otherMessages;
-    ControllerState otherState;
-    CSerialLink other(otherState, otherDevice, otherPause, otherMessages,
+    CSerialLink other(otherDevice, otherPause,
                       [&rig](int port) { return PortDeviceName(port, rig.profile); });
     QCOMPARE(other.OpenPort(1, 9600), 0);
     QVERIFY(!other.isOpen());
@@ -370,10 +372,8 @@ void TestSerialPty::comNumberFromProfile() {
     QCOMPARE(rig.pty.Read(7).toHex(' '), Hex("FF 0C 00 20 00 00 2C").toHex(' '));
     rig.link.ClosePort();
 
-    // OpenWithSettings goes the same way, with the state's port and rate.
-    rig.state.comPort = 7;
-    rig.state.baudRate = 2400;
-    QCOMPARE(rig.link.OpenWithSettings(), 1);
+    // Opened again at another rate, the line takes that rate.
+    QCOMPARE(rig.Open(2400, 7), 1);
     const struct termios line = rig.pty.LineSettings();
     QCOMPARE(uint(::cfgetospeed(&line)), uint(B2400));
     rig.link.ClosePort();

@@ -3,10 +3,10 @@
 #include <memory>
 
 #include "fakes.h"
-#include "panel/profile_store.h"
-#include "panel/settings_store.h"
-#include "serial/port_name.h"
-#include "serial/serial_link.h"
+#include "profile/port_map.h"
+#include "profile/profile_store.h"
+#include "profile/settings_store.h"
+#include "protocol/keypad_controller.h"
 
 // The stored settings on two backends: the in-memory profile, and the real file-backed
 // profile kept in a temporary directory (never the profile of whoever runs the tests).
@@ -84,30 +84,31 @@ private:
     QStringList& log;
 };
 
-// A serial link on a recording device, naming its ports as the program does.
-struct LinkRig {
-    LinkRig() {
-        state.comPort = 3;
-        state.baudRate = 2400;
-        state.protocol = 1;
-        state.cameraType = 1;
+// The controller on a recording device, naming its ports from the profile as the program
+// does, with COM3 and PELCO D (so 2400 baud) picked.
+struct ControllerRig {
+    explicit ControllerRig(ProfileStore& profile)
+        : controller(KeypadServices{loggedDevice, loggedPause, profile}) {
+        controller.OnSelChangeComPort(2);
+        controller.OnSelChangeProtocol(ProtocolPelcoD);
     }
     QString TakeLog() {
         const QString text = log.join(QLatin1Char(' '));
         log.clear();
         return text;
     }
+    bool Open() {
+        const bool opened = controller.OpenWithSettings() == 1;
+        log.clear();
+        return opened;
+    }
 
-    ControllerState state;
     RecordingDevice device;
     RecordingPause pause;
-    RecordingMessages messages;
     QStringList log;
-    MemoryProfile ports;
     LoggedDevice loggedDevice{device, log};
     LoggedPause loggedPause{pause, log};
-    CSerialLink link{state, loggedDevice, loggedPause, messages,
-                     [this](int port) { return PortDeviceName(port, ports); }};
+    KeypadController controller;
 };
 
 QString BuiltInPort(int port) {
@@ -118,7 +119,7 @@ QString BuiltInPort(int port) {
 #endif
 }
 
-int32_t LoadedField(const ControllerState& state, const QString& key) {
+int32_t LoadedField(const StoredSettings& state, const QString& key) {
     if (key == QLatin1String("COMUINIT"))
         return state.settingsValid;
     if (key == QLatin1String("COMPORT"))
@@ -186,9 +187,9 @@ void TestSettings::emptyStoreGivesDefaults() {
 
     Profile profile(backend, {});
     LoggedProfile logged(*profile.store);
-    ControllerState state;
-    SettingsStore store(logged, state);
-    QVERIFY(store.LoadStoredSettings());
+    SettingsStore store(logged);
+    const StoredSettings state = store.LoadStoredSettings();
+    QVERIFY(state.storedValuesRead);
     QCOMPARE(state.settingsValid, 1);
     QCOMPARE(state.comPort, 1);
     QCOMPARE(state.baudRate, 9600u);
@@ -216,9 +217,9 @@ void TestSettings::storedValuesLoad() {
                               {"CAMTYPE", "1"},
                               {"INITIAL", "0"}});
     LoggedProfile logged(*profile.store);
-    ControllerState state;
-    SettingsStore store(logged, state);
-    QVERIFY(store.LoadStoredSettings());
+    SettingsStore store(logged);
+    const StoredSettings state = store.LoadStoredSettings();
+    QVERIFY(state.storedValuesRead);
     QCOMPARE(state.settingsValid, 5);
     QCOMPARE(state.comPort, 7);
     QCOMPARE(state.baudRate, 19200u);
@@ -242,19 +243,9 @@ void TestSettings::comuInitZeroReadsNothingElse() {
                               {"PROTOCOL", "1"},
                               {"CAMTYPE", "1"}});
     LoggedProfile logged(*profile.store);
-    ControllerState state;
-    state.comPort = 42;
-    state.baudRate = 42;
-    state.protocol = 42;
-    state.cameraType = 42;
-    state.settingsValid = 42;
-    SettingsStore store(logged, state);
-    QVERIFY(!store.LoadStoredSettings());
+    const StoredSettings state = SettingsStore(logged).LoadStoredSettings();
+    QVERIFY(!state.storedValuesRead);
     QCOMPARE(state.settingsValid, 0);
-    QCOMPARE(state.comPort, 42);
-    QCOMPARE(state.baudRate, 42u);
-    QCOMPARE(state.protocol, 42);
-    QCOMPARE(state.cameraType, 42);
     QCOMPARE(logged.reads, QStringList{QStringLiteral("Settings/COMUINIT")});
     QCOMPARE(logged.writes, QStringList());
 }
@@ -318,9 +309,8 @@ void TestSettings::storedText() {
     QFETCH(int, expected);
 
     Profile profile(backend, {{key, text}});
-    ControllerState state;
-    SettingsStore store(*profile.store, state);
-    QCOMPARE(store.LoadStoredSettings(), true);
+    const StoredSettings state = SettingsStore(*profile.store).LoadStoredSettings();
+    QCOMPARE(state.storedValuesRead, true);
     QCOMPARE(LoadedField(state, key), expected);
 }
 
@@ -334,17 +324,17 @@ void TestSettings::unsignedValueKeepsBits() {
 
     Profile profile(backend,
                     {{"BAUDRATE", "4294967295"}, {"COMPORT", "2147483648"}, {"PROTOCOL", "-1"}});
-    ControllerState state;
-    SettingsStore store(*profile.store, state);
-    QCOMPARE(store.GetProfileInt(QStringLiteral("BAUDRATE"), 9600), -1);
-    QVERIFY(store.LoadStoredSettings());
+    SettingsStore store(*profile.store);
+    QCOMPARE(store.GetProfileInt(ProfileKeys::kBaudRate), -1);
+    const StoredSettings state = store.LoadStoredSettings();
+    QVERIFY(state.storedValuesRead);
     QCOMPARE(state.baudRate, 4294967295u);
     QCOMPARE(state.comPort, std::numeric_limits<int32_t>::min());
     QCOMPARE(state.protocol, -1);
 
     // A negative value written by the program reads back as itself.
-    QVERIFY(store.WriteProfileInt(QStringLiteral("CAMTYPE"), -7));
-    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), 0), -7);
+    QVERIFY(store.WriteProfileInt(ProfileKeys::kCamType, -7));
+    QCOMPARE(store.GetProfileInt(ProfileKeys::kCamType), -7);
 }
 
 void TestSettings::storeCameraType_data() {
@@ -357,43 +347,34 @@ void TestSettings::storeCameraType() {
 
     Profile profile(backend, {});
     LoggedProfile logged(*profile.store);
-    ControllerState state;
-    SettingsStore store(logged, state);
+    SettingsStore store(logged);
 
-    state.cameraType = 1;
-    store.StoreCameraType();
+    store.StoreCameraType(1);
     QCOMPARE(logged.writes, QStringList{QStringLiteral("Settings/CAMTYPE")});
-    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), -5), 1);
+    QCOMPARE(store.GetProfileInt({"CAMTYPE", -5}), 1);
 
     // The unchanged value is written again, 0 included.
-    state.cameraType = 0;
-    store.StoreCameraType();
-    store.StoreCameraType();
+    store.StoreCameraType(0);
+    store.StoreCameraType(0);
     QCOMPARE(logged.writes, QStringList(3, QStringLiteral("Settings/CAMTYPE")));
-    QCOMPARE(store.GetProfileInt(QStringLiteral("CAMTYPE"), -5), 0);
+    QCOMPARE(store.GetProfileInt({"CAMTYPE", -5}), 0);
 
     // Nothing but CAMTYPE reached the store.
-    ControllerState loaded;
-    SettingsStore reader(*profile.store, loaded);
-    QVERIFY(reader.LoadStoredSettings());
+    SettingsStore reader(*profile.store);
+    const StoredSettings loaded = reader.LoadStoredSettings();
+    QVERIFY(loaded.storedValuesRead);
     QCOMPARE(loaded.comPort, 1);
     QCOMPARE(loaded.baudRate, 9600u);
-    QCOMPARE(reader.GetProfileInt(QStringLiteral("INITIAL"), -5), -5);
-    QCOMPARE(reader.GetProfileInt(QStringLiteral("COMUINIT"), -5), -5);
+    QCOMPARE(reader.GetProfileInt({"INITIAL", -5}), -5);
+    QCOMPARE(reader.GetProfileInt({"COMUINIT", -5}), -5);
 }
 
 void TestSettings::storeCameraTypeRefused() {
     MemoryProfile profile;
     profile.refuse << QStringLiteral("CAMTYPE");
-    ControllerState state;
-    state.cameraType = 1;
-    state.settingsValid = 1;
-    SettingsStore store(profile, state);
-    store.StoreCameraType();
+    SettingsStore(profile).StoreCameraType(1);
     QCOMPARE(profile.written, QStringList{QStringLiteral("CAMTYPE")});
     QVERIFY(profile.values.isEmpty());
-    QCOMPARE(state.cameraType, 1);
-    QCOMPARE(state.settingsValid, 1);
 }
 
 void TestSettings::applyWritesInOrder_data() {
@@ -415,16 +396,14 @@ void TestSettings::applyWritesInOrder() {
     QFETCH(QStringList, refused);
     QFETCH(int, settingsValid);
 
-    LinkRig rig;
-    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
-    rig.TakeLog();
     MemoryProfile profile;
+    ControllerRig rig(profile);
+    QVERIFY(rig.Open());
     profile.refuse = refused;
-    SettingsStore store(profile, rig.state);
 
-    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(profile.written, kApplyOrder);
-    QCOMPARE(rig.state.settingsValid, settingsValid);
+    QCOMPARE(rig.controller.State().settingsValid, settingsValid);
 
     const QHash<QString, int> expected = {
         {QStringLiteral("COMPORT"), 3},
@@ -444,38 +423,37 @@ void TestSettings::applyWritesInOrder() {
 
     // Reopened with the values in force, whatever the writes did.
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.link.isOpen());
-    QCOMPARE(rig.state.comPort, 3);
-    QCOMPARE(rig.state.baudRate, 2400u);
-    QCOMPARE(rig.state.protocol, 1);
+    QVERIFY(rig.controller.Link().isOpen());
+    QCOMPARE(rig.controller.State().comPort, 3);
+    QCOMPARE(rig.controller.State().baudRate, 2400u);
+    QCOMPARE(rig.controller.State().protocol, 1);
 }
 
 void TestSettings::applyOnFileProfile() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("profile.ini"));
     SettingsProfileStore profile(path);
-    LinkRig rig;
-    rig.state.comPort = 2;
-    rig.state.baudRate = 19200;
-    rig.state.protocol = 0;
-    SettingsStore store(profile, rig.state);
+    ControllerRig rig(profile);
+    rig.controller.OnSelChangeComPort(1);
+    rig.controller.OnSelChangeProtocol(ProtocolOskaDefault);
+    rig.controller.OnSelChangeBaudRate(3);
 
-    QVERIFY(store.ApplyCommunicationSettings(rig.link));
-    QCOMPARE(rig.state.settingsValid, 1);
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
+    QCOMPARE(rig.controller.State().settingsValid, 1);
     QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(BuiltInPort(2)));
 
     // A fresh store on the same file sees what was kept.
     SettingsProfileStore again(path);
-    ControllerState loaded;
-    SettingsStore reader(again, loaded);
-    QVERIFY(reader.LoadStoredSettings());
+    SettingsStore reader(again);
+    const StoredSettings loaded = reader.LoadStoredSettings();
+    QVERIFY(loaded.storedValuesRead);
     QCOMPARE(loaded.comPort, 2);
     QCOMPARE(loaded.baudRate, 19200u);
     QCOMPARE(loaded.protocol, 0);
     QCOMPARE(loaded.settingsValid, 1);  // COMUINIT absent: its default
-    QCOMPARE(reader.GetProfileInt(QStringLiteral("INITIAL"), -5), 1);
-    QCOMPARE(reader.GetProfileInt(QStringLiteral("COMUINIT"), -5), -5);
-    QCOMPARE(reader.GetProfileInt(QStringLiteral("CAMTYPE"), -5), -5);
+    QCOMPARE(reader.GetProfileInt({"INITIAL", -5}), 1);
+    QCOMPARE(reader.GetProfileInt({"COMUINIT", -5}), -5);
+    QCOMPARE(reader.GetProfileInt({"CAMTYPE", -5}), -5);
 }
 
 void TestSettings::applyRefusedByFileProfile() {
@@ -491,79 +469,74 @@ void TestSettings::applyRefusedByFileProfile() {
     SettingsProfileStore profile(blocker + QStringLiteral("/profile.ini"));
     QVERIFY(!profile.WriteValue(QStringLiteral("Settings"), QStringLiteral("COMPORT"), 1));
 
-    LinkRig rig;
-    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
-    rig.TakeLog();
-    rig.state.settingsValid = 1;
-    SettingsStore store(profile, rig.state);
-    QVERIFY(store.ApplyCommunicationSettings(rig.link));
-    QCOMPARE(rig.state.settingsValid, 0);
+    ControllerRig rig(profile);
+    QVERIFY(rig.Open());
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
+    QCOMPARE(rig.controller.State().settingsValid, 0);
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.link.isOpen());
-    QCOMPARE(rig.state.comPort, 3);
-    QCOMPARE(store.GetProfileInt(QStringLiteral("COMPORT"), -5), -5);
+    QVERIFY(rig.controller.Link().isOpen());
+    QCOMPARE(rig.controller.State().comPort, 3);
+    QCOMPARE(SettingsStore(profile).GetProfileInt({"COMPORT", -5}), -5);
 
     // A later write that can be kept is not taken for refused.
     QTemporaryDir good;
     SettingsProfileStore fine(good.filePath(QStringLiteral("profile.ini")));
-    SettingsStore fineStore(fine, rig.state);
-    QVERIFY(fineStore.ApplyCommunicationSettings(rig.link));
-    QCOMPARE(rig.state.settingsValid, 1);
+    QCOMPARE(SettingsStore(fine).StoreCommunicationSettings(3, 2400, 1), 1);
 }
 
 void TestSettings::applyClosesOpenLink() {
-    LinkRig rig;
-    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
-    QCOMPARE(rig.device.openedName, BuiltInPort(1));
-    rig.TakeLog();
     MemoryProfile profile;
-    SettingsStore store(profile, rig.state);
+    ControllerRig rig(profile);
+    rig.controller.OnSelChangeComPort(0);
+    QVERIFY(rig.Open());
+    QCOMPARE(rig.device.openedName, BuiltInPort(1));
+    rig.controller.OnSelChangeComPort(2);
 
-    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 1);
     QCOMPARE(rig.pause.pauses, QVector<int>{100});
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
     QCOMPARE(rig.device.openedName, BuiltInPort(3));
     QCOMPARE(rig.device.openedBaud, 2400u);
-    QVERIFY(rig.link.isOpen());
+    QVERIFY(rig.controller.Link().isOpen());
 }
 
 void TestSettings::applyOpensClosedLink() {
-    LinkRig rig;
-    rig.device.openResult = false;
-    QCOMPARE(rig.link.OpenPort(1, 9600), 0);
-    rig.TakeLog();
-    rig.device.openResult = true;
     MemoryProfile profile;
-    SettingsStore store(profile, rig.state);
+    ControllerRig rig(profile);
+    rig.device.openResult = false;
+    QVERIFY(!rig.Open());
+    rig.device.openResult = true;
 
     // A link that is not open is not closed again.
-    QVERIFY(store.ApplyCommunicationSettings(rig.link));
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 0);
     QCOMPARE(rig.pause.pauses, QVector<int>());
     QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.link.isOpen());
+    QVERIFY(rig.controller.Link().isOpen());
 }
 
 void TestSettings::applyReturnsOpenResult() {
-    LinkRig rig;
-    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
-    rig.TakeLog();
-    rig.device.openResult = false;
     MemoryProfile profile;
-    SettingsStore store(profile, rig.state);
+    ControllerRig rig(profile);
+    QVERIFY(rig.Open());
+    rig.device.openResult = false;
 
-    QVERIFY(!store.ApplyCommunicationSettings(rig.link));
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.state.settingsValid, 1);
+    QVERIFY(!rig.controller.ApplyCommunicationSettings());
+    QVERIFY(!rig.controller.Link().isOpen());
+    QCOMPARE(rig.controller.State().settingsValid, 1);
     QCOMPARE(profile.written, kApplyOrder);
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
 
     // A stored rate of 0 under an unknown protocol cannot open the link.
+    profile.values.insert(QStringLiteral("Settings/BAUDRATE"), 0);
+    profile.values.insert(QStringLiteral("Settings/PROTOCOL"), 2);
     rig.device.openResult = true;
-    rig.state.baudRate = 0;
-    QVERIFY(!store.ApplyCommunicationSettings(rig.link));
-    QVERIFY(!rig.link.isOpen());
+    KeypadController started(KeypadServices{rig.loggedDevice, rig.loggedPause, profile});
+    started.OnInitDialog();
+    QVERIFY(!started.Link().isOpen());
+    QVERIFY(!started.ApplyCommunicationSettings());
+    QVERIFY(!started.Link().isOpen());
     QCOMPARE(profile.values.value(QStringLiteral("Settings/BAUDRATE")).toInt(), 0);
 }
 
@@ -581,7 +554,7 @@ void TestSettings::protocolBaudRate_data() {
 void TestSettings::protocolBaudRate() {
     QFETCH(int, protocol);
     QFETCH(uint, baud);
-    QCOMPARE(SettingsStore::ProtocolBaudRate(protocol), baud);
+    QCOMPARE(ProtocolBaudRate(protocol), baud);
 }
 
 void TestSettings::portDeviceName_data() {

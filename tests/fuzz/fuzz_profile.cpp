@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "panel/profile_store.h"
-#include "panel/settings_store.h"
+#include "profile/profile_store.h"
+#include "profile/settings_store.h"
 
 // Any bytes as the profile file, loaded the way the program loads it at start: the
 // guarded file store, then the stored settings, then the camera type written back.
@@ -41,14 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data), qint64(size));
     }
     SettingsProfileStore profile(path);
-    ControllerState state;
-    SettingsStore store(profile, state);
-    if (store.LoadStoredSettings()) {
+    SettingsStore store(profile);
+    const StoredSettings state = store.LoadStoredSettings();
+    if (state.storedValuesRead) {
         // Whatever the file held, a load gives whole numbers and nothing else.
         volatile int64_t sink = int64_t(state.comPort) + state.baudRate + state.protocol;
         (void)sink;
     }
-    store.StoreCameraType();
+    store.StoreCameraType(state.cameraType);
     // A file that was set aside keeps its bytes.
     if (QFile::exists(path + QLatin1String(".bad"))) {
         QFile bad(path + QLatin1String(".bad"));

@@ -7,24 +7,8 @@
 #include <QStandardPaths>
 
 #include "profile_guard.h"
-#ifdef Q_OS_WIN
-#include "profile_registry.h"
-#endif
 
 using ProfileGuard::Verdict;
-
-#ifdef Q_OS_WIN
-// The registry has no file to check before QSettings reads it.
-SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
-    : open([organization, application] {
-          return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                             organization, application);
-      }),
-      registryKey(QStringLiteral("Software\\%1\\%2").arg(organization, application)) {}
-#else
-SettingsProfileStore::SettingsProfileStore(const QString& organization, const QString& application)
-    : SettingsProfileStore(ProfilePath(organization, application)) {}
-#endif
 
 SettingsProfileStore::SettingsProfileStore(const QString& filePath)
     : open([filePath] { return std::make_unique<QSettings>(filePath, QSettings::IniFormat); }),
@@ -80,15 +64,10 @@ bool SettingsProfileStore::FileUsable() const {
 QVariant SettingsProfileStore::ReadValue(const QString& section, const QString& key) const {
     if (!FileUsable())
         return {};
-#ifdef Q_OS_WIN
-    if (!registryKey.isEmpty()) {
-        const ProfileRegistry::Read read = ProfileRegistry::ReadValue(registryKey, section, key);
-        if (!read.problem.isEmpty())
-            Report(QStringLiteral("value %1\\%2 %3; the default is used")
-                       .arg(section, key, read.problem));
-        return read.value;
-    }
-#endif
+    return ReadStored(section, key);
+}
+
+QVariant SettingsProfileStore::ReadSettings(const QString& section, const QString& key) const {
     return open()->value(section + QLatin1Char('/') + key);
 }
 
@@ -129,10 +108,10 @@ QStringList ProfileStore::SectionKeys(const QString&) const {
 QStringList SettingsProfileStore::SectionKeys(const QString& section) const {
     if (!FileUsable())
         return {};
-#ifdef Q_OS_WIN
-    if (!registryKey.isEmpty())
-        return ProfileRegistry::ValueNames(registryKey, section);
-#endif
+    return StoredKeys(section);
+}
+
+QStringList SettingsProfileStore::SettingsKeys(const QString& section) const {
     const auto settings = open();
     settings->beginGroup(section);
     return settings->childKeys();

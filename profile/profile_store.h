@@ -47,6 +47,11 @@ public:
     static QString ProfilePath(const QString& organization, const QString& application);
 
 private:
+    // Where the values are kept: the registry reader on Windows, QSettings elsewhere.
+    QVariant ReadStored(const QString& section, const QString& key) const;
+    QStringList StoredKeys(const QString& section) const;
+    QVariant ReadSettings(const QString& section, const QString& key) const;
+    QStringList SettingsKeys(const QString& section) const;
     // False, and said once on standard error, when the file has become unusable.
     bool FileUsable() const;
     void Report(const QString& what) const;

@@ -2,10 +2,9 @@
 
 #include <QString>
 
-#include "protocol/controller_state.h"
+#include "controller_state.h"
 
-class MessageSink;
-class StatusLines;
+class StatusList;
 
 // The camera address typed on the digit keys: up to three digits in pendingId, shown on
 // status line 8, committed to cameraId by ENT (or by camera select).
@@ -13,14 +12,14 @@ class CameraIdEntry {
 public:
     static constexpr int kStatusLine = 8;
 
-    CameraIdEntry(ControllerState& state, StatusLines& lines, MessageSink& messages);
+    CameraIdEntry(ControllerState& state, StatusList& lines);
 
     // Back to the start: nothing typed, nothing committed.
     void Reset();
     // A fourth digit starts a new number.
     void EnterDigit(int digit);
-    // Commits pendingId when it is within 0..255, else shows the range message.
-    void CommitCameraId();
+    // Commits pendingId when it is within 0..255; false, and nothing committed, otherwise.
+    bool CommitCameraId();
     // Addresses camera 0 and shows it on line 8; the typed number stays in pendingId.
     void ClearCameraId();
     // After a camera-select frame: the typed number becomes the camera address.
@@ -35,6 +34,5 @@ public:
 
 private:
     ControllerState& state;
-    StatusLines& lines;
-    MessageSink& messages;
+    StatusList& lines;
 };

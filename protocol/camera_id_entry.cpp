@@ -1,10 +1,9 @@
 #include "camera_id_entry.h"
 
-#include "protocol/message_sink.h"
-#include "status_lines.h"
+#include "status_list.h"
 
-CameraIdEntry::CameraIdEntry(ControllerState& state, StatusLines& lines, MessageSink& messages)
-    : state(state), lines(lines), messages(messages) {}
+CameraIdEntry::CameraIdEntry(ControllerState& state, StatusList& lines)
+    : state(state), lines(lines) {}
 
 void CameraIdEntry::Reset() {
     digitCount = 0;
@@ -26,13 +25,12 @@ void CameraIdEntry::EnterDigit(int digit) {
     ++digitCount;
 }
 
-void CameraIdEntry::CommitCameraId() {
+bool CameraIdEntry::CommitCameraId() {
     digitCount = 0;
-    if (!InRange(pendingId)) {
-        messages.ShowMessage(QString::fromLatin1(kCameraIdRangeText));
-        return;
-    }
+    if (!InRange(pendingId))
+        return false;
     state.cameraId = pendingId;
+    return true;
 }
 
 void CameraIdEntry::ClearCameraId() {

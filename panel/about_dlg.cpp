@@ -2,7 +2,7 @@
 
 #include <QPushButton>
 
-#include "panel/dialog_template.h"
+#include "dialog_template.h"
 
 namespace {
 constexpr int kAboutDialogId = 100;

@@ -1,0 +1,233 @@
+#include "keypad_controller.h"
+
+#include <algorithm>
+
+#include "profile/port_map.h"
+
+namespace {
+
+const char* const kBannerLine = "=====================";
+const char* const kStatusTitleLine = "  OSKA-ZORVIK STATUS ";
+const char* const kBlankLine = " ";
+const char* const kStartFailureLine = "Can't OPEN!";
+const char* const kSetFailureLine = "Can't Open!";
+constexpr int kRowCount = 4;
+constexpr int kCameraTypeLine = 7;
+
+int DigitOfKey(int controlId) {
+    static const int digitKeys[] = {
+        ControlId::Key0, ControlId::Key1, ControlId::Key2, ControlId::Key3, ControlId::Key4,
+        ControlId::Key5, ControlId::Key6, ControlId::Key7, ControlId::Key8, ControlId::Key9};
+    const auto* key = std::find(std::begin(digitKeys), std::end(digitKeys), controlId);
+    return key == std::end(digitKeys) ? -1 : int(key - std::begin(digitKeys));
+}
+
+// A row outside a box's rows leaves it without a selection.
+int RowOrNone(int64_t row, int count) {
+    return row >= 0 && row < count ? int(row) : -1;
+}
+
+QString CameraTypeLine(int32_t cameraType) {
+    return QString::fromLatin1(cameraType != CameraTypeZoom ? "B/D CAM CONTROL"
+                                                            : "ZOOM CAM CONTROL");
+}
+
+}  // namespace
+
+KeypadController::KeypadController(const KeypadServices& services)
+    : profile(services.profile),
+      ports(services.ports),
+      link(services.device, services.pause,
+           [this](int port) { return ResolvePort(port, profile); }),
+      entry(state, status),
+      commands(state, link, entry),
+      settings(services.profile) {}
+
+QList<SerialPortFacts> KeypadController::PortsPresent() const {
+    return ports ? ports->Ports() : QList<SerialPortFacts>();
+}
+
+void KeypadController::OnInitDialog() {
+    entry.Reset();
+    commands.powerToggle = 0;
+    // Where COMn names a device, a first start maps the devices found, visibly and stably.
+    MapPortsOnFirstStart(profile, PortsPresent());
+    SelectStoredRows(settings.LoadStoredSettings());
+    OnSelChangeComPort(rows.comPort);
+    OnSelChangeBaudRate(rows.baudRate);
+    OnSelChangeCameraType(rows.cameraType);
+    OnSelChangeProtocol(rows.protocol);
+    status.InsertLine(0, QString::fromLatin1(kBannerLine));
+    status.InsertLine(1, QString::fromLatin1(kStatusTitleLine));
+    status.InsertLine(2, QString::fromLatin1(kBannerLine));
+    const bool opened = OpenWithSettings() != 0;
+    if (opened)
+        entry.camIdText = CameraIdEntry::CamIdLine(state.cameraId);
+    WriteLinkLines(opened, QString::fromLatin1(kStartFailureLine));
+}
+
+void KeypadController::SelectStoredRows(const StoredSettings& stored) {
+    state.settingsValid = stored.settingsValid;
+    if (!stored.storedValuesRead) {
+        rows = {0, 2, 0, 0};  // COM1, 9600, ZOOM, OSKA-DEFAULT
+        return;
+    }
+    state.comPort = stored.comPort;
+    state.baudRate = stored.baudRate;
+    state.protocol = stored.protocol;
+    state.cameraType = stored.cameraType;
+    ForceProtocolBaudRate();
+    // Widened first: a hand-edited port of -2147483648 has no row and must not wrap.
+    rows.comPort = RowOrNone(int64_t(state.comPort) - 1, kRowCount);
+    SelectBaudRow();
+    rows.protocol = RowOrNone(state.protocol, 2);
+    rows.cameraType = RowOrNone(state.cameraType, 2);
+}
+
+Notice KeypadController::Moved(Notice sent) {
+    movementActive = true;
+    return sent;
+}
+
+Notice KeypadController::PressKey(int controlId) {
+    const int digit = DigitOfKey(controlId);
+    if (digit >= 0) {
+        entry.EnterDigit(digit);
+        return Notice::None;
+    }
+    if (controlId == ControlId::Ent)
+        return entry.CommitCameraId() ? Notice::None : Notice::CameraIdRange;
+    if (controlId == ControlId::Clr) {
+        entry.ClearCameraId();
+        return Notice::None;
+    }
+    const Notice sent = commands.RunKeyRow(controlId);
+    return CommandSet::IsStopKey(controlId) ? Moved(sent) : sent;
+}
+
+Notice KeypadController::PressPcKey(int virtualKey) {
+    if (CommandSet::IsArrowKey(virtualKey))
+        return Moved(commands.RunArrowRow(virtualKey));
+    if (virtualKey == VirtualKey::Enter)
+        return PressKey(ControlId::Ent);
+    if (virtualKey == VirtualKey::Delete)
+        return PressKey(ControlId::Clr);
+    if (virtualKey >= VirtualKey::Digit0 && virtualKey <= VirtualKey::Digit9)
+        entry.EnterDigit(virtualKey - VirtualKey::Digit0);
+    else if (virtualKey >= VirtualKey::Numpad0 && virtualKey <= VirtualKey::Numpad9)
+        entry.EnterDigit(virtualKey - VirtualKey::Numpad0);
+    return Notice::None;
+}
+
+Notice KeypadController::SendStop() {
+    movementActive = false;
+    return commands.SendStop();
+}
+
+Notice KeypadController::StopMovement() {
+    return movementActive ? SendStop() : Notice::None;
+}
+
+void KeypadController::OnSelChangeComPort(int row) {
+    if (row < 0 || row >= kRowCount)
+        return;
+    rows.comPort = row;
+    state.comPort = row + 1;
+}
+
+void KeypadController::OnSelChangeBaudRate(int row) {
+    if (row < 0 || row >= kRowCount)
+        return;
+    rows.baudRate = row;
+    state.baudRate = kBaudRates[row];
+}
+
+void KeypadController::OnSelChangeCameraType(int row) {
+    if (row == 0 || row == 1) {
+        rows.cameraType = row;
+        state.cameraType = row;
+        status.ReplaceLine(kCameraTypeLine, CameraTypeLine(row));
+        for (int id : {ControlId::FocusFar, ControlId::FocusNear, ControlId::Set, ControlId::Init,
+                       ControlId::Power})
+            keyEnabled[id] = row == 0;
+    }
+    // Stored at every run of the handler, also without a selection.
+    settings.StoreCameraType(state.cameraType);
+}
+
+Notice KeypadController::OnSelChangeProtocol(int row) {
+    if (row != 0 && row != 1)
+        return Notice::None;
+    rows.protocol = row;
+    const Notice stopped = row != state.protocol ? StopMovement() : Notice::None;
+    state.protocol = row;
+    ForceProtocolBaudRate();
+    if (row == ProtocolOskaDefault && state.cameraType == CameraTypeBd)
+        return stopped;
+    if (row == ProtocolPelcoD)
+        keyEnabled[ControlId::Power] = true;
+    for (int id : {ControlId::Init, ControlId::Reset, ControlId::Cam, ControlId::Set})
+        keyEnabled[id] = row == ProtocolOskaDefault;
+    return stopped;
+}
+
+void KeypadController::ForceProtocolBaudRate() {
+    const uint32_t rate = ProtocolBaudRate(state.protocol);
+    if (rate == 0 || state.baudRate == rate)
+        return;
+    OnSelChangeBaudRate(rate == 9600 ? 2 : 0);
+}
+
+void KeypadController::SelectBaudRow() {
+    const auto* rate = std::find(std::begin(kBaudRates), std::end(kBaudRates), state.baudRate);
+    if (rate != std::end(kBaudRates))
+        rows.baudRate = int(rate - std::begin(kBaudRates));
+}
+
+int KeypadController::OpenWithSettings() {
+    return link.OpenPort(state.comPort, state.baudRate);
+}
+
+bool KeypadController::ApplyCommunicationSettings() {
+    state.settingsValid =
+        settings.StoreCommunicationSettings(state.comPort, state.baudRate, state.protocol);
+    if (link.isOpen())
+        link.ClosePort();
+    const bool opened = OpenWithSettings() != 0;
+    for (int line = 3; line <= 9; ++line) status.DeleteLine(3);
+    // A panel whose start failed has never shown a camera ID; show the one in force
+    // rather than an empty line.
+    if (opened && entry.camIdText.isEmpty())
+        entry.camIdText = CameraIdEntry::CamIdLine(state.cameraId);
+    WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
+    return opened;
+}
+
+bool KeypadController::ReleasePort() {
+    if (!link.isOpen())
+        return false;
+    link.ClosePort();
+    return true;
+}
+
+void KeypadController::SettleFailedFrame() {
+    commands.SettleFailedFrame();
+}
+
+void KeypadController::WriteLinkLines(bool opened, const QString& failureText) {
+    const QString blank = QString::fromLatin1(kBlankLine);
+    if (!opened) {
+        status.InsertLine(3, failureText);
+        for (int line = 4; line <= 9; ++line) status.InsertLine(line, blank);
+        return;
+    }
+    status.InsertLine(3, state.protocol != ProtocolOskaDefault
+                             ? QStringLiteral("      PELCO D PROTOCOL")
+                             : QStringLiteral("   OSKA-DEF PROTOCOL"));
+    status.InsertLine(4, QStringLiteral("PORT : COM%1").arg(state.comPort));
+    status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(state.baudRate));
+    status.InsertLine(6, blank);
+    status.InsertLine(kCameraTypeLine, CameraTypeLine(state.cameraType));
+    status.InsertLine(8, entry.camIdText);
+    status.InsertLine(9, blank);
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+#include "camera_id_entry.h"
+#include "command_set.h"
+#include "control_ids.h"
+#include "controller_state.h"
+#include "notice.h"
+#include "profile/settings_store.h"
+#include "serial/port_catalog.h"
+#include "serial/serial_link.h"
+#include "status_list.h"
+
+class Pause;
+class ProfileStore;
+class SerialDevice;
+
+// The platform services the keypad works through; tests substitute recorders.
+struct KeypadServices {
+    SerialDevice& device;
+    Pause& pause;
+    ProfileStore& profile;
+    const PortCatalog* ports = nullptr;  // null: no serial devices are known
+};
+
+// The selected row of each combo box; -1 when a box has none.
+struct ComboRows {
+    int comPort = -1;
+    int baudRate = -1;
+    int cameraType = -1;
+    int protocol = -1;
+};
+
+// Everything the keypad decides, without a window: the settings in force and the transmit
+// buffer, the line, the camera-ID entry, the command set, the stored settings, the ten
+// status lines, which keys are enabled and which combo rows are selected. The panel hands
+// it what the operator does and shows what it says; what the operator must be told comes
+// back as a Notice.
+class KeypadController {
+public:
+    explicit KeypadController(const KeypadServices& services);
+
+    // The rates of the baud-rate rows, in order.
+    static constexpr uint32_t kBaudRates[] = {2400, 4800, 9600, 19200};
+    // The keys that the protocol and camera-type rules enable and disable.
+    static constexpr int kRuledKeys[] = {
+        ControlId::FocusFar, ControlId::FocusNear, ControlId::Set, ControlId::Init,
+        ControlId::Power,    ControlId::Reset,     ControlId::Cam};
+
+    // Start-up, once: the stored settings (or the built-in rows) selected, the camera type
+    // stored, the keys enabled for protocol and camera type, status lines 0 to 2, the port
+    // opened and lines 3 to 9 for the outcome.
+    void OnInitDialog();
+
+    // A left-button press on an enabled key: the digits, ENT, CLR and the rows of the
+    // command set. COMMUNICATION SET is not among them: the panel runs it.
+    Notice PressKey(int controlId);
+    // A PC key down, repeats included (virtual-key code): digits, Enter, Delete, arrows.
+    Notice PressPcKey(int virtualKey);
+    Notice SendStop();
+    // The stop for a movement still running; nothing when none runs.
+    Notice StopMovement();
+
+    // A row the operator picked; a row outside the box changes nothing.
+    void OnSelChangeComPort(int row);
+    void OnSelChangeBaudRate(int row);
+    void OnSelChangeCameraType(int row);
+    // A camera understands only the stop of the protocol its movement started in: a
+    // movement still running is stopped first, and that frame's notice is returned.
+    Notice OnSelChangeProtocol(int row);
+    // COMMUNICATION SET, once any movement has been stopped: stores port, baud rate and
+    // protocol, reopens the port and rewrites status lines 3 to 9. True when it opened.
+    bool ApplyCommunicationSettings();
+    // Opens the port of the settings in force; 1 when it opened, else 0.
+    int OpenWithSettings();
+    // The program is ending: the port is released. True when it was open.
+    bool ReleasePort();
+    // The operator has been told of a failed frame: the frame's closing pause follows.
+    void SettleFailedFrame();
+
+    const QStringList& StatusTexts() const { return status.Lines(); }
+    bool KeyEnabled(int controlId) const { return keyEnabled.value(controlId, true); }
+    const ComboRows& Rows() const { return rows; }
+    // A movement was started by a PC arrow key or a press on a stop key and has not yet
+    // been followed by a stop.
+    bool MovementActive() const { return movementActive; }
+    const ControllerState& State() const { return state; }
+    const CSerialLink& Link() const { return link; }
+    const CameraIdEntry& Entry() const { return entry; }
+    int PowerToggle() const { return commands.powerToggle; }
+    ProfileStore& Profile() const { return profile; }
+    QList<SerialPortFacts> PortsPresent() const;
+
+private:
+    void SelectStoredRows(const StoredSettings& stored);
+    void ForceProtocolBaudRate();
+    void SelectBaudRow();
+    void WriteLinkLines(bool opened, const QString& failureText);
+    Notice Moved(Notice sent);
+
+    ControllerState state;
+    ProfileStore& profile;
+    const PortCatalog* ports;
+    CSerialLink link;
+    StatusList status;
+    CameraIdEntry entry;
+    CommandSet commands;
+    SettingsStore settings;
+    ComboRows rows;
+    QHash<int, bool> keyEnabled;
+    bool movementActive = false;
+};
