@@ -1,6 +1,5 @@
 #include "keypad_dlg.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QDebug>
@@ -14,8 +13,8 @@
 #include "dialog_navigation.h"
 #include "dialog_template.h"
 #include "keypad_input.h"
-#include "profile/port_map.h"
 #include "serial_ports_dlg.h"
+#include "tool_tips.h"
 
 namespace {
 
@@ -29,33 +28,6 @@ void SelectRow(QComboBox* combo, int row) {
     const int wanted = row >= 0 && row < combo->count() ? row : -1;
     if (combo->currentIndex() != wanted)
         combo->setCurrentIndex(wanted);
-}
-
-// Runs a function whenever the watched widget is shown.
-class ShowWatcher : public QObject {
-public:
-    ShowWatcher(QObject* parent, std::function<void()> onShow)
-        : QObject(parent), onShow(std::move(onShow)) {}
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Show)
-            onShow();
-        return false;
-    }
-
-private:
-    std::function<void()> onShow;
-};
-
-// A tooltip as rich text: a sentence (a reason) wraps instead of running across the
-// screen, while lines that name devices are kept whole, so that no path breaks.
-QString WrappedToolTip(const QString& text) {
-    constexpr int kLongSentence = 60;
-    if (text.isEmpty())
-        return text;
-    const bool sentence = !text.contains(QLatin1Char('\n')) && text.size() > kLongSentence;
-    return (sentence ? QStringLiteral("<p>%1</p>")
-                     : QStringLiteral("<p style=\"white-space:pre\">%1</p>"))
-        .arg(text.toHtmlEscaped());
 }
 
 QIcon LoadAppIcon() {
@@ -96,12 +68,15 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     connect(baudRateCombo, &QComboBox::activated, this, &CKeypadDlg::OnSelChangeBaudRate);
     connect(cameraTypeCombo, &QComboBox::activated, this, &CKeypadDlg::OnSelChangeCameraType);
 
-    // A device plugged in while the program runs shows in the tooltips as the list opens.
-    comPortCombo->view()->installEventFilter(
-        new ShowWatcher(this, [this] { UpdatePortToolTips(); }));
+    RefreshOnListOpen(comPortCombo, [this] { UpdatePortToolTips(); });
 
-    KeypadOperator& keypadOperator = *this;
-    input = std::make_unique<KeypadInput>(*this, keypadOperator);
+    input = std::make_unique<KeypadInput>(
+        *this, KeypadInput::Queries{[this] { return controller.MovementActive(); },
+                                    [this] { return showingMessage; },
+                                    [this] { return endPending && endPending(); }});
+    connect(input.get(), &KeypadInput::KeyPressed, this, &CKeypadDlg::PressKey);
+    connect(input.get(), &KeypadInput::PcKeyPressed, this, &CKeypadDlg::PressPcKey);
+    connect(input.get(), &KeypadInput::StopWanted, this, &CKeypadDlg::SendStop);
     AddAboutEntry();
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     FillCombos();
@@ -218,13 +193,7 @@ void CKeypadDlg::ShowSerialPorts() {
 }
 
 void CKeypadDlg::UpdatePortToolTips() {
-    const QList<SerialPortFacts> present = controller.PortsPresent();
-    for (int row = 0; row < comPortCombo->count(); ++row)
-        comPortCombo->setItemData(
-            row,
-            WrappedToolTip(
-                PortToolTip(row + 1, ResolvePort(row + 1, controller.Profile()), present)),
-            Qt::ToolTipRole);
+    ShowPortToolTips(comPortCombo, controller.Profile(), controller.PortsPresent());
 }
 
 void CKeypadDlg::FillCombos() {

@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 
-#include "keypad_operator.h"
 #include "message_sink.h"
 #include "protocol/keypad_controller.h"
 
@@ -16,7 +15,7 @@ class QListWidget;
 
 // The keypad window: keys, the four combo boxes, the logo and the ten-line status list.
 // It hands what the operator does to its controller and shows what that says.
-class CKeypadDlg : public QDialog, private KeypadOperator {
+class CKeypadDlg : public QDialog {
     Q_OBJECT
 public:
     // messages: null for modal message boxes over the window.
@@ -63,12 +62,9 @@ protected:
 
 private:
     // What the operator's input comes to.
-    void PressKey(int controlId) override;
-    void PressPcKey(int virtualKey) override;
-    void SendStop() override;
-    bool MovementActive() const override { return controller.MovementActive(); }
-    bool ShowingMessage() const override { return showingMessage; }
-    bool EndPending() const override { return endPending && endPending(); }
+    void PressKey(int controlId);
+    void PressPcKey(int virtualKey);
+    void SendStop();
 
     void AddAboutEntry();
     void AddSystemMenuAbout(const QString& text);

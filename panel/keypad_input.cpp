@@ -7,7 +7,6 @@
 #include <QWindow>
 
 #include "dialog_template.h"
-#include "keypad_operator.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
 
@@ -20,14 +19,15 @@ constexpr int kRepeatPairGraceMs = 3;
 
 }  // namespace
 
-KeypadInput::KeypadInput(QWidget& window, KeypadOperator& op) : window(window), op(op) {
+KeypadInput::KeypadInput(QWidget& window, Queries queries)
+    : window(window), queries(std::move(queries)) {
     qApp->installEventFilter(this);
     repeatPairsSplit = QGuiApplication::platformName() == QLatin1String("xcb");
     releaseTimer.setSingleShot(true);
     connect(&releaseTimer, &QTimer::timeout, this, &KeypadInput::FinishArrowRelease);
     for (QPushButton* key : window.findChildren<QPushButton*>()) {
         if (CommandSet::IsStopKey(ControlIdOf(key)))
-            connect(key, &QPushButton::clicked, this, [this] { this->op.SendStop(); });
+            connect(key, &QPushButton::clicked, this, &KeypadInput::StopWanted);
     }
 }
 
@@ -89,7 +89,7 @@ void KeypadInput::OnMousePress(const QMouseEvent& event) {
     if (releasedArrow)
         FinishArrowRelease();
     if (event.button() == Qt::RightButton) {
-        op.SendStop();
+        emit StopWanted();
         return;
     }
     if (event.button() != Qt::LeftButton)
@@ -97,7 +97,7 @@ void KeypadInput::OnMousePress(const QMouseEvent& event) {
     auto* key = qobject_cast<QPushButton*>(window.childAt(event.position().toPoint()));
     const int id = ControlIdOf(key);
     if (key && id != -1 && key->isEnabled())
-        op.PressKey(id);
+        emit KeyPressed(id);
 }
 
 int KeypadInput::VirtualKeyOf(const QKeyEvent& event) {
@@ -165,7 +165,7 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
             deferredArrow = vk;
         }
     } else if (vk != 0) {
-        op.PressPcKey(vk);
+        emit PcKeyPressed(vk);
     }
 }
 
@@ -198,18 +198,18 @@ void KeypadInput::FinishArrowRelease() {
     releasedArrow = 0;
     heldArrows.remove(vk);
     deferredArrow = 0;
-    op.SendStop();
+    emit StopWanted();
 }
 
 void KeypadInput::RunArrow(int virtualKey) {
-    op.PressPcKey(virtualKey);
+    emit PcKeyPressed(virtualKey);
 }
 
 void KeypadInput::SendDeferredRepeat() {
     const int vk = deferredArrow;
     deferredArrow = 0;
     if (vk != 0 && vk != releasedArrow && heldArrows.contains(vk) && window.isVisible() &&
-        !op.EndPending())
+        !queries.endPending())
         RunArrow(vk);
 }
 
@@ -224,10 +224,10 @@ void KeypadInput::OnFocusLost() {
         return;
     heldArrows.clear();
     deferredArrow = 0;
-    if (op.ShowingMessage())
+    if (queries.showingMessage())
         stopAfterMessage = true;
     else
-        op.SendStop();
+        emit StopWanted();
 }
 
 void KeypadInput::OnWindowClosing() {
@@ -236,13 +236,13 @@ void KeypadInput::OnWindowClosing() {
     heldArrows.clear();
     deferredArrow = 0;
     stopAfterMessage = false;
-    if (op.MovementActive())
-        op.SendStop();
+    if (queries.movementActive())
+        emit StopWanted();
 }
 
 void KeypadInput::OnMessageClosed() {
     if (!stopAfterMessage)
         return;
     stopAfterMessage = false;
-    op.SendStop();
+    emit StopWanted();
 }
