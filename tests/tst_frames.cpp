@@ -171,6 +171,8 @@ private slots:
     void hexDigit();
     void hexPair_data();
     void hexPair();
+    void buildersWriteOnlyTheirBytes_data();
+    void buildersWriteOnlyTheirBytes();
 
     void openPortBaudZeroFails();
     void writeTimeout_data();
@@ -954,6 +956,73 @@ void TestFrames::hexPair() {
             QCOMPARE(int(frame[i]), 0xE0 + i);
     }
     QCOMPARE(rig.TakeLog(), QString());
+}
+
+// Each builder against a buffer of markers: the bytes it writes, written out, and every
+// other byte left as the frames before left it.
+void TestFrames::buildersWriteOnlyTheirBytes_data() {
+    QTest::addColumn<int>("builder");
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("frame");  // 16 bytes; ".." for a marker left alone
+
+    using namespace FrameBuilder;
+    enum { Command, Stop, Reset, CameraSelect, Complete };
+    QTest::newRow("command oska") << int(Command) << 0
+                                  << ".. .. .. 37 35 30 31 30 30 .. .. .. .. .. .. ..";
+    QTest::newRow("command pelco") << int(Command) << 1
+                                   << ".. .. 30 31 00 00 .. .. .. .. .. .. .. .. .. ..";
+    QTest::newRow("stop oska") << int(Stop) << 0
+                               << ".. .. .. 37 35 30 39 30 30 .. .. .. .. .. .. ..";
+    QTest::newRow("stop pelco") << int(Stop) << 1
+                                << ".. .. 00 00 00 00 .. .. .. .. .. .. .. .. .. ..";
+    QTest::newRow("stop unknown protocol") << int(Stop) << 2
+                                           << ".. .. 00 00 00 00 .. .. .. .. .. .. .. .. .. ..";
+    QTest::newRow("reset") << int(Reset) << 0
+                           << ".. .. .. 37 31 30 30 30 30 .. .. .. .. .. .. ..";
+    QTest::newRow("camera select 0xAB")
+        << int(CameraSelect) << 0 << ".. .. .. 37 34 41 42 30 30 .. .. 41 42 .. .. ..";
+    // '*' + "0C" + markers E3 to E8 = 0x5FE: checksum "FE", its digits left in 11 and 12.
+    QTest::newRow("complete oska camera 12")
+        << int(Complete) << 0 << "2A 30 43 .. .. .. .. .. .. 46 45 46 45 .. .. ..";
+    // 0C + E2 + E3 + E4 + E5 = 0x39A: checksum 9A; the sync byte is not summed.
+    QTest::newRow("complete pelco camera 12")
+        << int(Complete) << 1 << "FF 0C .. .. .. .. 9A .. .. .. .. .. .. .. .. ..";
+}
+
+void TestFrames::buildersWriteOnlyTheirBytes() {
+    QFETCH(int, builder);
+    QFETCH(int, protocol);
+    QFETCH(QString, frame);
+
+    TxFrame before;
+    for (int i = 0; i < 16; ++i) before[i] = static_cast<uint8_t>(0xE0 + i);
+    TxFrame after;
+    switch (builder) {
+        case 0:
+            after = FrameBuilder::WriteCommand(before, protocol, '0', '1', 0, 0);
+            break;
+        case 1:
+            after = FrameBuilder::WriteStop(before, protocol);
+            break;
+        case 2:
+            after = FrameBuilder::WriteReset(before);
+            break;
+        case 3:
+            after = FrameBuilder::WriteCameraSelect(before, 0xAB);
+            break;
+        default:
+            after = FrameBuilder::CompleteFrame(before, protocol, 12);
+            break;
+    }
+    const QStringList expected = frame.split(QLatin1Char(' '));
+    for (int i = 0; i < 16; ++i) {
+        const QString want = expected.at(i) == QLatin1String("..")
+                                 ? QString::number(before[i], 16).toUpper()
+                                 : expected.at(i);
+        QVERIFY2(QString::number(after[i], 16).toUpper().rightJustified(2, QLatin1Char('0')) ==
+                     want,
+                 qPrintable(QStringLiteral("byte %1").arg(i)));
+    }
 }
 
 void TestFrames::openPortBaudZeroFails() {
