@@ -36,6 +36,9 @@ public:
     static bool Pending();
 
 private:
+    // Where the platform has termination signals, catches them into a pipe the event loop
+    // watches through notifier.
+    void WatchSignals();
     void OnSignalPipe();
     void OnSessionEnding();
     void End(const QString& why);
