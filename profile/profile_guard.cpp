@@ -1,83 +1,15 @@
 #include "profile_guard.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QStringDecoder>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "profile_guard_read.h"
 
 namespace ProfileGuard {
 
 namespace {
-
-Finding Unreadable(const QString& reason) {
-    return {Verdict::Unreadable, reason};
-}
-
-#ifdef Q_OS_UNIX
-// Opened without blocking (a FIFO put there after a check must not hang the open), and
-// only a regular file is read.
-Finding ReadRegular(const QString& path, QByteArray& content) {
-    const QByteArray name = QFile::encodeName(path);
-    struct stat info = {};
-    if (::stat(name.constData(), &info) != 0)
-        return errno == ENOENT ? Finding{} : Unreadable(QStringLiteral("cannot be examined"));
-    if (!S_ISREG(info.st_mode))
-        return Unreadable(QStringLiteral("is not a regular file"));
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT ? Finding{} : Unreadable(QStringLiteral("cannot be read"));
-    Finding finding;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        finding = Unreadable(QStringLiteral("is not a regular file"));
-    } else if (info.st_size > kSizeLimit) {
-        finding = {Verdict::Corrupt, QStringLiteral("is far larger than any profile")};
-    } else {
-        content.resize(kSizeLimit + 1);
-        qint64 total = 0;
-        for (;;) {
-            const ssize_t got = ::read(fd, content.data() + total, size_t(kSizeLimit + 1 - total));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0) {
-                finding = Unreadable(QStringLiteral("cannot be read"));
-                break;
-            }
-            total += got;
-            if (got == 0 || total > kSizeLimit)
-                break;
-        }
-        content.resize(total);
-        if (finding.verdict == Verdict::Usable && total > kSizeLimit)
-            finding = {Verdict::Corrupt, QStringLiteral("is far larger than any profile")};
-    }
-    ::close(fd);
-    return finding;
-}
-#else
-Finding ReadRegular(const QString& path, QByteArray& content) {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return {};
-    if (!info.isFile())
-        return Unreadable(QStringLiteral("is not a regular file"));
-    if (info.size() > kSizeLimit)
-        return {Verdict::Corrupt, QStringLiteral("is far larger than any profile")};
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Unreadable(QStringLiteral("cannot be read"));
-    content = file.read(kSizeLimit + 1);
-    if (content.size() > kSizeLimit)
-        return {Verdict::Corrupt, QStringLiteral("is far larger than any profile")};
-    return {};
-}
-#endif
 
 // Something other than a regular file where a lock goes would block QLockFile's read.
 bool IsOtherThanRegular(const QString& path) {
