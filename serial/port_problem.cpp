@@ -6,10 +6,7 @@
 
 #include <cerrno>
 
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#endif
+#include "lock_table.h"
 
 PortFault FaultFromErrno(int error) {
     switch (error) {
@@ -96,39 +93,6 @@ QString ProcessLabel(const QString& procRoot, qint64 pid) {
         name = QString::fromLocal8Bit(comm.read(256)).trimmed();
     return name.isEmpty() ? QStringLiteral("pid %1").arg(pid)
                           : QStringLiteral("%1 (pid %2)").arg(name).arg(pid);
-}
-
-// The pid of an advisory lock on the device's inode, from a /proc/locks table:
-// "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF". A waiter's line ("1: -> FLOCK ...") has
-// its fields one further on, so it never matches: a waiter holds nothing.
-qint64 LockTableHolder(const QString& procRoot, const QString& device, qint64 selfPid) {
-#ifdef Q_OS_UNIX
-    struct stat info {};
-    if (::stat(QFile::encodeName(device).constData(), &info) != 0)
-        return 0;
-    const QString id = QStringLiteral("%1:%2:%3")
-                           .arg(major(info.st_dev), 2, 16, QLatin1Char('0'))
-                           .arg(minor(info.st_dev), 2, 16, QLatin1Char('0'))
-                           .arg(quint64(info.st_ino));
-    QFile locks(procRoot + QStringLiteral("/locks"));
-    if (!locks.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : locks.read(1 << 20).split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() < 6)
-            continue;
-        if (QString::fromLatin1(fields[5]).compare(id, Qt::CaseInsensitive) != 0)
-            continue;
-        const qint64 pid = fields[4].toLongLong();
-        if (pid > 0 && pid != selfPid)
-            return pid;
-    }
-#else
-    Q_UNUSED(procRoot);
-    Q_UNUSED(device);
-    Q_UNUSED(selfPid);
-#endif
-    return 0;
 }
 
 // The pid in a UUCP-style lock file "LCK..<name>", as serial programs leave them.
