@@ -1,16 +1,5 @@
 #include "terminal_probe.h"
 
-#ifdef Q_OS_WIN
-
-TerminalProbe::TerminalProbe(const QString& name) {
-    // COMn names only reach serial devices on Windows; QSerialPort keeps the handshake.
-    isTerminal = name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive);
-}
-
-TerminalProbe::~TerminalProbe() = default;
-
-#else
-
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -58,5 +47,3 @@ TerminalProbe::~TerminalProbe() {
     if (fd >= 0)
         ::close(fd);
 }
-
-#endif

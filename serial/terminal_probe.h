@@ -7,7 +7,7 @@
 // Looks at a device before the link opens it: only a terminal device may carry frames,
 // and its hardware handshake is kept as it is. The probe holds the device open until it
 // is destroyed, so that opening the port right after it is never its last close (a last
-// close would drop DTR for a moment).
+// close would drop DTR for a moment). Built off Windows only, for QtSerialDevice.
 class TerminalProbe {
 public:
     explicit TerminalProbe(const QString& name);
