@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
-#ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -11,7 +10,6 @@
 #include <QThread>
 
 #include <cerrno>
-#endif
 
 #include "terminal_probe.h"
 
@@ -47,7 +45,6 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
         problem = {PortFault::Failed, name, words};
         return false;
     }
-#ifdef Q_OS_UNIX
     // Programs that lock ports with flock are respected, and while the link holds the port
     // their lock attempts fail. The exclusive-open flag QSerialPort sets does not stop root.
     if (::flock(static_cast<int>(port.handle()), LOCK_EX | LOCK_NB) != 0) {
@@ -55,7 +52,6 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
         lastError = QSerialPort::PermissionError;
         return FailBusy(name);
     }
-#endif
     // A rate the port refuses leaves it closed, not held.
     if (port.baudRate() != static_cast<qint32>(baud) || port.dataBits() != QSerialPort::Data8 ||
         port.parity() != QSerialPort::NoParity || port.stopBits() != QSerialPort::OneStop) {
@@ -77,23 +73,18 @@ bool QtSerialDevice::FailBusy(const QString& name) {
 void QtSerialDevice::Close() {
     if (!port.isOpen())
         return;
-#ifdef Q_OS_UNIX
     // Bytes already reported as sent (a stop, say) must still leave: give the driver a
     // bounded time to send them, and drop only what a stalled line still holds, so that
     // closing never waits for the line. Flushing a pseudo-terminal would also throw away
     // what its far end has not read yet.
     if (!WaitForDrain(kDrainMs))
         port.clear(QSerialPort::Output);
-#else
-    port.clear();
-#endif
     port.close();
 }
 
 uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     if (!port.isOpen() || count == 0)
         return 0;
-#ifdef Q_OS_UNIX
     // Wait for room on the line before QSerialPort takes the bytes: a byte that cannot
     // leave in time then never enters its buffer. Discarding it afterwards would also
     // flush the driver's queue, and with it bytes already reported as sent.
@@ -101,7 +92,6 @@ uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutM
         lastError = QSerialPort::TimeoutError;
         return 0;
     }
-#endif
     const qint64 accepted = port.write(reinterpret_cast<const char*>(data), count);
     if (accepted < 0) {
         lastError = port.error();
@@ -132,7 +122,6 @@ uint32_t QtSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutM
     return written;
 }
 
-#ifdef Q_OS_UNIX
 bool QtSerialDevice::WaitForDrain(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {
@@ -156,4 +145,3 @@ bool QtSerialDevice::WaitForRoom(int timeoutMs) {
             return false;
     }
 }
-#endif

@@ -4,7 +4,7 @@
 
 #include "serial_device.h"
 
-// The real port, on QSerialPort, opened write-only.
+// The real port off Windows, on QSerialPort, opened write-only.
 class QtSerialDevice : public SerialDevice {
 public:
     bool Open(const QString& name, uint32_t baud) override;
@@ -16,12 +16,10 @@ public:
     QSerialPort::SerialPortError LastError() const { return lastError; }
 
 private:
-#ifdef Q_OS_UNIX
     // Long enough for a whole frame to leave at the slowest rate (11 bytes at 2400 baud).
     static constexpr int kDrainMs = 100;
     bool WaitForDrain(int timeoutMs);
     bool WaitForRoom(int timeoutMs);
-#endif
 
     // Refuses the open because name is held elsewhere, naming the holder where possible.
     bool FailBusy(const QString& name);
