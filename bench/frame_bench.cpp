@@ -5,6 +5,7 @@
 //
 // Usage: velmor_bench [frames per protocol]   (default 300)
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,9 +17,6 @@
 #include <iterator>
 #include <thread>
 #include <vector>
-#if defined(Q_OS_LINUX)
-#include <sys/prctl.h>
-#endif
 
 #include "fakes.h"
 #include "profile/port_map.h"
@@ -190,7 +188,6 @@ void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
     std::printf("\nParts of a frame (%d samples; 200 for the 25 ms pause)\n", samples);
     std::printf("%-36s %10s %10s\n", "", "median us", "p95 us");
     PrintRow("PrecisePause::Sleep(2) overshoot", sleep2);
-#if defined(Q_OS_LINUX)
     // The same pause with the kernel's default timer slack, to tell slack apart from the
     // plain cost of waking up.
     const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
@@ -198,7 +195,6 @@ void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
     PrintRow("  the same at 50 us timer slack",
              Summarise(TimeSleeps(rig.pause, CSerialLink::kBytePauseMs, samples)));
     ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0UL, 0UL, 0UL);
-#endif
     PrintRow("PrecisePause::Sleep(25) overshoot", sleep25);
     PrintRow("WriteBytes of one byte", write);
 
@@ -236,9 +232,7 @@ int main(int argc, char** argv) {
                     static_cast<long long>(sent), static_cast<long long>(reader.received()),
                     static_cast<long long>(rig.transferErrors));
     }
-#if defined(Q_OS_LINUX)
     std::printf("timer slack of this thread: %d ns\n", ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
-#endif
     rig.link.ClosePort();
     return 0;
 }
