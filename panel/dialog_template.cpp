@@ -12,6 +12,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "list_box.h"
+
 namespace {
 
 const char* const kControlIdProperty = "controlId";
@@ -63,18 +65,8 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
         combo->setGeometry(pixels.x(), pixels.y(), pixels.width(), combo->sizeHint().height());
         return combo;
     }
-    if (control.kind == QLatin1String("list")) {
-        auto* list = new QListWidget(dialog);
-        list->setGeometry(pixels);
-        list->setFrameStyle(QFrame::Panel | QFrame::Raised);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setSelectionMode(QAbstractItemView::NoSelection);
-        list->setFocusPolicy(Qt::NoFocus);
-        // A line wider than the list is cut off at the edge, not shortened with "...".
-        list->setTextElideMode(Qt::ElideNone);
-        return list;
-    }
+    if (control.kind == QLatin1String("list"))
+        return CreateListBox(dialog, pixels);
     auto* label = new QLabel(dialog);
     label->setGeometry(pixels);
     if (control.kind == QLatin1String("picture") || control.kind == QLatin1String("icon")) {
