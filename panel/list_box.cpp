@@ -1,6 +1,8 @@
 #include "list_box.h"
 
+#include <QFontMetrics>
 #include <QListWidget>
+#include <QStyle>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -19,6 +21,11 @@ public:
     }
 };
 
+// Qt's item views draw an item's text this far inside the item, on the left and the right.
+int ItemTextMargin(const QWidget* view) {
+    return view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+}
+
 }  // namespace
 
 QListWidget* CreateListBox(QWidget* parent, const QRect& pixels) {
@@ -32,4 +39,12 @@ QListWidget* CreateListBox(QWidget* parent, const QRect& pixels) {
     list->setTextElideMode(Qt::ElideNone);
     list->setItemDelegate(new ListBoxItemDelegate(list));
     return list;
+}
+
+int ListBoxWidthFor(const QListWidget* list, const QStringList& lines) {
+    const QFontMetrics metrics(list->font());
+    int widest = 0;
+    for (const QString& line : lines) widest = qMax(widest, metrics.horizontalAdvance(line));
+    const int frame = list->width() - list->contentsRect().width();
+    return widest + 2 * ItemTextMargin(list) + frame;
 }
