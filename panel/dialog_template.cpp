@@ -12,6 +12,8 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "list_box.h"
+
 namespace {
 
 const char* const kControlIdProperty = "controlId";
@@ -63,18 +65,8 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
         combo->setGeometry(pixels.x(), pixels.y(), pixels.width(), combo->sizeHint().height());
         return combo;
     }
-    if (control.kind == QLatin1String("list")) {
-        auto* list = new QListWidget(dialog);
-        list->setGeometry(pixels);
-        list->setFrameStyle(QFrame::Panel | QFrame::Raised);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setSelectionMode(QAbstractItemView::NoSelection);
-        list->setFocusPolicy(Qt::NoFocus);
-        // A line wider than the list is cut off at the edge, not shortened with "...".
-        list->setTextElideMode(Qt::ElideNone);
-        return list;
-    }
+    if (control.kind == QLatin1String("list"))
+        return CreateListBox(dialog, pixels);
     auto* label = new QLabel(dialog);
     label->setGeometry(pixels);
     if (control.kind == QLatin1String("picture") || control.kind == QLatin1String("icon")) {
@@ -91,6 +83,31 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
     label->setAlignment(LabelAlignment(control.style));
     label->setTextFormat(Qt::PlainText);
     return label;
+}
+
+// A list too narrow in the dialog's font for the lines the layout says it holds grows to
+// hold them whole. Every control that starts beyond its right edge moves right by as much,
+// and so does the dialog's right edge, so the columns and the gaps between them stay as the
+// layout draws them. Returns how many pixels the dialog grows.
+int WidenListsForLines(const DialogTemplate& layout, const QVector<QWidget*>& widgets) {
+    int widening = 0;
+    for (int i = 0; i < widgets.size(); ++i) {
+        auto* list = qobject_cast<QListWidget*>(widgets.at(i));
+        const QStringList& lines = layout.controls.at(i).holds;
+        if (!list || lines.isEmpty())
+            continue;
+        const int extra = ListBoxWidthFor(list, lines) - list->width();
+        if (extra <= 0)
+            continue;
+        const int edge = list->x() + list->width();
+        for (QWidget* widget : widgets) {
+            if (widget->x() >= edge)
+                widget->move(widget->x() + extra, widget->y());
+        }
+        list->resize(list->width() + extra, list->height());
+        widening += extra;
+    }
+    return widening;
 }
 
 }  // namespace
@@ -118,6 +135,7 @@ DialogTemplate LoadDialogTemplate(int dialogId) {
         control.style = StringsOf(c.value(QLatin1String("style")));
         control.image = c.value(QLatin1String("image")).toInt();
         control.buddy = c.value(QLatin1String("buddy")).toInt(-1);
+        control.holds = StringsOf(c.value(QLatin1String("holds")));
         layout.controls.append(control);
     }
     return layout;
@@ -191,7 +209,8 @@ QVector<QWidget*> BuildControls(QDialog* dialog, const DialogTemplate& layout) {
     // A label names the combo box beside it, also for screen readers.
     for (auto it = buddies.cbegin(); it != buddies.cend(); ++it)
         it.key()->setBuddy(FindControl(dialog, it.value()));
-    dialog->setFixedSize(du.ToPixels(layout.size));
+    const int widening = WidenListsForLines(layout, widgets);
+    dialog->setFixedSize(du.ToPixels(layout.size) + QSize(widening, 0));
     return widgets;
 }
 

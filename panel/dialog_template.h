@@ -17,8 +17,9 @@ struct ControlTemplate {
     QString caption;
     QRect rect;
     QStringList style;
-    int image = 0;   // resource number of a picture or icon
-    int buddy = -1;  // the control a label names
+    int image = 0;      // resource number of a picture or icon
+    int buddy = -1;     // the control a label names
+    QStringList holds;  // lines a list must show whole: the widest of each kind it shows
 };
 
 // A dialog layout as kept in the resource table: caption, size, font and controls in
@@ -56,6 +57,8 @@ QFont DialogFont(const DialogTemplate& layout);
 
 // Creates every control of the layout as a child of dialog, in tab order, placed and
 // named so that FindControl finds it by its number. Returns them in the layout's order.
+// A list that cannot hold its lines whole in the dialog's font is made wider, and the
+// controls to its right and the dialog with it.
 QVector<QWidget*> BuildControls(QDialog* dialog, const DialogTemplate& layout);
 QWidget* FindControl(const QWidget* dialog, int controlId);
 int ControlIdOf(const QWidget* widget);  // -1 when the widget is no numbered control

@@ -969,16 +969,15 @@ void TestFrames::buildersWriteOnlyTheirBytes_data() {
     enum { Command, Stop, Reset, CameraSelect, Complete };
     QTest::newRow("command oska") << int(Command) << 0
                                   << ".. .. .. 37 35 30 31 30 30 .. .. .. .. .. .. ..";
-    QTest::newRow("command pelco") << int(Command) << 1
-                                   << ".. .. 30 31 00 00 .. .. .. .. .. .. .. .. .. ..";
+    QTest::newRow("command pelco")
+        << int(Command) << 1 << ".. .. 30 31 00 00 .. .. .. .. .. .. .. .. .. ..";
     QTest::newRow("stop oska") << int(Stop) << 0
                                << ".. .. .. 37 35 30 39 30 30 .. .. .. .. .. .. ..";
     QTest::newRow("stop pelco") << int(Stop) << 1
                                 << ".. .. 00 00 00 00 .. .. .. .. .. .. .. .. .. ..";
-    QTest::newRow("stop unknown protocol") << int(Stop) << 2
-                                           << ".. .. 00 00 00 00 .. .. .. .. .. .. .. .. .. ..";
-    QTest::newRow("reset") << int(Reset) << 0
-                           << ".. .. .. 37 31 30 30 30 30 .. .. .. .. .. .. ..";
+    QTest::newRow("stop unknown protocol")
+        << int(Stop) << 2 << ".. .. 00 00 00 00 .. .. .. .. .. .. .. .. .. ..";
+    QTest::newRow("reset") << int(Reset) << 0 << ".. .. .. 37 31 30 30 30 30 .. .. .. .. .. .. ..";
     QTest::newRow("camera select 0xAB")
         << int(CameraSelect) << 0 << ".. .. .. 37 34 41 42 30 30 .. .. 41 42 .. .. ..";
     // '*' + "0C" + markers E3 to E8 = 0x5FE: checksum "FE", its digits left in 11 and 12.
@@ -1019,9 +1018,9 @@ void TestFrames::buildersWriteOnlyTheirBytes() {
         const QString want = expected.at(i) == QLatin1String("..")
                                  ? QString::number(before[i], 16).toUpper()
                                  : expected.at(i);
-        QVERIFY2(QString::number(after[i], 16).toUpper().rightJustified(2, QLatin1Char('0')) ==
-                     want,
-                 qPrintable(QStringLiteral("byte %1").arg(i)));
+        QVERIFY2(
+            QString::number(after[i], 16).toUpper().rightJustified(2, QLatin1Char('0')) == want,
+            qPrintable(QStringLiteral("byte %1").arg(i)));
     }
 }
 

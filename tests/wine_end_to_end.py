@@ -7,7 +7,7 @@ registry. The last case also opens About from the system menu and presses COMMUN
 SET, after which `wine reg query` must show the settings. Then hostile registry values: the
 window must come up, say which value it refused, and send in the default protocol.
 
-Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM DIALOGS_JSON
+Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
 import os
@@ -17,6 +17,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from x11_hold_arrow_key import keypad_layout  # noqa: E402
 from x11_vcam_end_to_end import CASES, key_centres, report, run_case, xdotool  # noqa: E402
 
 KEY = r"HKCU\Software\PC-ZORVIK\velmor\Settings"
@@ -72,7 +73,7 @@ def starter(exe, stderr_path=os.devnull):
     return lambda *_: subprocess.Popen(["wine", exe], env=env, stderr=open(stderr_path, "w"))
 
 
-def about_and_store(dialogs_json, settings):
+def about_and_store(layout, settings):
     def then(window):
         problems = []
         # Alt+Space opens the system menu; About is the last but one entry.
@@ -91,7 +92,7 @@ def about_and_store(dialogs_json, settings):
         else:
             xdotool("key", "--window", about[0], "Escape")
             time.sleep(0.5)
-        xdotool("mousemove", "--sync", *key_centres(dialogs_json, window)["COMMUNICATION SET"])
+        xdotool("mousemove", "--sync", *key_centres(layout, window)["COMMUNICATION SET"])
         xdotool("click", 1)
         time.sleep(1.0)
         stored = wine("reg", "query", KEY).stdout
@@ -103,11 +104,11 @@ def about_and_store(dialogs_json, settings):
     return then
 
 
-def hostile_case(exe, vcam, dialogs_json, line, case):
+def hostile_case(exe, vcam, layout, line, case):
     name, value, kind, data, protocol, said = case
     reg_set({value: (kind, data)})
     stderr_path = tempfile.mktemp()
-    problems, frames = run_case(starter(exe, stderr_path), vcam, dialogs_json, None, None, None,
+    problems, frames = run_case(starter(exe, stderr_path), vcam, layout, None, None, None,
                                 [(0, "zoom tele"), (0, "stop")], line=line,
                                 bound_seconds=BOUND_SECONDS, actions=[("click", "Z/I")])
     problems += ["a frame in %s, not %s" % (f[2], protocol) for f in frames if f[2] != protocol]
@@ -120,7 +121,10 @@ def hostile_case(exe, vcam, dialogs_json, line, case):
 
 
 def main():
-    exe, vcam, dialogs_json = sys.argv[1:4]
+    exe, vcam, helper = sys.argv[1:4]
+    # The helper lays the window out in the host's Qt and fonts. Scaled to the window's size
+    # under Wine it is near enough to click on while Wine's fonts are near the host's.
+    layout = keypad_layout(helper)
     line = os.path.join(tempfile.mkdtemp(), "line")
     # Wine maps its COM ports when it starts: the mapping is set, then Wine restarted.
     wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", line, "/f")
@@ -130,12 +134,12 @@ def main():
         settings = {"COMUINIT": 1, "COMPORT": 1, "BAUDRATE": baud, "PROTOCOL": protocol,
                     "CAMTYPE": camera_type}
         reg_set({key: ("REG_DWORD", value) for key, value in settings.items()})
-        then = about_and_store(dialogs_json, settings) if index == len(CASES) - 1 else None
+        then = about_and_store(layout, settings) if index == len(CASES) - 1 else None
         failed += report("Wine, " + name, *run_case(
-            starter(exe), vcam, dialogs_json, protocol, camera_type, baud, expected, line=line,
+            starter(exe), vcam, layout, protocol, camera_type, baud, expected, line=line,
             then=then, bound_seconds=BOUND_SECONDS))
     for case in HOSTILE:
-        problems = hostile_case(exe, vcam, dialogs_json, line, case)
+        problems = hostile_case(exe, vcam, layout, line, case)
         for problem in problems:
             print("FAIL Wine, hostile %s: %s" % (case[0], problem))
         if not problems:

@@ -8,7 +8,7 @@ frames of the protocol in force, and a movement must end with exactly one stop, 
 With no movement nothing may be sent. Prints the time from the end to the last byte of
 the stop.
 
-Usage: x11_end_of_run.py PATH_TO_VELMOR
+Usage: x11_end_of_run.py PATH_TO_VELMOR KEYPAD_LAYOUT
 """
 import os
 import signal
@@ -18,9 +18,9 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11_hold_arrow_key import (OSKA, OSKA_STOP, PELCO, PELCO_STOP, Window,  # noqa: E402
-                                find_window, line_profile, read_line, xdotool)
+                                find_window, keypad_layout, line_profile, read_line, xdotool)
 
-ZOOM_IN = (136, 94)
+ZOOM_IN = 1015
 ZOOM_IN_FRAME = {0: b"*00750100B7", 1: bytes.fromhex("FF000020000020")}
 
 CASES = [
@@ -49,7 +49,7 @@ def start_xvfb():
     return server, ":" + number.decode().strip()
 
 
-def run_case(program, how, moving, protocol):
+def run_case(program, helper, how, moving, protocol):
     server, display = start_xvfb()
     master, slave, profile, _ = line_profile(PROTOCOL=protocol)
     env = dict(os.environ, XDG_CONFIG_HOME=profile, DISPLAY=display)
@@ -61,7 +61,7 @@ def run_case(program, how, moving, protocol):
             return ["the window did not appear"], None
         xdotool(env, "windowfocus", "--sync", wid)
         time.sleep(0.3)
-        window = Window(env, wid)
+        window = Window(env, wid, keypad_layout(helper, env))
         if moving == "arrow":
             xdotool(env, "keydown", "Up")
         elif moving == "mouse":
@@ -121,10 +121,10 @@ def judge(events, ended, moving, protocol):
 
 
 def main():
-    program = sys.argv[1]
+    program, helper = sys.argv[1:3]
     failed = 0
     for case in CASES:
-        problems, seen = run_case(program, *case)
+        problems, seen = run_case(program, helper, *case)
         for problem in problems:
             print("FAIL %r: %s" % (case, problem))
         failed += bool(problems)

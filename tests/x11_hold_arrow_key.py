@@ -10,9 +10,11 @@ is turned over two combo boxes that do not have the focus, and Alt+5, Alt+Enter 
 none of that may change anything either. Afterwards COMMUNICATION SET stores what the
 combo boxes hold, and the profile must show the settings the run started with.
 
-Usage: x11_hold_arrow_key.py PATH_TO_VELMOR   (run with DISPLAY set, e.g. under xvfb-run)
+Usage: x11_hold_arrow_key.py PATH_TO_VELMOR KEYPAD_LAYOUT   (run with DISPLAY set, e.g.
+       under xvfb-run; KEYPAD_LAYOUT is the test helper that prints the window's layout)
 """
 import configparser
+import json
 import os
 import pty
 import select
@@ -31,12 +33,12 @@ OSKA = {"Up": b"*00750100B7", "Down": b"*00750300B9", "Left": b"*00750500BB",
 PELCO = {"Up": bytes.fromhex("FF000020000020"), "Down": bytes.fromhex("FF000040000040"),
          "Left": bytes.fromhex("FF000080000080"), "Right": bytes.fromhex("FF000100000001")}
 
-# Controls, as (x, y) of their top-left corner in dialog units of the 295 x 145 window.
-PROTOCOL_COMBO = (223, 24)
-CAMERA_COMBO = (223, 7)
-COM_COMBO = (184, 48)
-BAUD_COMBO = (240, 48)
-COMMUNICATION_SET = (184, 64)
+# Controls, by their numbers.
+PROTOCOL_COMBO = 1021
+CAMERA_COMBO = 1022
+COM_COMBO = 1024
+BAUD_COMBO = 1025
+COMMUNICATION_SET = 1034
 
 CASES = [
     # protocol, camera type, control clicked for the focus (None: where it starts), key
@@ -75,29 +77,42 @@ def find_window(env):
     return None
 
 
+def keypad_layout(helper, env=None):
+    """The window's size and its controls' rectangles in pixels, as the program lays them
+    out in the display's fonts, from the test helper that builds them."""
+    return json.loads(subprocess.run([helper], capture_output=True, text=True, env=env,
+                                     check=True).stdout)
+
+
 class Window:
-    def __init__(self, env, wid):
+    """The keypad window on the screen, with its controls where layout (the helper's
+    output, in pixels) puts them."""
+
+    def __init__(self, env, wid, layout):
         self.env, self.wid = env, wid
+        self.layout = layout
         shell = xdotool(env, "getwindowgeometry", "--shell", wid).stdout
         geometry = dict(line.split("=", 1) for line in shell.split())
         self.x, self.y = int(geometry["X"]), int(geometry["Y"])
         self.width, self.height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
 
-    def point(self, units, dx=6, dy=8):
-        """The screen point a few pixels inside the control at units."""
-        return (self.x + round(units[0] * self.width / 295) + dx,
-                self.y + round(units[1] * self.height / 145) + dy)
+    def point(self, control, dx=6, dy=8):
+        """The screen point a few pixels inside the top-left corner of control."""
+        x, y = next(c["rect"][:2] for c in self.layout["controls"] if c["id"] == control)
+        width, height = self.layout["size"]
+        return (self.x + round(x * self.width / width) + dx,
+                self.y + round(y * self.height / height) + dy)
 
-    def move_to(self, units):
-        x, y = self.point(units)
+    def move_to(self, control):
+        x, y = self.point(control)
         xdotool(self.env, "mousemove", "--sync", str(x), str(y))
 
-    def click(self, units):
-        self.move_to(units)
+    def click(self, control):
+        self.move_to(control)
         xdotool(self.env, "click", "1")
 
-    def wheel(self, units):
-        self.move_to(units)
+    def wheel(self, control):
+        self.move_to(control)
         xdotool(self.env, "click", "5", "click", "5", "click", "4")
 
 
@@ -114,7 +129,7 @@ def line_profile(**settings):
     return master, slave, profile, conf_path
 
 
-def run_case(program, protocol, camera_type, focus, key):
+def run_case(program, layout, protocol, camera_type, focus, key):
     master, slave, profile, conf_path = line_profile(PROTOCOL=protocol, CAMTYPE=camera_type)
     env = dict(os.environ, XDG_CONFIG_HOME=profile)
     app = subprocess.Popen([program], env=env, stderr=subprocess.DEVNULL)
@@ -125,7 +140,7 @@ def run_case(program, protocol, camera_type, focus, key):
             return ["the window did not appear"]
         xdotool(env, "windowfocus", "--sync", wid)
         time.sleep(0.3)
-        window = Window(env, wid)
+        window = Window(env, wid, layout)
         events = []
         window.wheel(PROTOCOL_COMBO)
         window.wheel(CAMERA_COMBO)
@@ -189,10 +204,11 @@ def run_case(program, protocol, camera_type, focus, key):
 
 
 def main():
-    program = sys.argv[1]
+    program, helper = sys.argv[1:3]
+    layout = keypad_layout(helper)
     failed = 0
     for case in CASES:
-        problems = run_case(program, *case)
+        problems = run_case(program, layout, *case)
         for problem in problems:
             print("FAIL %r: %s" % (case, problem))
         failed += bool(problems)

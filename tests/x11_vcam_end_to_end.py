@@ -6,9 +6,9 @@ xdotool types and clicks on the keypad window as an operator would, and every fr
 analyser decodes must be exactly what the operator did, in order, with no bad frame.
 Each case is one protocol and one camera type, since both decide which keys send.
 
-Usage: x11_vcam_end_to_end.py VELMOR VELMOR_VCAM DIALOGS_JSON   (run under xvfb-run)
+Usage: x11_vcam_end_to_end.py VELMOR VELMOR_VCAM KEYPAD_LAYOUT   (run under xvfb-run)
+       KEYPAD_LAYOUT is the test helper that prints the window's layout in pixels.
 """
-import json
 import os
 import shutil
 import subprocess
@@ -16,7 +16,8 @@ import sys
 import tempfile
 import time
 
-KEYPAD_DIALOG = "102"
+from x11_hold_arrow_key import keypad_layout
+
 HOLD_SECONDS = 1.2
 
 # The operator's actions, the same in every case; keys a case disables send nothing.
@@ -88,10 +89,8 @@ def xdotool(*args):
                           text=True).stdout
 
 
-def key_centres(dialogs_json, window):
-    """Screen centre of every captioned control, from the layout in dialog units."""
-    with open(dialogs_json) as f:
-        layout = json.load(f)["dialogs"][KEYPAD_DIALOG]
+def key_centres(layout, window):
+    """Screen centre of every captioned control, the layout scaled to the window's size."""
     geometry = dict(line.split("=") for line in
                     xdotool("getwindowgeometry", "--shell", window).split())
     x0, y0 = int(geometry["X"]), int(geometry["Y"])
@@ -157,7 +156,7 @@ def judge(output, expected):
     return problems, frames
 
 
-def run_case(start_keypad, vcam, dialogs_json, protocol, camera_type, baud, expected,
+def run_case(start_keypad, vcam, layout, protocol, camera_type, baud, expected,
              line=None, then=None, bound_seconds=10, actions=ACTIONS):
     """One case: start_keypad(work, line, protocol, camera_type, baud) starts the keypad on
     the analyser's line (a link at line, or in a fresh folder), the operator works it, and
@@ -179,7 +178,7 @@ def run_case(start_keypad, vcam, dialogs_json, protocol, camera_type, baud, expe
             return ["the keypad window did not appear"], []
         xdotool("windowfocus", "--sync", window)
         time.sleep(0.3)
-        operate(key_centres(dialogs_json, window), actions)
+        operate(key_centres(layout, window), actions)
         time.sleep(0.5)
         if then:
             extra = then(window)
@@ -203,12 +202,13 @@ def report(name, problems, frames):
 
 
 def main():
-    velmor, vcam, dialogs_json = sys.argv[1:4]
+    velmor, vcam, helper = sys.argv[1:4]
+    layout = keypad_layout(helper)
     failed = 0
     for name, protocol, camera_type, baud, expected in CASES:
         start = lambda *args: start_linux_keypad(velmor, *args)  # noqa: E731
-        failed += report(name, *run_case(start, vcam, dialogs_json, protocol, camera_type,
-                                         baud, expected))
+        failed += report(name, *run_case(start, vcam, layout, protocol, camera_type, baud,
+                                         expected))
     print("%d passed, %d failed" % (len(CASES) - failed, failed))
     return 1 if failed else 0
 

@@ -33,7 +33,7 @@ done
 echo "installer: $(du -sh "$app" | cut -f1) in C:\\Program Files\\Velmor, Start menu entry Velmor"
 
 xvfb-run -a -s "-noreset -screen 0 1024x768x24" \
-    python3 tests/wine_end_to_end.py "$app/velmor.exe" build/vcam/velmor-vcam res/dialogs.json
+    python3 tests/wine_end_to_end.py "$app/velmor.exe" build/vcam/velmor-vcam build/tests/keypad_layout
 
 wine "$app/Uninstall.exe" /S
 wineserver -w
