@@ -80,15 +80,15 @@ class Watcher:
         self.damage_event = self.display.extension_event.DamageNotify
         self.display.sync()
 
-    def events(self, deadline):
-        """Yields (arrival time, event) until the deadline."""
+    def events(self, deadline, app=None):
+        """Yields (arrival time, event) until the deadline, or until app has ended."""
         while True:
             while self.display.pending_events():
                 yield time.monotonic(), self.display.next_event()
             left = deadline - time.monotonic()
-            if left <= 0:
+            if left <= 0 or (app is not None and app.poll() is not None):
                 return
-            select.select([self.display], [], [], left)
+            select.select([self.display], [], [], min(left, 0.1))
 
     def pid_of(self, window):
         try:
@@ -97,14 +97,14 @@ class Watcher:
             return None
         return prop.value[0] if prop and len(prop.value) else None
 
-    def time_window(self, pid, started):
-        """Milliseconds from start to the map and to the first drawing of pid's window."""
+    def time_window(self, app, started):
+        """Milliseconds from start to the map and to the first drawing of app's window."""
         mapped = None
-        for now, event in self.events(started + MAP_TIMEOUT):
+        for now, event in self.events(started + MAP_TIMEOUT, app):
             if event.type == X.CreateNotify and event.parent == self.root:
                 event.window.damage_create(damage.DamageReportNonEmpty)
             elif (event.type == X.MapNotify and event.event == self.root and
-                  not event.override and self.pid_of(event.window) == pid):
+                  not event.override and self.pid_of(event.window) == app.pid):
                 mapped = now, event.window
                 break
         if mapped is None:
@@ -132,7 +132,7 @@ def run_once(watcher, env, program, keypad):
         started = time.monotonic()
         app = subprocess.Popen([program], env=run_env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.PIPE, text=True)
-        mapped, painted, window = watcher.time_window(app.pid, started)
+        mapped, painted, window = watcher.time_window(app, started)
         app.send_signal(signal.SIGTERM)
         try:
             said = app.communicate(timeout=10)[1]
@@ -147,7 +147,7 @@ def run_once(watcher, env, program, keypad):
             if fd is not None:
                 os.close(fd)
     if mapped is None:
-        return "no window within %.0f s; it said: %s" % (MAP_TIMEOUT, said.strip())
+        return "no window; it said: %r" % said.strip()
     if painted is None:
         return "window mapped but never drawn"
     if keypad and "COM1 released" not in said:
@@ -206,7 +206,7 @@ def main():
 
     print("%d runs of each on display %s%s, after one warm-up run of each; ms from exec"
           % (args.runs, name, " (an Xvfb of its own)" if server else ""))
-    print("%-14s   %-23s   %s" % ("", "mapped", "painted"))
+    print(("%-14s   %s   %s" % ("", "mapped".center(23), "painted".center(23))).rstrip())
     print("%-14s   %7s %7s %7s   %7s %7s %7s"
           % ("", "median", "min", "p90", "median", "min", "p90"))
     for label, _, _ in programs:
