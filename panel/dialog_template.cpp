@@ -13,6 +13,7 @@
 #include <QPushButton>
 
 #include "list_box.h"
+#include "resource_image.h"
 
 namespace {
 
@@ -70,7 +71,7 @@ QWidget* CreateControl(QDialog* dialog, const ControlTemplate& control, const Di
     auto* label = new QLabel(dialog);
     label->setGeometry(pixels);
     if (control.kind == QLatin1String("picture") || control.kind == QLatin1String("icon")) {
-        QPixmap image(ResourceImagePath(control.image));
+        QPixmap image = QPixmap::fromImage(ReadResourcePng(ResourceImagePath(control.image)));
         if (control.kind == QLatin1String("icon"))
             image = image.scaled(pixels.size(), Qt::KeepAspectRatio, Qt::SmoothTransformation);
         label->setPixmap(image);

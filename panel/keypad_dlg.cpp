@@ -13,6 +13,7 @@
 #include "dialog_navigation.h"
 #include "dialog_template.h"
 #include "keypad_input.h"
+#include "resource_image.h"
 #include "serial_ports_dlg.h"
 #include "tool_tips.h"
 
@@ -28,13 +29,6 @@ void SelectRow(QComboBox* combo, int row) {
     const int wanted = row >= 0 && row < combo->count() ? row : -1;
     if (combo->currentIndex() != wanted)
         combo->setCurrentIndex(wanted);
-}
-
-QIcon LoadAppIcon() {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/res/icon-%1.png").arg(size), QSize(size, size));
-    return icon;
 }
 
 void Say(const QString& text) {

@@ -25,14 +25,15 @@ cd "$top"
 # Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
     libgl-dev qt6-qpa-plugins fonts-dejavu-core)
-# Tests: a real X server and a typist for the held-key test, Python to drive it; for the
+# Tests: a real X server and a typist for the held-key test, Python to drive it, and its X
+# library for the start-up benchmark, which watches the server for the window; for the
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
 # AppStream validators, lintian, and debootstrap for the throwaway root the package is
 # installed into (the host's own /usr is never touched); clang and its runtime (libFuzzer,
 # sanitizers) for the fuzz targets.
 if [ "$mode" = test ]; then
-    packages+=(xvfb xauth xdotool python3 dpkg-dev file desktop-file-utils appstream lintian
-        debootstrap clang libclang-rt-14-dev)
+    packages+=(xvfb xauth xdotool python3 python3-xlib dpkg-dev file desktop-file-utils appstream
+        lintian debootstrap clang libclang-rt-14-dev)
 fi
 # Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
 # tools of the host's Qt version and dpkg-dev to fetch Qt's sources, NSIS for the
