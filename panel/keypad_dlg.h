@@ -89,5 +89,6 @@ private:
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
     bool showingMessage = false;
-    bool ending = false;  // no window to show a message on any more
+    bool portTipsDue = false;  // the COM rows' tooltips have been asked for
+    bool ending = false;       // no window to show a message on any more
 };
