@@ -23,7 +23,8 @@ PortTarget ResolvePort(int port, const ProfileStore& profile,
 // ResolvePort's device: empty when the entry cannot be used.
 QString PortDeviceName(int port, const ProfileStore& profile);
 
-// Where COMn names a device: writes the first-start mapping (FirstStartMapping) when the
-// section has no entry yet and devices were found; a section that exists is never touched.
-// True when it wrote. Where the system names its ports itself, it writes nothing.
+// Writes the first-start mapping when the section has no entry yet and ports were found; a
+// section that exists is never touched. True when it wrote. Off Windows that is
+// FirstStartMapping; on Windows a COMn up to COM4 that exists stays itself and the ports
+// above COM4 fill the rows whose own port is absent, USB adapters first.
 bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports);
