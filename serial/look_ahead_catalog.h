@@ -15,6 +15,7 @@ class LookAheadPortCatalog : public PortCatalog {
 public:
     explicit LookAheadPortCatalog(const PortCatalog& source);
     QList<SerialPortFacts> Ports() const override;
+    QString Holder(const QString& device) const override { return source.Holder(device); }
 
 private:
     const PortCatalog& source;
