@@ -1,5 +1,7 @@
 #include "pause.h"
 
+#include <algorithm>
+
 #include <windows.h>
 
 // Windows 10 1803 and later; MinGW-w64's headers do not name it yet.
@@ -9,10 +11,13 @@
 
 namespace {
 
-// Waking from the timer runs late by a tenth of a millisecond or more (under Wine, its own
-// timer's cost). The pause waits until this long before its end and watches the clock for
-// the rest.
-constexpr LONGLONG kClockWatchUs = 250;
+// Waking from the timer runs late, by tens of microseconds on Windows and by half a
+// millisecond under Wine. The pause wakes early by what waking has lately cost and watches
+// the clock for the rest: the margin rises at once to a late wake and falls slowly back,
+// bounded so that the clock is never watched for long.
+constexpr LONGLONG kMinMarginUs = 100;
+constexpr LONGLONG kMaxMarginUs = 1000;
+constexpr LONGLONG kMarginSlackUs = 50;
 
 // One high-resolution waitable timer per pausing thread, made on its first pause and kept:
 // making one for every 2 ms pause costs more than the overshoot it saves.
@@ -52,8 +57,10 @@ void PrecisePause::Sleep(int ms) {
         ::Sleep(static_cast<DWORD>(ms));
         return;
     }
-    const LONGLONG end = NowUs() + LONGLONG(ms) * 1000;
-    const LONGLONG waitUs = LONGLONG(ms) * 1000 - kClockWatchUs;
+    static thread_local LONGLONG marginUs = kMinMarginUs;
+    const LONGLONG start = NowUs();
+    const LONGLONG end = start + LONGLONG(ms) * 1000;
+    const LONGLONG waitUs = std::max<LONGLONG>(LONGLONG(ms) * 1000 - marginUs, 0);
     LARGE_INTEGER due;
     due.QuadPart = -waitUs * 10;  // relative, in 100 ns units
     if (!SetWaitableTimer(timer.handle, &due, 0, nullptr, nullptr, FALSE)) {
@@ -61,6 +68,9 @@ void PrecisePause::Sleep(int ms) {
         return;
     }
     WaitForSingleObject(timer.handle, INFINITE);
+    const LONGLONG lateUs = NowUs() - (start + waitUs) + kMarginSlackUs;
+    marginUs = lateUs > marginUs ? lateUs : marginUs - (marginUs - lateUs) / 16;
+    marginUs = std::clamp(marginUs, kMinMarginUs, kMaxMarginUs);
     while (NowUs() < end) {
     }
 }
