@@ -59,6 +59,8 @@ void CSerialPortsDlg::AddDeviceTable(QVBoxLayout* layout) {
     table->setHorizontalHeaderLabels(headers);
     table->setAccessibleName(caption->text());
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab leaves the table for the rows below rather than walking its cells.
+    table->setTabKeyNavigation(false);
     table->verticalHeader()->hide();
     for (int row = 0; row < ports.size(); ++row) {
         const SerialPortFacts& facts = ports[row];
