@@ -63,8 +63,10 @@ def wine(*args):
 def reg_set(values):
     """Replaces the settings with values {name: (type, data)}. Text, and binary data given
     as text (UTF-16, as QSettings stores it), go in through a .reg file, which carries any
-    character, NUL included; Wine reads hex(1) bytes as UTF-16 only in a UTF-16 file."""
+    character, NUL included; Wine reads hex(1) bytes as UTF-16 only in a UTF-16 file. The
+    port mapping goes too: COM1 is then Wine's COM1."""
     wine("reg", "delete", KEY, "/f")
+    wine("reg", "delete", PORTS, "/f")
     lines = ["Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER%s]" % KEY[4:]]
     for name, (kind, data) in values.items():
         if kind in ("REG_SZ", "REG_BINARY"):
@@ -177,12 +179,15 @@ def crtscts_cleared(layout, window, line, keypad):
 
 
 def serial_ports_dialog(layout, window, line, keypad):
-    """F2: the first start mapped COM7, which Wine's device map lists, into the first row
-    whose own port is absent; COM1's list offers it after its own port, and picking it
-    writes COM1=COM7, which COMMUNICATION SET then opens."""
+    """F2: the first start mapped COM7, which Wine's device map lists, into a row whose own
+    port is absent; COM1's list offers, after its own port, the device map's other ports in
+    number order, and picking COM7 there writes COM1=COM7, which COMMUNICATION SET opens."""
     problems = []
+    listed = sorted((int(word[3:]) for word in
+                     wine("reg", "query", r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM").stdout.split()
+                     if word.startswith("COM")))
     mapped = wine("reg", "query", PORTS).stdout
-    if "COM2    REG_SZ    COM7" not in mapped:
+    if "REG_SZ    COM7" not in mapped:
         problems.append("the first start mapped %r" % mapped.strip())
     xdotool("key", "F2")
     time.sleep(2.0)
@@ -190,9 +195,10 @@ def serial_ports_dialog(layout, window, line, keypad):
     if not dialog:
         return problems + ["F2 opened no Serial ports dialog"]
     xdotool("windowfocus", "--sync", dialog[0])
-    # The device table has the focus; the next control is COM1's entry. Down takes its
-    # list's next row, after its own port the first one the system listed besides it.
-    for keys in ("Tab", "Down", "Return"):
+    # The device table has the focus; Tab takes it to COM1's entry, and each Down to the
+    # next row of its list.
+    downs = [n for n in listed if n != 1].index(7) + 1
+    for keys in ["Tab"] + ["Down"] * downs + ["Return"]:
         xdotool("key", keys)
         time.sleep(0.4)
     time.sleep(1.0)
@@ -234,11 +240,10 @@ DESK = [
 
 def desk_case(exe, layout, line_path, case):
     name, ports, crtscts, check = case
-    wine("reg", "delete", PORTS, "/f")
-    for port, target in (ports or {}).items():
-        wine("reg", "add", PORTS, "/v", port, "/d", target, "/f")
     reg_set({key: ("REG_DWORD", value) for key, value in
              {"COMUINIT": 1, "COMPORT": 1, "BAUDRATE": 9600, "PROTOCOL": 0}.items()})
+    for port, target in (ports or {}).items():
+        wine("reg", "add", PORTS, "/v", port, "/d", target, "/f")
     line = Line(line_path, crtscts)
     keypad = starter(exe)()
     try:
