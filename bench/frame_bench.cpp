@@ -1,44 +1,37 @@
 // How long a frame keeps the window busy, against the floor that its pauses set: frames of
-// both protocols go through the real link to a pseudo-terminal whose far end a second
-// thread reads all the time, so the line never stalls. Also measures the pause and the
-// single-byte write that make up a frame, to show where any time above the floor goes.
+// both protocols go through the real link to a line whose far end is read all the time,
+// so the line never stalls. Also measures the pause and the single-byte write that make up
+// a frame, to show where any time above the floor goes.
 //
-// Usage: velmor_bench [frames per protocol]   (default 300)
-#include <poll.h>
-#include <sys/prctl.h>
-#include <unistd.h>
+// Usage: velmor_bench [frames per protocol [port]]   (default 300; the port on Windows,
+//        default COM1; elsewhere the line is a pseudo-terminal of its own)
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
-#include <thread>
 #include <vector>
 
 #include "fakes.h"
+#include "frame_bench.h"
 #include "profile/port_map.h"
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
 #include "protocol/status_list.h"
-#include "pty_pair.h"
 #include "serial/pause.h"
-#include "serial/qt_serial_device.h"
 #include "serial/serial_link.h"
+#include "serial/system_serial_device.h"
 
 namespace {
 
 constexpr double kNsPerMs = 1e6;
 constexpr int kWarmUpFrames = 5;  // not timed: caches and the reader thread settle first
 
-struct Summary {
-    double medianMs;
-    double p95Ms;
-};
+}  // namespace
 
-Summary Summarise(std::vector<qint64> ns) {
+Summary Summarise(std::vector<long long> ns) {
     std::sort(ns.begin(), ns.end());
     const size_t n = ns.size();
     const double median =
@@ -47,34 +40,23 @@ Summary Summarise(std::vector<qint64> ns) {
     return {median / kNsPerMs, double(ns[p95]) / kNsPerMs};
 }
 
-// Reads the far end of the line until told to stop, counting what arrives.
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd(fd), thread([this] { Run(); }) {}
-    ~LineReader() {
-        stop = true;
-        thread.join();
+std::vector<long long> TimeSleeps(Pause& pause, int ms, int samples) {
+    std::vector<long long> overshoot;
+    overshoot.reserve(samples);
+    QElapsedTimer timer;
+    for (int i = 0; i < samples; ++i) {
+        timer.start();
+        pause.Sleep(ms);
+        overshoot.push_back(timer.nsecsElapsed() - qint64(ms) * 1000000);
     }
-    qint64 received() const { return count.load(); }
+    return overshoot;
+}
 
-private:
-    void Run() {
-        char buffer[4096];
-        while (!stop) {
-            struct pollfd p = {fd, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0)
-                count += n;
-        }
-    }
+void PrintRow(const char* what, const Summary& s) {
+    std::printf("%-36s %10.1f %10.1f\n", what, s.medianMs * 1000, s.p95Ms * 1000);
+}
 
-    int fd;
-    std::atomic<bool> stop{false};
-    std::atomic<qint64> count{0};
-    std::thread thread;
-};
+namespace {
 
 struct ProtocolRun {
     const char* name;
@@ -88,15 +70,15 @@ const ProtocolRun kRuns[] = {
     {"PELCO D", ProtocolPelcoD, 7, {0x00, 0x20, 0x00, 0x00}},
 };
 
-std::vector<qint64> TimeFrames(CommandSet& commands, ControllerState& state, const ProtocolRun& run,
-                               int frames, qint64& failed) {
+std::vector<long long> TimeFrames(CommandSet& commands, ControllerState& state,
+                                  const ProtocolRun& run, int frames, qint64& failed) {
     state.protocol = run.protocol;
     state.cameraId = 12;
     const int first = run.protocol == ProtocolOskaDefault ? 3 : 2;
     std::copy(run.command, run.command + (run.protocol == ProtocolOskaDefault ? 6 : 4),
               state.txFrame.begin() + first);
     for (int i = 0; i < kWarmUpFrames; ++i) failed += commands.TransmitFrame().Whole() ? 0 : 1;
-    std::vector<qint64> times;
+    std::vector<long long> times;
     times.reserve(frames);
     QElapsedTimer timer;
     for (int i = 0; i < frames; ++i) {
@@ -108,20 +90,8 @@ std::vector<qint64> TimeFrames(CommandSet& commands, ControllerState& state, con
     return times;
 }
 
-std::vector<qint64> TimeSleeps(Pause& pause, int ms, int samples) {
-    std::vector<qint64> overshoot;
-    overshoot.reserve(samples);
-    QElapsedTimer timer;
-    for (int i = 0; i < samples; ++i) {
-        timer.start();
-        pause.Sleep(ms);
-        overshoot.push_back(timer.nsecsElapsed() - qint64(ms) * 1000000);
-    }
-    return overshoot;
-}
-
-std::vector<qint64> TimeByteWrites(CSerialLink& link, Pause& pause, int samples) {
-    std::vector<qint64> times;
+std::vector<long long> TimeByteWrites(CSerialLink& link, Pause& pause, int samples) {
+    std::vector<long long> times;
     times.reserve(samples);
     QElapsedTimer timer;
     const uint8_t byte = 0x55;
@@ -134,11 +104,12 @@ std::vector<qint64> TimeByteWrites(CSerialLink& link, Pause& pause, int samples)
     return times;
 }
 
-// The link on the slave of a pseudo-terminal, as COM1 at 9600 baud.
+// The link on the benchmark's line, as COM1 at 9600 baud.
 struct Rig {
-    PtyPair pty;
+    explicit Rig(const QString& line) : line(line) {}
+    QString line;
     MemoryProfile profile;
-    QtSerialDevice device;
+    SystemSerialDevice device;
     PrecisePause pause;
     ControllerState state;
     CSerialLink link{device, pause, [this](int port) { return PortDeviceName(port, profile); }};
@@ -148,15 +119,15 @@ struct Rig {
     qint64 transferErrors = 0;
 
     bool Open() {
-        profile.values.insert(QStringLiteral("Ports/COM1"), pty.slavePath());
-        return pty.ok() && link.OpenPort(1, 9600) == 1;
+        profile.values.insert(QStringLiteral("Ports/COM1"), line);
+        return !line.isEmpty() && link.OpenPort(1, 9600) == 1;
     }
 };
 
 // Prints median and p95 frame time per protocol; returns the median time above the floor.
 std::vector<double> ReportFrames(Rig& rig, int frames, qint64& sent) {
-    std::printf("Frame time: TransmitFrame call, %d frames per protocol, 9600 baud on a pty\n",
-                frames);
+    std::printf("Frame time: TransmitFrame call, %d frames per protocol, 9600 baud on %s\n", frames,
+                qPrintable(rig.line));
     std::printf("%-14s %10s %10s %8s %10s %8s\n", "protocol", "floor ms", "median ms", "ratio",
                 "p95 ms", "ratio");
     std::vector<double> excessMs;
@@ -173,10 +144,6 @@ std::vector<double> ReportFrames(Rig& rig, int frames, qint64& sent) {
     return excessMs;
 }
 
-void PrintRow(const char* what, const Summary& s) {
-    std::printf("%-36s %10.1f %10.1f\n", what, s.medianMs * 1000, s.p95Ms * 1000);
-}
-
 // Prints what a frame is made of: the pauses' overshoot and the cost of a one-byte write,
 // and how far they explain the time above the floor.
 void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
@@ -188,13 +155,7 @@ void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
     std::printf("\nParts of a frame (%d samples; 200 for the 25 ms pause)\n", samples);
     std::printf("%-36s %10s %10s\n", "", "median us", "p95 us");
     PrintRow("PrecisePause::Sleep(2) overshoot", sleep2);
-    // The same pause with the kernel's default timer slack, to tell slack apart from the
-    // plain cost of waking up.
-    const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    ::prctl(PR_SET_TIMERSLACK, 50000UL, 0UL, 0UL, 0UL);
-    PrintRow("  the same at 50 us timer slack",
-             Summarise(TimeSleeps(rig.pause, CSerialLink::kBytePauseMs, samples)));
-    ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0UL, 0UL, 0UL);
+    ReportPlatformPauses(rig.pause, samples);
     PrintRow("PrecisePause::Sleep(25) overshoot", sleep25);
     PrintRow("WriteBytes of one byte", write);
 
@@ -213,26 +174,26 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int frames = argc > 1 ? std::max(1, QByteArray(argv[1]).toInt()) : 300;
 
-    Rig rig;
+    const std::unique_ptr<BenchLine> line = BenchLine::Make(argc, argv);
+    Rig rig(line->Device());
     if (!rig.Open()) {
-        std::fprintf(stderr, "cannot open a pseudo-terminal as COM1\n");
+        std::fprintf(stderr, "cannot open %s as COM1: %s\n", qPrintable(rig.line),
+                     qPrintable(rig.link.FailureReason()));
         return 1;
     }
     qint64 sent = 0;
-    {
-        LineReader reader(rig.pty.masterFd);
-        ReportParts(rig, ReportFrames(rig, frames, sent), sent);
-        // Let the reader take the last bytes before counting.
-        QElapsedTimer settle;
-        settle.start();
-        while (reader.received() < sent && settle.elapsed() < 2000) {
-            QThread::msleep(10);
-        }
-        std::printf("\nbytes sent %lld, bytes on the line %lld, transfer errors %lld\n",
-                    static_cast<long long>(sent), static_cast<long long>(reader.received()),
-                    static_cast<long long>(rig.transferErrors));
+    ReportParts(rig, ReportFrames(rig, frames, sent), sent);
+    // Let the reader take the last bytes before counting.
+    QElapsedTimer settle;
+    settle.start();
+    while (line->Received() >= 0 && line->Received() < sent && settle.elapsed() < 2000) {
+        QThread::msleep(10);
     }
-    std::printf("timer slack of this thread: %d ns\n", ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    std::printf(
+        "\nbytes sent %lld, bytes read off the line %s, transfer errors %lld\n",
+        static_cast<long long>(sent),
+        line->Received() < 0 ? "at its far end" : qPrintable(QString::number(line->Received())),
+        static_cast<long long>(rig.transferErrors));
     rig.link.ClosePort();
-    return 0;
+    return rig.transferErrors == 0 ? 0 : 1;
 }

@@ -180,7 +180,8 @@ void CKeypadDlg::ShowAbout() {
 }
 
 void CKeypadDlg::ShowSerialPorts() {
-    CSerialPortsDlg dialog(controller.Profile(), controller.PortsPresent(), this);
+    CSerialPortsDlg dialog(controller.Profile(), controller.PortsPresent(), this,
+                           [this](const QString& device) { return controller.PortHolder(device); });
     if (dialog.exec() == QDialog::Accepted)
         UpdatePortToolTips();
 }

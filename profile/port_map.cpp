@@ -21,3 +21,14 @@ PortTarget ResolvePort(int port, const ProfileStore& profile, const QString& dev
 QString PortDeviceName(int port, const ProfileStore& profile) {
     return ResolvePort(port, profile).device;
 }
+
+bool PortsSectionEmpty(const ProfileStore& profile) {
+    if (!profile.SectionKeys(kPortsSection).isEmpty())
+        return false;
+    // A store that cannot list its keys still shows an entry it holds.
+    for (int port = 1; port <= 4; ++port) {
+        if (profile.ReadValue(kPortsSection, PortKey(port)).isValid())
+            return false;
+    }
+    return true;
+}

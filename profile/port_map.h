@@ -24,9 +24,12 @@ PortTarget ResolvePort(int port, const ProfileStore& profile,
 // ResolvePort's device: empty when the entry cannot be used.
 QString PortDeviceName(int port, const ProfileStore& profile);
 
-// Where COMn names a device: writes the first-start mapping (FirstStartMapping) when the
-// section has no entry yet and devices were found; a section that exists is never touched.
-// True when it wrote. Where the system names its ports itself, it writes nothing. The
-// devices are looked up (ports is called) only when the section is still empty.
+// Writes the first-start mapping when the section has no entry yet and ports were found; a
+// section that exists is never touched. True when it wrote. Off Windows that is
+// FirstStartMapping; on Windows a COMn up to COM4 that exists stays itself and the ports
+// above COM4 fill the rows whose own port is absent, USB adapters first. The ports are
+// looked up (ports is called) only when the section is still empty.
 bool MapPortsOnFirstStart(ProfileStore& profile,
                           const std::function<QList<SerialPortFacts>()>& ports);
+// True while the section has no entry at all: the start is a first start for the mapping.
+bool PortsSectionEmpty(const ProfileStore& profile);

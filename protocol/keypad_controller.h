@@ -93,6 +93,9 @@ public:
     int PowerToggle() const { return commands.powerToggle; }
     ProfileStore& Profile() const { return profile; }
     QList<SerialPortFacts> PortsPresent() const;
+    QString PortHolder(const QString& device) const {
+        return ports ? ports->Holder(device) : QString();
+    }
 
 private:
     void SelectStoredRows(const StoredSettings& stored);

@@ -68,6 +68,42 @@ QStringList FirstStartMapping(const QList<SerialPortFacts>& ports) {
     return (usb + builtIn).mid(0, 4);
 }
 
+namespace {
+
+// The description, maker and serial number the system knows, each once.
+QStringList AboutPort(const SerialPortFacts& facts) {
+    QStringList about;
+    for (const QString& fact : {facts.description, facts.manufacturer})
+        if (!fact.isEmpty() && !about.contains(fact))
+            about << fact;
+    if (!facts.serialNumber.isEmpty())
+        about << QStringLiteral("serial number %1").arg(facts.serialNumber);
+    return about;
+}
+
+}  // namespace
+
+QString PortNote(const PortTarget& target, const QList<SerialPortFacts>& ports,
+                 const QString& holder) {
+    const QString device = SystemPortWords().device;
+    if (!target.problem.isNone()) {
+        if (target.problem.fault == PortFault::Multiplexer)
+            return QStringLiteral("refused: the pseudo-terminal multiplexer");
+        return QStringLiteral("can't be used: %1")
+            .arg(target.problem.detail.isEmpty() ? QStringLiteral("not a serial %1").arg(device)
+                                                 : target.problem.detail);
+    }
+    const SerialPortFacts* facts = FindPort(ports, target.device);
+    if (!facts && !DevicePresent(target.device))
+        return QStringLiteral("missing: no such %1 on this machine").arg(device);
+    QStringList about = facts ? AboutPort(*facts) : QStringList();
+    if (about.isEmpty())
+        about << QStringLiteral("present");
+    if (!holder.isEmpty())
+        about << QStringLiteral("held by %1").arg(holder);
+    return about.join(QStringLiteral(", "));
+}
+
 QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports) {
     if (!target.problem.isNone() && target.device.isEmpty())
         return DescribeProblem(port, target.problem);
@@ -78,16 +114,11 @@ QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFa
         lines << QStringLiteral("which is %1").arg(target.device);
     const SerialPortFacts* facts = FindPort(ports, target.device);
     if (!facts) {
-        if (!QFileInfo::exists(target.device))
-            lines << QStringLiteral("No such device on this machine.");
+        if (!DevicePresent(target.device))
+            lines << QStringLiteral("No such %1 on this machine.").arg(SystemPortWords().device);
         return lines.join(QLatin1Char('\n'));
     }
-    QStringList about;
-    for (const QString& fact : {facts->description, facts->manufacturer})
-        if (!fact.isEmpty() && !about.contains(fact))
-            about << fact;
-    if (!facts->serialNumber.isEmpty())
-        about << QStringLiteral("serial number %1").arg(facts->serialNumber);
+    const QStringList about = AboutPort(*facts);
     if (!about.isEmpty())
         lines << about.join(QStringLiteral(", "));
     if (!facts->byId.isEmpty() && facts->byId != target.entry)

@@ -14,7 +14,8 @@ struct SerialPortFacts {
     QString description;
     QString manufacturer;
     QString serialNumber;
-    bool usb = false;  // a plug-in adapter rather than a built-in port
+    QString driverName;  // on Windows its name in the serial device map, \Device\Serial0
+    bool usb = false;    // a plug-in adapter rather than a built-in port
 
     // The name to store for it: the stable one where there is one.
     QString PreferredName() const { return byId.isEmpty() ? device : byId; }
@@ -25,14 +26,19 @@ class PortCatalog {
 public:
     virtual ~PortCatalog() = default;
     virtual QList<SerialPortFacts> Ports() const = 0;
+    // Who holds the device, in words ("another program", "velmor (pid 12)"); empty when
+    // nobody does or the system cannot tell.
+    virtual QString Holder(const QString&) const { return QString(); }
 };
 
-// The devices QSerialPortInfo finds, with their names under devRoot/serial/by-id.
+// The devices QSerialPortInfo finds, with their names under devRoot/serial/by-id; on
+// Windows the ports of the serial device map, with what Device Manager knows of them.
 class SystemPortCatalog : public PortCatalog {
 public:
     explicit SystemPortCatalog(const QString& devRoot = QStringLiteral("/dev"))
         : devRoot(devRoot) {}
     QList<SerialPortFacts> Ports() const override;
+    QString Holder(const QString& device) const override;
 
 private:
     QString devRoot;
@@ -51,3 +57,8 @@ QStringList FirstStartMapping(const QList<SerialPortFacts>& ports);
 // The tooltip of the COM<port> row: the device it names and what the system knows of it,
 // or that no such device exists, or why the entry cannot be used.
 QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports);
+
+// One line on the port an entry names, for the Serial ports dialog: what the system knows
+// of it and who holds it, that it is missing, or why the entry cannot be used.
+QString PortNote(const PortTarget& target, const QList<SerialPortFacts>& ports,
+                 const QString& holder);

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "lock_table.h"
+#include "port_name.h"
 
 PortFault FaultFromErrno(int error) {
     switch (error) {
@@ -31,6 +32,7 @@ PortFault FaultFromErrno(int error) {
 }
 
 QString DescribeProblem(int port, const PortProblem& problem) {
+    const PortWords& words = SystemPortWords();
     const QString where = problem.device.isEmpty()
                               ? QStringLiteral("COM%1").arg(port)
                               : QStringLiteral("COM%1 (%2)").arg(port).arg(problem.device);
@@ -38,16 +40,10 @@ QString DescribeProblem(int port, const PortProblem& problem) {
         case PortFault::None:
             return QString();
         case PortFault::NoSuchDevice:
-            return QStringLiteral(
-                       "%1: no such device. Check that the adapter is plugged in, "
-                       "or choose another device for COM%2 with F2 (Serial ports).")
-                .arg(where)
-                .arg(port);
+            return QStringLiteral("%1: no such %2. %3")
+                .arg(where, words.device, words.missingAdvice.arg(port));
         case PortFault::PermissionDenied:
-            return QStringLiteral(
-                       "%1: permission denied. Join the dialout group "
-                       "(sudo adduser $USER dialout) and log in again.")
-                .arg(where);
+            return QStringLiteral("%1: permission denied. %2").arg(where, words.permissionAdvice);
         case PortFault::Busy:
             return QStringLiteral(
                        "%1: held by another program%2. Close it, then press "
@@ -55,18 +51,16 @@ QString DescribeProblem(int port, const PortProblem& problem) {
                 .arg(where,
                      problem.detail.isEmpty() ? QString() : QStringLiteral(", ") + problem.detail);
         case PortFault::NotSerial:
-            return QStringLiteral("%1: not a serial device.").arg(where);
+            return QStringLiteral("%1: not a serial %2.").arg(where, words.device);
         case PortFault::Multiplexer:
             return QStringLiteral(
                        "%1: refused: this is the pseudo-terminal multiplexer, not a "
                        "serial port; frames sent there would reach nobody.")
                 .arg(where);
         case PortFault::UnusableEntry:
-            return QStringLiteral(
-                       "COM%1: the entry in the profile's [Ports] section can't be "
-                       "used: %2.")
+            return QStringLiteral("COM%1: %2 can't be used: %3.")
                 .arg(port)
-                .arg(problem.detail);
+                .arg(words.entryPlace, problem.detail);
         case PortFault::Refused:
             return problem.detail.isEmpty()
                        ? QStringLiteral("%1: the device refused the line settings.").arg(where)

@@ -30,9 +30,9 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
     port.setDataBits(QSerialPort::Data8);
     port.setParity(QSerialPort::NoParity);
     port.setStopBits(QSerialPort::OneStop);
-    // XON/XOFF stays off; the hardware handshake is left as the port had it.
-    port.setFlowControl(probe.hardwareHandshake ? QSerialPort::HardwareControl
-                                                : QSerialPort::NoFlowControl);
+    // No flow control of any kind, whatever the last program left: a write-only line may
+    // have no CTS wired, and a write must never wait for it.
+    port.setFlowControl(QSerialPort::NoFlowControl);
     // Write-only: nothing is ever read back from the line.
     if (!port.open(QIODevice::WriteOnly)) {
         lastError = port.error();
@@ -52,11 +52,17 @@ bool QtSerialDevice::Open(const QString& name, uint32_t baud) {
         lastError = QSerialPort::PermissionError;
         return FailBusy(name);
     }
-    // A rate the port refuses leaves it closed, not held.
-    if (port.baudRate() != static_cast<qint32>(baud) || port.dataBits() != QSerialPort::Data8 ||
-        port.parity() != QSerialPort::NoParity || port.stopBits() != QSerialPort::OneStop) {
+    // Converters powered from the modem lines need DTR and RTS up.
+    if (probe.modemLines) {
+        port.setDataTerminalReady(true);
+        port.setRequestToSend(true);
+    }
+    // A rate or setting the port refuses leaves it closed, not held. Read back from the
+    // driver, not from what QSerialPort remembers setting.
+    const QString wrong = LineSettingsProblem(static_cast<int>(port.handle()), probe.modemLines);
+    if (port.baudRate() != static_cast<qint32>(baud) || !wrong.isEmpty()) {
         lastError = QSerialPort::UnsupportedOperationError;
-        problem = {PortFault::Refused, name, QString()};
+        problem = {PortFault::Refused, name, wrong};
         port.close();
         return false;
     }

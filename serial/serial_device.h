@@ -11,9 +11,10 @@ class SerialDevice {
 public:
     virtual ~SerialDevice() = default;
 
-    // Opens the named device at the given rate with 8 data bits, no parity, one stop bit
-    // and XON/XOFF off; other line settings stay as the port had them. Exclusive: fails
-    // while anyone else holds the port.
+    // Opens the named device at the given rate with 8 data bits, no parity bit or parity
+    // checking, one stop bit, no flow control (XON/XOFF, RTS/CTS, DTR/DSR), DTR and RTS
+    // raised, and reads the settings back: a port that does not take them all is refused.
+    // Exclusive: fails while anyone else holds the port.
     virtual bool Open(const QString& name, uint32_t baud) = 0;
     virtual void Close() = 0;
 

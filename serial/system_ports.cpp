@@ -1,7 +1,9 @@
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include "port_catalog.h"
+#include "port_problem.h"
 
 namespace {
 
@@ -26,4 +28,11 @@ QList<SerialPortFacts> SystemPortCatalog::Ports() const {
         ports << facts;
     }
     return ports;
+}
+
+QString SystemPortCatalog::Holder(const QString& device) const {
+    const QString holder = FindPortHolder(Resolved(device), -1);
+    return holder.contains(QStringLiteral("(pid %1)").arg(QCoreApplication::applicationPid()))
+               ? QStringLiteral("this program")
+               : holder;
 }

@@ -1,7 +1,10 @@
 #include "terminal_probe.h"
 
+#include <QStringList>
+
 #include <fcntl.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <termios.h>
@@ -37,7 +40,8 @@ TerminalProbe::TerminalProbe(const QString& name) {
     struct termios settings {};
     if (::isatty(fd) && ::tcgetattr(fd, &settings) == 0) {
         isTerminal = true;
-        hardwareHandshake = (settings.c_cflag & CRTSCTS) != 0;
+        int lines = 0;
+        modemLines = ::ioctl(fd, TIOCMGET, &lines) == 0;
     } else {
         fault = PortFault::NotSerial;
     }
@@ -46,4 +50,28 @@ TerminalProbe::TerminalProbe(const QString& name) {
 TerminalProbe::~TerminalProbe() {
     if (fd >= 0)
         ::close(fd);
+}
+
+QString LineSettingsProblem(int fd, bool modemLines) {
+    struct termios line {};
+    if (::tcgetattr(fd, &line) != 0)
+        return QStringLiteral("its settings cannot be read back");
+    QStringList wrong;
+    if ((line.c_cflag & CSIZE) != CS8)
+        wrong << QStringLiteral("not 8 data bits");
+    if (line.c_cflag & PARENB || line.c_iflag & INPCK)
+        wrong << QStringLiteral("parity on");
+    if (line.c_cflag & CSTOPB)
+        wrong << QStringLiteral("two stop bits");
+    if (line.c_iflag & (IXON | IXOFF))
+        wrong << QStringLiteral("XON/XOFF on");
+    if (line.c_cflag & CRTSCTS)
+        wrong << QStringLiteral("RTS/CTS handshake on");
+    if (line.c_oflag & OPOST)
+        wrong << QStringLiteral("output processing on");
+    int lines = 0;
+    if (modemLines && (::ioctl(fd, TIOCMGET, &lines) != 0 ||
+                       (lines & (TIOCM_DTR | TIOCM_RTS)) != (TIOCM_DTR | TIOCM_RTS)))
+        wrong << QStringLiteral("DTR or RTS not raised");
+    return wrong.join(QStringLiteral(", "));
 }

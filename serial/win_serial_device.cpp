@@ -1,5 +1,7 @@
 #include "win_serial_device.h"
 
+#include <QStringList>
+
 #include <windows.h>
 
 namespace {
@@ -29,6 +31,56 @@ QString SystemWords(DWORD error) {
     return words;
 }
 
+// Every field that decides how bytes leave, whatever the last program left: no flow
+// control of any kind, since a write-only line may have no CTS or DSR wired; DTR and RTS
+// up for converters powered from them; no abort on a line error, which would fail every
+// later write until someone cleared it.
+DCB LineSettings(DCB dcb, uint32_t baud) {
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    return dcb;
+}
+
+// The line settings in which got differs from wanted, named; empty when none.
+QString LineDifference(const DCB& got, const DCB& wanted) {
+    const struct {
+        const char* name;
+        bool same;
+    } fields[] = {
+        {"the rate", got.BaudRate == wanted.BaudRate},
+        {"data bits", got.ByteSize == wanted.ByteSize},
+        {"parity", got.Parity == wanted.Parity && got.fParity == wanted.fParity},
+        {"stop bits", got.StopBits == wanted.StopBits},
+        {"CTS flow control", got.fOutxCtsFlow == wanted.fOutxCtsFlow},
+        {"DSR flow control",
+         got.fOutxDsrFlow == wanted.fOutxDsrFlow && got.fDsrSensitivity == wanted.fDsrSensitivity},
+        {"DTR", got.fDtrControl == wanted.fDtrControl},
+        {"RTS", got.fRtsControl == wanted.fRtsControl},
+        {"XON/XOFF", got.fOutX == wanted.fOutX && got.fInX == wanted.fInX},
+        {"abort on error", got.fAbortOnError == wanted.fAbortOnError},
+    };
+    QStringList differ;
+    for (const auto& field : fields)
+        if (!field.same)
+            differ << QString::fromLatin1(field.name);
+    return differ.join(QStringLiteral(", "));
+}
+
 }  // namespace
 
 bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
@@ -38,7 +90,7 @@ bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
         problem = {PortFault::NotSerial, name, QString()};
         return false;
     }
-    const QString claimName = QStringLiteral("Local\\velmor-port-") + name.toUpper();
+    const QString claimName = ClaimName(name);
     claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(claimName.utf16()));
     if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(claim);
@@ -59,37 +111,51 @@ bool WinSerialDevice::Open(const QString& name, uint32_t baud) {
         return false;
     }
     handle = port;
-    if (!Configure(baud)) {
+    const QString refused = Configure(baud);
+    if (!refused.isEmpty()) {
         Close();
-        problem = {PortFault::Refused, name, QString()};
+        problem = {PortFault::Refused, name, refused};
         return false;
     }
     return true;
 }
 
-bool WinSerialDevice::Configure(uint32_t baud) {
+QString WinSerialDevice::Configure(uint32_t baud) {
     HANDLE port = static_cast<HANDLE>(handle);
     SetupComm(port, 64, 64);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_RXABORT);
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (!GetCommState(port, &dcb))
-        return false;
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    // XON/XOFF off; the hardware handshake stays as the port had it.
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    if (!SetCommState(port, &dcb))
-        return false;
+        return QStringLiteral("its settings cannot be read");
+    DCB wanted = LineSettings(dcb, baud);
+    if (!SetCommState(port, &wanted))
+        return QStringLiteral("it takes no such settings: ") + SystemWords(GetLastError());
     DCB check{};
     check.DCBlength = sizeof(check);
-    return GetCommState(port, &check) && check.BaudRate == baud && check.ByteSize == 8 &&
-           check.Parity == NOPARITY && check.StopBits == ONESTOPBIT;
+    if (!GetCommState(port, &check))
+        return QStringLiteral("its settings cannot be read back");
+    const QString differ = LineDifference(check, wanted);
+    if (!differ.isEmpty())
+        return QStringLiteral("it kept its own ") + differ;
+    timeoutsMs = 0;
+    if (!SetWriteTimeout(1))
+        return QStringLiteral("it takes no write time-out");
+    return QString();
+}
+
+bool WinSerialDevice::SetWriteTimeout(int timeoutMs) {
+    const DWORD wanted = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1);
+    if (wanted == timeoutsMs)
+        return true;
+    // The whole write may take at most this long; the driver gives up after it. Frames go
+    // out one byte at a time with the same time-out, so this is set once per open port.
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = wanted;
+    if (!SetCommTimeouts(static_cast<HANDLE>(handle), &timeouts))
+        return false;
+    timeoutsMs = wanted;
+    return true;
 }
 
 void WinSerialDevice::Close() {
@@ -105,10 +171,8 @@ uint32_t WinSerialDevice::Write(const uint8_t* data, uint32_t count, int timeout
     if (!handle || count == 0)
         return 0;
     HANDLE port = static_cast<HANDLE>(handle);
-    // The whole write may take at most timeoutMs; the driver gives up after it.
-    COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1);
-    SetCommTimeouts(port, &timeouts);
+    if (!SetWriteTimeout(timeoutMs))
+        return 0;
     DWORD written = 0;
     if (!WriteFile(port, data, count, &written, nullptr)) {
         const DWORD error = GetLastError();  // before ClearCommError sets its own

@@ -13,10 +13,18 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override { return problem; }
 
-private:
-    bool Configure(uint32_t baud);
+    // The name of the mutex by which a Velmor holds the port.
+    static QString ClaimName(const QString& port) {
+        return QStringLiteral("Local\\velmor-port-") + port.toUpper();
+    }
 
-    void* handle = nullptr;  // a HANDLE; null while closed
-    void* claim = nullptr;   // the port's mutex while held
+private:
+    // Sets the line up and reads it back; why the port refused, empty when it did not.
+    QString Configure(uint32_t baud);
+    bool SetWriteTimeout(int timeoutMs);
+
+    void* handle = nullptr;        // a HANDLE; null while closed
+    void* claim = nullptr;         // the port's mutex while held
+    unsigned long timeoutsMs = 0;  // the write time-out the port has; 0 before any is set
     PortProblem problem;
 };

@@ -276,7 +276,12 @@ void TestPortsDlg::f2AssignsADevice() {
                     names << relation.first->text(QAccessible::Name);
             }
             QCOMPARE(ports->Entry(1)->currentText(), QStringLiteral("/nonexistent/ttyUSB0"));
+            QCOMPARE(ports->Note(1), QStringLiteral("missing: no such device on this machine"));
             ports->Entry(1)->setEditText(panel.pty.slavePath().mid(5));  // "pts/N"
+            QCOMPARE(ports->Note(1), QStringLiteral("present"));
+            ports->Entry(2)->setEditText(QStringLiteral("ptmx"));
+            QCOMPARE(ports->Note(2), QStringLiteral("refused: the pseudo-terminal multiplexer"));
+            ports->Entry(2)->setEditText(QString());
             ports->accept();
         });
     QVERIFY(seen);

@@ -174,13 +174,13 @@ QVector<int> FramePauses(int bytesSent) {
 }
 
 // Settings the link must undo: output processing that rewrites 0x0A and 0x0D, software
-// flow control, two stop bits and a foreign speed.
+// flow control, parity, two stop bits, a foreign speed, and the RTS/CTS handshake.
 void SpoilLineSettings(int fd, bool hardwareHandshake) {
     struct termios settings {};
     ::tcgetattr(fd, &settings);
     settings.c_oflag |= OPOST | ONLCR | OCRNL;
-    settings.c_iflag |= IXON | IXOFF;
-    settings.c_cflag |= CSTOPB;
+    settings.c_iflag |= IXON | IXOFF | INPCK;
+    settings.c_cflag |= CSTOPB | PARENB;
     if (hardwareHandshake)
         settings.c_cflag |= CRTSCTS;
     else
@@ -282,9 +282,9 @@ void TestSerialPty::lineSettings_data() {
     QTest::newRow("4800") << 4800u << uint(B4800) << false;
     QTest::newRow("9600") << 9600u << uint(B9600) << false;
     QTest::newRow("19200") << 19200u << uint(B19200) << false;
-    QTest::newRow("2400 with RTS/CTS") << 2400u << uint(B2400) << true;
-    QTest::newRow("9600 with RTS/CTS") << 9600u << uint(B9600) << true;
-    QTest::newRow("19200 with RTS/CTS") << 19200u << uint(B19200) << true;
+    QTest::newRow("2400, left with RTS/CTS") << 2400u << uint(B2400) << true;
+    QTest::newRow("9600, left with RTS/CTS") << 9600u << uint(B9600) << true;
+    QTest::newRow("19200, left with RTS/CTS") << 19200u << uint(B19200) << true;
 }
 
 void TestSerialPty::lineSettings() {
@@ -301,10 +301,12 @@ void TestSerialPty::lineSettings() {
     QCOMPARE(uint(::cfgetispeed(&line)), speed);
     QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
     QCOMPARE(line.c_cflag & PARENB, tcflag_t(0));
+    QCOMPARE(line.c_iflag & INPCK, tcflag_t(0));
     QCOMPARE(line.c_cflag & CSTOPB, tcflag_t(0));
     QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
     QCOMPARE(line.c_oflag & OPOST, tcflag_t(0));
-    QCOMPARE((line.c_cflag & CRTSCTS) != 0, handshake);
+    // Whatever the last program left, a write never waits for CTS.
+    QCOMPARE(line.c_cflag & CRTSCTS, tcflag_t(0));
 
     // With output processing left on, 0x0A would leave as 0x0D 0x0A and 0x0D as 0x0A.
     const QByteArray raw = Hex("0A 0D 11 13 FF 00 7F");

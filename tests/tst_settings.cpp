@@ -567,9 +567,11 @@ void TestSettings::portDeviceName_data() {
     for (const QString& backend : kBackends) {
         const QByteArray b = backend.toLatin1();
 #ifdef Q_OS_WIN
-        // Windows names every port by its COM name.
-        QTest::addRow("%s COM1 mapped", b.data()) << backend << "COM1"
-                                                  << "/dev/ttyUSB0" << 1 << "COM1";
+        // An entry names one of Windows' own ports; a Linux path names none.
+        QTest::addRow("%s COM1 mapped to COM7", b.data()) << backend << "COM1"
+                                                          << "COM7" << 1 << "COM7";
+        QTest::addRow("%s COM1 mapped to a path", b.data()) << backend << "COM1"
+                                                            << "/dev/ttyUSB0" << 1 << "";
         QTest::addRow("%s COM7", b.data()) << backend << ""
                                            << "" << 7 << "COM7";
 #else

@@ -7,20 +7,33 @@ registry. The last case also opens About from the system menu and presses COMMUN
 SET, after which `wine reg query` must show the settings. Then hostile registry values: the
 window must come up, say which value it refused, and send in the default protocol.
 
-Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT
+Then the cases of a real Windows desk, read byte by byte off a pseudo-terminal that is Wine's
+COM7: the keypad's COM1 mapped to COM7 in the registry, also on a line another program left
+with crtscts on; the first-start mapping and the Serial ports dialog (F2) offering Wine's
+mapped COM7 for COM1; taskkill (WM_CLOSE) and the session's end (wineboot -e) with an arrow
+key held, each ending in one whole stop and no program; and, given the zip, velmor.exe
+unpacked into a prefix where it was never installed, sending one frame.
+
+Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
+import termios
 import time
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11_hold_arrow_key import keypad_layout  # noqa: E402
-from x11_vcam_end_to_end import CASES, key_centres, report, run_case, xdotool  # noqa: E402
+from x11_end_of_run import judge as judge_end  # noqa: E402
+from x11_hold_arrow_key import OSKA, OSKA_STOP, keypad_layout, read_line  # noqa: E402
+from x11_vcam_end_to_end import (CASES, find_keypad, key_centres, report, run_case,  # noqa: E402
+                                 xdotool)
 
 KEY = r"HKCU\Software\PC-ZORVIK\velmor\Settings"
+PORTS = r"HKCU\Software\PC-ZORVIK\velmor\Ports"
 BOUND_SECONDS = 60  # Wine starts slowly on a loaded machine
 # QSettings decodes "@Variant(...)" text, also when stored as a REG_BINARY of UTF-16: this
 # one it reads as a list nested 30,000 deep, overflowing the stack, and ONE as the number 1.
@@ -50,8 +63,10 @@ def wine(*args):
 def reg_set(values):
     """Replaces the settings with values {name: (type, data)}. Text, and binary data given
     as text (UTF-16, as QSettings stores it), go in through a .reg file, which carries any
-    character, NUL included; Wine reads hex(1) bytes as UTF-16 only in a UTF-16 file."""
+    character, NUL included; Wine reads hex(1) bytes as UTF-16 only in a UTF-16 file. The
+    port mapping goes too: COM1 is then Wine's COM1."""
     wine("reg", "delete", KEY, "/f")
+    wine("reg", "delete", PORTS, "/f")
     lines = ["Windows Registry Editor Version 5.00", "", "[HKEY_CURRENT_USER%s]" % KEY[4:]]
     for name, (kind, data) in values.items():
         if kind in ("REG_SZ", "REG_BINARY"):
@@ -120,14 +135,182 @@ def hostile_case(exe, vcam, layout, line, case):
     return problems
 
 
+class Line:
+    """A pseudo-terminal whose slave a link at path names (Wine's COM7), read raw."""
+
+    def __init__(self, path, crtscts=False):
+        self.master, self.slave = os.openpty()
+        attrs = termios.tcgetattr(self.slave)
+        attrs[2] = attrs[2] | termios.CRTSCTS if crtscts else attrs[2] & ~termios.CRTSCTS
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+        if os.path.lexists(path):
+            os.unlink(path)
+        os.symlink(os.ttyname(self.slave), path)
+        self.events = []
+
+    def read(self, seconds):
+        read_line(self.master, time.monotonic() + seconds, self.events)
+        return bytes(b for _, b in self.events)
+
+    def crtscts(self):
+        return bool(termios.tcgetattr(self.slave)[2] & termios.CRTSCTS)
+
+    def close(self):
+        os.close(self.slave)
+        os.close(self.master)
+
+
+def click(layout, window, caption):
+    xdotool("mousemove", "--sync", *key_centres(layout, window)[caption])
+    xdotool("click", 1)
+    time.sleep(0.5)
+
+
+def zoom_frames(layout, window, line, keypad=None):
+    """Z/I clicked: its frame and a stop, and nothing else."""
+    click(layout, window, "Z/I")
+    got = line.read(1.0)
+    return [] if got == OSKA["Up"] + OSKA_STOP else ["the line carried %r" % got]
+
+
+def crtscts_cleared(layout, window, line, keypad):
+    return (["the line kept crtscts after the open"] if line.crtscts() else []) + \
+        zoom_frames(layout, window, line)
+
+
+def serial_ports_dialog(layout, window, line, keypad):
+    """F2: the first start mapped COM7, which Wine's device map lists, into a row whose own
+    port is absent; COM1's list offers, after its own port, the device map's other ports in
+    number order, and picking COM7 there writes COM1=COM7, which COMMUNICATION SET opens."""
+    problems = []
+    listed = sorted((int(word[3:]) for word in
+                     wine("reg", "query", r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM").stdout.split()
+                     if word.startswith("COM")))
+    mapped = wine("reg", "query", PORTS).stdout
+    if "REG_SZ    COM7" not in mapped:
+        problems.append("the first start mapped %r" % mapped.strip())
+    xdotool("key", "F2")
+    time.sleep(2.0)
+    dialog = xdotool("search", "--name", "^Serial ports$").split()
+    if not dialog:
+        return problems + ["F2 opened no Serial ports dialog"]
+    xdotool("windowfocus", "--sync", dialog[0])
+    # The device table has the focus; Tab takes it to COM1's entry, and each Down to the
+    # next row of its list.
+    downs = [n for n in listed if n != 1].index(7) + 1
+    for keys in ["Tab"] + ["Down"] * downs + ["Return"]:
+        xdotool("key", keys)
+        time.sleep(0.4)
+    time.sleep(1.0)
+    if "COM1    REG_SZ    COM7" not in wine("reg", "query", PORTS).stdout:
+        problems.append("the dialog did not store COM1=COM7: %r"
+                        % wine("reg", "query", PORTS).stdout.strip())
+    click(layout, window, "COMMUNICATION SET")
+    line.read(0.5)
+    line.events.clear()
+    return problems + zoom_frames(layout, window, line)
+
+
+def held_key_ended_by(command):
+    def way_out(layout, window, line, keypad):
+        xdotool("keydown", "Up")
+        line.read(1.5)
+        ended = time.monotonic()
+        subprocess.run(command, capture_output=True)
+        line.read(3.0)
+        xdotool("keyup", "Up")
+        try:
+            keypad.wait(timeout=BOUND_SECONDS)
+        except subprocess.TimeoutExpired:
+            return ["the program did not end"]
+        return judge_end(line.events, ended, "arrow", 0)
+    return way_out
+
+
+# (case, Ports entries, crtscts left on the line, what is done and must be seen)
+DESK = [
+    ("COM1 mapped to COM7", {"COM1": "COM7"}, False, zoom_frames),
+    ("COM7 left with crtscts", {"COM1": "COM7"}, True, crtscts_cleared),
+    ("F2 offers Wine's COM7", None, False, serial_ports_dialog),
+    ("taskkill, a key held", {"COM1": "COM7"}, False,
+     held_key_ended_by(["wine", "taskkill", "/IM", "velmor.exe"])),
+    ("wineboot -e, a key held", {"COM1": "COM7"}, False, held_key_ended_by(["wineboot", "-e"])),
+]
+
+
+def desk_case(exe, layout, line_path, case):
+    name, ports, crtscts, check = case
+    reg_set({key: ("REG_DWORD", value) for key, value in
+             {"COMUINIT": 1, "COMPORT": 1, "BAUDRATE": 9600, "PROTOCOL": 0}.items()})
+    for port, target in (ports or {}).items():
+        wine("reg", "add", PORTS, "/v", port, "/d", target, "/f")
+    line = Line(line_path, crtscts)
+    keypad = starter(exe)()
+    try:
+        window = find_keypad(BOUND_SECONDS)
+        if window is None:
+            return ["the keypad window did not appear"]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.5)
+        line.read(0.5)
+        line.events.clear()
+        return check(layout, window, line, keypad)
+    finally:
+        if keypad.poll() is None:
+            subprocess.run(["wine", "taskkill", "/IM", "velmor.exe"], capture_output=True)
+            try:
+                keypad.wait(timeout=BOUND_SECONDS)
+            except subprocess.TimeoutExpired:
+                keypad.kill()
+                keypad.wait()
+        line.close()
+
+
+def zip_start(zip_path, layout, line_path):
+    """The zip unpacked and started in a prefix of its own where nothing was installed."""
+    work = tempfile.mkdtemp()
+    prefix = os.path.join(work, "prefix")
+    env = dict(os.environ, WINEPREFIX=prefix)
+    run = lambda *args: subprocess.run(args, env=env, capture_output=True)  # noqa: E731
+    run("wineboot", "-i")
+    run("wine", "reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", line_path, "/f")
+    run("wineserver", "-k")
+    zipfile.ZipFile(zip_path).extractall(work)
+    exe = [os.path.join(d, "velmor.exe") for d, _, files in os.walk(work)
+           if "velmor.exe" in files and "prefix" not in d][0]
+    line = Line(line_path)
+    keypad = subprocess.Popen(["wine", exe], env=env, stderr=subprocess.DEVNULL)
+    try:
+        window = find_keypad(BOUND_SECONDS)
+        if window is None:
+            return ["the unpacked velmor.exe showed no window"]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.5)
+        line.read(0.5)
+        line.events.clear()
+        return zoom_frames(layout, window, line)
+    finally:
+        run("wine", "taskkill", "/IM", "velmor.exe")
+        try:
+            keypad.wait(timeout=BOUND_SECONDS)
+        except subprocess.TimeoutExpired:
+            keypad.kill()
+        run("wineserver", "-k")
+        line.close()
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     exe, vcam, helper = sys.argv[1:4]
+    zip_path = sys.argv[4] if len(sys.argv) > 4 else None
     # The helper lays the window out in the host's Qt and fonts. Scaled to the window's size
     # under Wine it is near enough to click on while Wine's fonts are near the host's.
     layout = keypad_layout(helper)
     line = os.path.join(tempfile.mkdtemp(), "line")
     # Wine maps its COM ports when it starts: the mapping is set, then Wine restarted.
+    desk_line = os.path.join(os.path.dirname(line), "com7")
     wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM1", "/d", line, "/f")
+    wine("reg", "add", r"HKLM\Software\Wine\Ports", "/v", "COM7", "/d", desk_line, "/f")
     subprocess.run(["wineserver", "-k"])
     failed = 0
     for index, (name, protocol, camera_type, baud, expected) in enumerate(CASES):
@@ -145,9 +328,22 @@ def main():
         if not problems:
             print("Wine, hostile %s: the window came up and sent as it should" % case[0])
         failed += bool(problems)
+    desk = [(case[0], lambda case=case: desk_case(exe, layout, desk_line, case))
+            for case in DESK]
+    if zip_path:
+        desk.append(("the zip started where it was never installed",
+                     lambda: zip_start(zip_path, layout, desk_line)))
+    for name, run in desk:
+        problems = run()
+        for problem in problems:
+            print("FAIL Wine, %s: %s" % (name, problem))
+        if not problems:
+            print("Wine, %s: as it should on the line" % name)
+        failed += bool(problems)
     # Wine's programs of this run belong to this X server, which ends with the test.
     subprocess.run(["wineserver", "-k"])
-    print("%d passed, %d failed" % (len(CASES) + len(HOSTILE) - failed, failed))
+    total = len(CASES) + len(HOSTILE) + len(desk)
+    print("%d passed, %d failed" % (total - failed, failed))
     return 1 if failed else 0
 
 
