@@ -14,6 +14,7 @@
 #include "serial/serial_link.h"
 #include "status_list.h"
 
+class LineGuard;
 class Pause;
 class ProfileStore;
 class SerialDevice;
@@ -24,6 +25,7 @@ struct KeypadServices {
     Pause& pause;
     ProfileStore& profile;
     const PortCatalog* ports = nullptr;  // null: no serial devices are known
+    LineGuard* guard = nullptr;          // null: nothing stops a camera after a crash
 };
 
 // The selected row of each combo box; -1 when a box has none.
@@ -93,6 +95,8 @@ public:
     int PowerToggle() const { return commands.powerToggle; }
     ProfileStore& Profile() const { return profile; }
     QList<SerialPortFacts> PortsPresent() const;
+    // What no one will stop after a crash or a forced kill; empty when all is covered.
+    QString GuardWarning() const;
 
 private:
     void SelectStoredRows(const StoredSettings& stored);
@@ -100,10 +104,13 @@ private:
     void SelectBaudRow();
     void WriteLinkLines(bool opened, const QString& failureText);
     Notice Moved(Notice sent);
+    // Records the stop of the movement about to go out, to the camera in force.
+    void BeginMovement();
 
     ControllerState state;
     ProfileStore& profile;
     const PortCatalog* ports;
+    LineGuard* guard;
     CSerialLink link;
     StatusList status;
     CameraIdEntry entry;
