@@ -70,9 +70,11 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
     SettleFailedFrame();
-    MovementLog::BeginFrame(*record, bytes, length);
+    // Once a stop sender has the line (the program is crashing), its bytes are the last and
+    // the record is its own.
+    if (!record->taken)
+        MovementLog::BeginFrame(*record, bytes, length);
     for (int i = 0; i < length; ++i) {
-        // Once a stop sender has the line (the program is crashing), its bytes are the last.
         if (record->taken) {
             framePauseOwed = true;
             return i;
@@ -98,9 +100,11 @@ void CSerialLink::SettleFailedFrame() {
 }
 
 void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
-    MovementLog::BeginMovement(*record, stop, length);
+    if (!record->taken)
+        MovementLog::BeginMovement(*record, stop, length);
 }
 
 void CSerialLink::EndMovement() {
-    MovementLog::EndMovement(*record);
+    if (!record->taken)
+        MovementLog::EndMovement(*record);
 }
