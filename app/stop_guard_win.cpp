@@ -1,53 +1,15 @@
-// The guardian on Windows: the same program started again in a mode of its own, before the
-// window exists. The record lives in a shared file mapping; the program puts a copy of each
-// opened port's handle into the guardian's own handle table and takes it out again when it
-// closes the port, so the guardian needs no messages. It waits on the program's process
-// handle, which signals however the program went (Task Manager, taskkill /F included).
+// The program's side of the guardian on Windows (velmor-guard.exe, started here before the
+// window exists). The record lives in a shared file mapping; the program puts a copy of
+// each opened port's handle into the guardian's handle table and takes it out again when it
+// closes the port, so the two need no messages.
 #include <windows.h>
 
 #include <cwchar>
 
-#include "serial/stop_sender.h"
+#include "guardian_share_win.h"
 #include "stop_guard.h"
 
-namespace {
-
-const wchar_t kGuardianMode[] = L"--stop-guardian";
-
-// What the two processes share: the record, and the guardian's copy of the open port.
-struct GuardianShare {
-    MovementRecord record;
-    volatile int64_t guardianLine;  // a HANDLE valid in the guardian; 0 while none
-};
-
-[[noreturn]] void RunGuardian(HANDLE mapping, HANDLE program) {
-    auto* share = static_cast<GuardianShare*>(
-        MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(GuardianShare)));
-    WaitForSingleObject(program, INFINITE);
-    const HANDLE line = share ? reinterpret_cast<HANDLE>(share->guardianLine) : nullptr;
-    if (line) {
-        SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
-        FlushFileBuffers(line);
-        CloseHandle(line);
-    }
-    ExitProcess(0);
-}
-
-// In the guardian: its command line names the mapping and the program's handle.
-void RunIfGuardian() {
-    int count = 0;
-    wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args || count != 4 || std::wcscmp(args[1], kGuardianMode) != 0)
-        return;
-    const auto mapping = reinterpret_cast<HANDLE>(std::wcstoull(args[2], nullptr, 10));
-    const auto program = reinterpret_cast<HANDLE>(std::wcstoull(args[3], nullptr, 10));
-    RunGuardian(mapping, program);
-}
-
-}  // namespace
-
 bool StopGuard::StartGuardian(int, char**) {
-    RunIfGuardian();
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, &inherited, PAGE_READWRITE, 0,
                                         sizeof(GuardianShare), nullptr);
@@ -61,11 +23,16 @@ bool StopGuard::StartGuardian(int, char**) {
             CloseHandle(mapping);
         return false;
     }
-    wchar_t program[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    wchar_t program[MAX_PATH + 32] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, program, MAX_PATH);
+    wchar_t* folderEnd = std::wcsrchr(program, L'\\');
+    if (length == 0 || length >= MAX_PATH || !folderEnd) {
+        problem = "no program path";
+        return false;
+    }
+    std::wcscpy(folderEnd + 1, kGuardianFile);
     wchar_t command[MAX_PATH + 96] = {};
-    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %ls %llu %llu", program,
-                  kGuardianMode,
+    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu", program,
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(mapping)),
                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)));
     // Only the mapping and the program's handle are handed down.

@@ -39,6 +39,8 @@ void ByteRefused(MovementRecord& record);
 // The pauses of the line, as a stop sender keeps them: after each byte, and after a frame.
 constexpr int64_t kBytePauseNs = 2000000;
 constexpr int64_t kFramePauseNs = 25000000;
+// The longest a stop sender waits for the line to take one byte, as the link's time-out.
+constexpr int kByteTimeoutMs = 8;
 
 // What a stop sender owes the line: the rest of the frame in flight, then the stop while a
 // movement runs. stopAt is where the stop starts in bytes (count when there is none); a

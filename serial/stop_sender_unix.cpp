@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <ctime>
 
-#include "serial_link.h"
 #include "stop_sender.h"
 #include "stop_sender_io.h"
 
@@ -33,7 +32,7 @@ bool WriteLineByte(intptr_t line, uint8_t byte) {
     if (fd < 0)
         return false;
     // The port is open without blocking: a full line answers EAGAIN and is waited for.
-    const int64_t deadline = LineClockNs() + int64_t(CSerialLink::kMaxByteTimeoutMs) * 1000000;
+    const int64_t deadline = LineClockNs() + int64_t(MovementLog::kByteTimeoutMs) * 1000000;
     for (;;) {
         const ssize_t n = ::write(fd, &byte, 1);
         if (n == 1)

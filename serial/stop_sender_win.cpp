@@ -1,6 +1,5 @@
 #include <windows.h>
 
-#include "serial_link.h"
 #include "stop_sender.h"
 #include "stop_sender_io.h"
 
@@ -40,7 +39,7 @@ bool WriteLineByte(intptr_t line, uint8_t byte) {
     if (!port || port == INVALID_HANDLE_VALUE)
         return false;
     COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = CSerialLink::kMaxByteTimeoutMs;
+    timeouts.WriteTotalTimeoutConstant = MovementLog::kByteTimeoutMs;
     SetCommTimeouts(port, &timeouts);
     DWORD written = 0;
     return WriteFile(port, &byte, 1, &written, nullptr) && written == 1;
