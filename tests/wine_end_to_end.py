@@ -5,20 +5,26 @@ Wine's COM1 is the analyser's pseudo-terminal (HKLM\\Software\\Wine\\Ports). The
 the frames they must give are those of x11_vcam_end_to_end, with the settings in the
 registry. The last case also opens About from the system menu and presses COMMUNICATION
 SET, after which `wine reg query` must show the settings. Then hostile registry values: the
-window must come up, say which value it refused, and send in the default protocol.
+window must come up, say which value it refused, and send in the default protocol. Last,
+`taskkill /F` while Up is held, in both protocols: the guardian must end the line with one
+whole stop.
 
 Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
 import os
+import pty
 import subprocess
 import sys
 import tempfile
 import time
+import tty
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11_hold_arrow_key import keypad_layout  # noqa: E402
-from x11_vcam_end_to_end import CASES, key_centres, report, run_case, xdotool  # noqa: E402
+from x11_end_of_run import judge as judge_end  # noqa: E402
+from x11_hold_arrow_key import keypad_layout, read_line  # noqa: E402
+from x11_vcam_end_to_end import (CASES, find_keypad, key_centres, report,  # noqa: E402
+                                 run_case, xdotool)
 
 KEY = r"HKCU\Software\PC-ZORVIK\velmor\Settings"
 BOUND_SECONDS = 60  # Wine starts slowly on a loaded machine
@@ -120,6 +126,50 @@ def hostile_case(exe, vcam, layout, line, case):
     return problems
 
 
+def forced_kill_case(exe, line, protocol):
+    """Up held, then taskkill /F on velmor.exe alone: its guardian is another program."""
+    reg_set({"COMUINIT": ("REG_DWORD", 1), "COMPORT": ("REG_DWORD", 1),
+             "BAUDRATE": ("REG_DWORD", 2400 if protocol else 9600),
+             "PROTOCOL": ("REG_DWORD", protocol), "CAMTYPE": ("REG_DWORD", 0)})
+    master, slave = pty.openpty()
+    tty.setraw(master)
+    if os.path.lexists(line):
+        os.unlink(line)
+    os.symlink(os.ttyname(slave), line)
+    keypad = starter(exe)()
+    events, problems = [], []
+    try:
+        window = find_keypad(BOUND_SECONDS)
+        if window is None:
+            return ["the keypad window did not appear"]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.5)
+        xdotool("keydown", "Up")
+        read_line(master, time.monotonic() + 1.5, events)
+        killer = subprocess.Popen(["wine", "taskkill", "/F", "/IM", "velmor.exe"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The end is when the program's process is gone, not when taskkill started.
+        while keypad.poll() is None and len(events) < 10000:
+            read_line(master, time.monotonic() + 0.002, events)
+        ended = time.monotonic()
+        read_line(master, time.monotonic() + 2.0, events)
+        killer.wait()
+        xdotool("keyup", "Up")
+        if not events:
+            return ["nothing on the line"]
+        problems = judge_end(events, ended, "arrow", protocol)
+        if not problems:
+            stop = 7 if protocol else 11
+            print("Wine, taskkill /F, protocol %d: stop %.0f..%.0f ms after the kill"
+                  % (protocol, (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
+    finally:
+        keypad.wait(timeout=30)
+        os.unlink(line)
+        os.close(slave)
+        os.close(master)
+    return problems
+
+
 def main():
     exe, vcam, helper = sys.argv[1:4]
     # The helper lays the window out in the host's Qt and fonts. Scaled to the window's size
@@ -145,9 +195,14 @@ def main():
         if not problems:
             print("Wine, hostile %s: the window came up and sent as it should" % case[0])
         failed += bool(problems)
+    for protocol in (0, 1):
+        problems = forced_kill_case(exe, line, protocol)
+        for problem in problems:
+            print("FAIL Wine, taskkill /F, protocol %d: %s" % (protocol, problem))
+        failed += bool(problems)
     # Wine's programs of this run belong to this X server, which ends with the test.
     subprocess.run(["wineserver", "-k"])
-    print("%d passed, %d failed" % (len(CASES) + len(HOSTILE) - failed, failed))
+    print("%d passed, %d failed" % (len(CASES) + len(HOSTILE) + 2 - failed, failed))
     return 1 if failed else 0
 
 
