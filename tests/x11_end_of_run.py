@@ -182,9 +182,10 @@ def main():
             events, ended, said = seen
             stop_bytes = len(OSKA_STOP if case[2] == 0 else PELCO_STOP)
             first, last = events[-stop_bytes][0], events[-1][0]
-            print("%-16s %-5s protocol %d: stop %.0f..%.0f ms after the end; %s"
-                  % (case[0], case[1], case[2], (first - ended) * 1000,
-                     (last - ended) * 1000, said[-1]))
+            after = bytes(b for t, b in events if t >= ended)
+            print("%-16s %-5s protocol %d: %d bytes after the end (%s), stop %.0f..%.0f ms "
+                  "after it; %s" % (case[0], case[1], case[2], len(after), after.hex(" "),
+                                    (first - ended) * 1000, (last - ended) * 1000, said[-1]))
         elif not problems:
             print("%-16s none  protocol %d: nothing sent; %s" % (case[0], case[2], seen[2][-1]))
     print("%d passed, %d failed" % (len(cases) - failed, failed))
