@@ -36,7 +36,7 @@ CASES = [
     ("SIGTERM twice", "arrow", 1),
     ("X server killed", "arrow", 0), ("X server killed", "mouse", 1),
     ("SIGSEGV", "arrow", 0), ("SIGSEGV", "arrow", 1), ("SIGSEGV", "none", 0),
-    ("SIGABRT", "arrow", 1), ("SIGABRT", "mouse", 0),
+    ("SIGABRT", "arrow", 0), ("SIGABRT", "arrow", 1), ("SIGABRT", "mouse", 0),
     ("SIGKILL", "arrow", 0), ("SIGKILL", "arrow", 1), ("SIGKILL", "mouse", 0),
     ("SIGKILL", "none", 1),
     ("SIGKILL after COMMUNICATION SET", "arrow", 0),
