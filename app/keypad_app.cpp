@@ -8,6 +8,7 @@
 #include "serial/pause.h"
 #include "serial/port_catalog.h"
 #include "serial/system_serial_device.h"
+#include "stop_guard.h"
 #include "version.h"
 
 CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {
@@ -23,7 +24,7 @@ int CKeypadApp::InitInstance() {
     SystemSerialDevice device;
     PrecisePause pause;
     SystemPortCatalog ports;
-    CKeypadDlg dialog(KeypadServices{device, pause, profile, &ports});
+    CKeypadDlg dialog(KeypadServices{device, pause, profile, &ports, StopGuard::Instance()});
     EndOfRun end([&dialog](const QString& why) { dialog.EndRun(why); },
                  [&dialog](const QString& why) { dialog.StopMovement(why); });
     dialog.SetEndPending(&EndOfRun::Pending);

@@ -1,6 +1,8 @@
 #include "keypad_app.h"
+#include "stop_guard.h"
 
 int main(int argc, char** argv) {
+    StopGuard::Start(argc, argv);
     CKeypadApp app(argc, argv);
     return app.InitInstance();
 }

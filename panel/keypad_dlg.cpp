@@ -255,8 +255,13 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
     // The status lines keep their fixed texts; the reason goes to the list's tooltip and,
     // for whoever started the program from a terminal, to standard error.
     const QString reason = opened ? QString() : controller.Link().FailureReason();
-    statusListBox->setToolTip(WrappedToolTip(reason));
-    statusListBox->setAccessibleDescription(reason);
+    // What a forced kill would leave moving stays in the tooltip whatever the port did.
+    const QString warning = controller.GuardWarning();
+    const QString tip = warning.isEmpty()  ? reason
+                        : reason.isEmpty() ? warning
+                                           : reason + QLatin1Char('\n') + warning;
+    statusListBox->setToolTip(WrappedToolTip(tip));
+    statusListBox->setAccessibleDescription(tip);
     if (!opened)
         Say(reason);
 }

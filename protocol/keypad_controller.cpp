@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "frame_builder.h"
 #include "profile/port_map.h"
+#include "serial/line_guard.h"
 
 namespace {
 
@@ -37,11 +39,17 @@ QString CameraTypeLine(int32_t cameraType) {
 KeypadController::KeypadController(const KeypadServices& services)
     : profile(services.profile),
       ports(services.ports),
-      link(services.device, services.pause,
-           [this](int port) { return ResolvePort(port, profile); }),
+      guard(services.guard),
+      link(
+          services.device, services.pause, [this](int port) { return ResolvePort(port, profile); },
+          services.guard),
       entry(state, status),
       commands(state, link, entry),
       settings(services.profile) {}
+
+QString KeypadController::GuardWarning() const {
+    return guard ? guard->Warning() : QString();
+}
 
 QList<SerialPortFacts> KeypadController::PortsPresent() const {
     return ports ? ports->Ports() : QList<SerialPortFacts>();
@@ -89,6 +97,12 @@ Notice KeypadController::Moved(Notice sent) {
     return sent;
 }
 
+void KeypadController::BeginMovement() {
+    const TxFrame stop = FrameBuilder::CompleteFrame(
+        FrameBuilder::WriteStop(state.txFrame, state.protocol), state.protocol, state.cameraId);
+    link.BeginMovement(stop.data(), FrameBuilder::FrameLength(state.protocol));
+}
+
 Notice KeypadController::PressKey(int controlId) {
     const int digit = DigitOfKey(controlId);
     if (digit >= 0) {
@@ -101,13 +115,17 @@ Notice KeypadController::PressKey(int controlId) {
         entry.ClearCameraId();
         return Notice::None;
     }
-    const Notice sent = commands.RunKeyRow(controlId);
-    return CommandSet::IsStopKey(controlId) ? Moved(sent) : sent;
+    if (!CommandSet::IsStopKey(controlId))
+        return commands.RunKeyRow(controlId);
+    BeginMovement();
+    return Moved(commands.RunKeyRow(controlId));
 }
 
 Notice KeypadController::PressPcKey(int virtualKey) {
-    if (CommandSet::IsArrowKey(virtualKey))
+    if (CommandSet::IsArrowKey(virtualKey)) {
+        BeginMovement();
         return Moved(commands.RunArrowRow(virtualKey));
+    }
     if (virtualKey == VirtualKey::Enter)
         return PressKey(ControlId::Ent);
     if (virtualKey == VirtualKey::Delete)
@@ -121,6 +139,7 @@ Notice KeypadController::PressPcKey(int virtualKey) {
 
 Notice KeypadController::SendStop() {
     movementActive = false;
+    link.EndMovement();
     return commands.SendStop();
 }
 

@@ -14,6 +14,7 @@
 #include "serial/serial_link.h"
 #include "status_list.h"
 
+class LineGuard;
 class Pause;
 class ProfileStore;
 class SerialDevice;
@@ -24,6 +25,7 @@ struct KeypadServices {
     Pause& pause;
     ProfileStore& profile;
     const PortCatalog* ports = nullptr;  // null: no serial devices are known
+    LineGuard* guard = nullptr;          // null: nothing stops a camera after a crash
 };
 
 // The selected row of each combo box; -1 when a box has none.
@@ -96,6 +98,8 @@ public:
     QString PortHolder(const QString& device) const {
         return ports ? ports->Holder(device) : QString();
     }
+    // What no one will stop after a crash or a forced kill; empty when all is covered.
+    QString GuardWarning() const;
 
 private:
     void SelectStoredRows(const StoredSettings& stored);
@@ -103,10 +107,13 @@ private:
     void SelectBaudRow();
     void WriteLinkLines(bool opened, const QString& failureText);
     Notice Moved(Notice sent);
+    // Records the stop of the movement about to go out, to the camera in force.
+    void BeginMovement();
 
     ControllerState state;
     ProfileStore& profile;
     const PortCatalog* ports;
+    LineGuard* guard;
     CSerialLink link;
     StatusList status;
     CameraIdEntry entry;

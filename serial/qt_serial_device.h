@@ -11,6 +11,7 @@ public:
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override { return problem; }
+    intptr_t NativeHandle() const override { return port.isOpen() ? intptr_t(port.handle()) : -1; }
 
     // The last error of the port, for diagnostics and tests.
     QSerialPort::SerialPortError LastError() const { return lastError; }

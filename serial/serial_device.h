@@ -22,6 +22,9 @@ public:
     // left. Bytes that did not leave in time are discarded, never sent later.
     virtual uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) = 0;
 
+    // The open port's file descriptor (a HANDLE on Windows), -1 while closed.
+    virtual intptr_t NativeHandle() const { return -1; }
+
     // Why the last Open failed; no fault after a successful one.
     virtual PortProblem LastProblem() const { return {}; }
 };

@@ -2,11 +2,17 @@
 
 #include <algorithm>
 
+#include "line_guard.h"
 #include "pause.h"
 #include "serial_device.h"
+#include "stop_sender.h"
 
-CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName)
-    : device(device), pause(pause), portName(std::move(portName)) {}
+CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard)
+    : device(device),
+      pause(pause),
+      portName(std::move(portName)),
+      guard(guard),
+      record(guard ? &guard->Record() : &ownRecord) {}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
     // Bounded by the slowest supported rate, 2400: a hand-edited rate of 1 would
@@ -38,6 +44,8 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
     problem = {};
     writeTimeoutMs = WriteTimeoutMs(baud);
     open = true;
+    if (guard)
+        guard->LineOpened(device.NativeHandle());
     return 1;
 }
 
@@ -47,6 +55,8 @@ QString CSerialLink::FailureReason() const {
 
 void CSerialLink::ClosePort() {
     open = false;
+    if (guard)
+        guard->LineClosed();
     device.Close();
     pause.Sleep(kClosePauseMs);
 }
@@ -60,11 +70,22 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
     SettleFailedFrame();
+    // Once a stop sender has the line (the program is crashing), its bytes are the last and
+    // the record is its own.
+    if (!record->taken)
+        MovementLog::BeginFrame(*record, bytes, length);
     for (int i = 0; i < length; ++i) {
-        if (WriteBytes(&bytes[i], 1) != 1) {
+        if (record->taken) {
             framePauseOwed = true;
             return i;
         }
+        MovementLog::BeginByte(*record);
+        if (WriteBytes(&bytes[i], 1) != 1) {
+            MovementLog::ByteRefused(*record);
+            framePauseOwed = true;
+            return i;
+        }
+        MovementLog::ByteSent(*record, LineClockNs());
         pause.Sleep(kBytePauseMs);
     }
     pause.Sleep(kFramePauseMs);
@@ -76,4 +97,14 @@ void CSerialLink::SettleFailedFrame() {
         return;
     framePauseOwed = false;
     pause.Sleep(kFramePauseMs);
+}
+
+void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
+    if (!record->taken)
+        MovementLog::BeginMovement(*record, stop, length);
+}
+
+void CSerialLink::EndMovement() {
+    if (!record->taken)
+        MovementLog::EndMovement(*record);
 }

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <functional>
 
+#include "movement_record.h"
 #include "port_name.h"
 
+class LineGuard;
 class Pause;
 class SerialDevice;
 
@@ -16,7 +18,8 @@ public:
     // The device that COM<port> stands for, or why there is none.
     using PortNamer = std::function<PortTarget(int port)>;
 
-    CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName);
+    // guard, when given, is told of every open and close and keeps the movement record.
+    CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard = nullptr);
 
     // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0.
     int OpenPort(int port, uint32_t baud);
@@ -32,6 +35,12 @@ public:
     // told, and is paid before the next frame at the latest.
     int SendFrame(const uint8_t* bytes, int length);
     void SettleFailedFrame();
+
+    // A movement is about to go out and stop is the frame that ends it; its stop is about
+    // to go out. Kept in the record for a stop sender that acts once the program cannot.
+    void BeginMovement(const uint8_t* stop, int length);
+    void EndMovement();
+    const MovementRecord& Record() const { return *record; }
 
     bool isOpen() const { return open; }
     // Why the last OpenPort failed, in plain words naming the port; empty after a success.
@@ -50,6 +59,9 @@ private:
     SerialDevice& device;
     Pause& pause;
     PortNamer portName;
+    LineGuard* guard;
+    MovementRecord ownRecord{};
+    MovementRecord* record;
     bool open = false;
     bool framePauseOwed = false;
     int lastPort = 0;

@@ -12,6 +12,7 @@ public:
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override { return problem; }
+    intptr_t NativeHandle() const override { return handle ? intptr_t(handle) : -1; }
 
     // The name of the mutex by which a Velmor holds the port.
     static QString ClaimName(const QString& port) {

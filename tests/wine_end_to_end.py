@@ -12,7 +12,8 @@ COM7: the keypad's COM1 mapped to COM7 in the registry, also on a line another p
 with crtscts on; the first-start mapping and the Serial ports dialog (F2) offering Wine's
 mapped COM7 for COM1; taskkill (WM_CLOSE) and the session's end (wineboot -e) with an arrow
 key held, each ending in one whole stop and no program; and, given the zip, velmor.exe
-unpacked into a prefix where it was never installed, sending one frame.
+unpacked into a prefix where it was never installed, sending one frame. Last, `taskkill /F`
+while Up is held, in both protocols: the guardian must end the line with one whole stop.
 
 Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
@@ -266,6 +267,44 @@ def desk_case(exe, layout, line_path, case):
         line.close()
 
 
+def forced_kill_case(exe, line_path, protocol):
+    """Up held, then taskkill /F on velmor.exe alone: its guardian is another program."""
+    reg_set({"COMUINIT": ("REG_DWORD", 1), "COMPORT": ("REG_DWORD", 1),
+             "BAUDRATE": ("REG_DWORD", 2400 if protocol else 9600),
+             "PROTOCOL": ("REG_DWORD", protocol), "CAMTYPE": ("REG_DWORD", 0)})
+    line = Line(line_path)
+    keypad = starter(exe)()
+    try:
+        window = find_keypad(BOUND_SECONDS)
+        if window is None:
+            return ["the keypad window did not appear"]
+        xdotool("windowfocus", "--sync", window)
+        time.sleep(0.5)
+        xdotool("keydown", "Up")
+        line.read(1.5)
+        killer = subprocess.Popen(["wine", "taskkill", "/F", "/IM", "velmor.exe"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The end is when the program's process is gone, not when taskkill started.
+        while keypad.poll() is None and len(line.events) < 10000:
+            line.read(0.002)
+        ended = time.monotonic()
+        line.read(2.0)
+        killer.wait()
+        xdotool("keyup", "Up")
+        events = line.events
+        if not events:
+            return ["nothing on the line"]
+        problems = judge_end(events, ended, "arrow", protocol)
+        if not problems:
+            stop = 7 if protocol else 11
+            print("Wine, taskkill /F, protocol %d: stop %.0f..%.0f ms after the kill"
+                  % (protocol, (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
+        return problems
+    finally:
+        keypad.wait(timeout=30)
+        line.close()
+
+
 def zip_start(zip_path, layout, line_path):
     """The zip unpacked and started in a prefix of its own where nothing was installed."""
     work = tempfile.mkdtemp()
@@ -330,6 +369,9 @@ def main():
         failed += bool(problems)
     desk = [(case[0], lambda case=case: desk_case(exe, layout, desk_line, case))
             for case in DESK]
+    desk += [("taskkill /F, protocol %d" % protocol,
+              lambda protocol=protocol: forced_kill_case(exe, line, protocol))
+             for protocol in (0, 1)]
     if zip_path:
         desk.append(("the zip started where it was never installed",
                      lambda: zip_start(zip_path, layout, desk_line)))

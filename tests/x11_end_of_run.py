@@ -1,14 +1,17 @@
 #!/usr/bin/env python3
-"""Ends the real keypad program in every way it can see while a camera moves.
+"""Ends the real keypad program in every way there is while a camera moves.
 
 Each case starts the program under its own Xvfb on a fresh pseudo-terminal, starts a
 movement (a held arrow key, or the mouse held down on Z/I) or none, then ends it: a
-signal, or the X server killed. Read byte by byte off the line, everything must be whole
+signal it handles, a crash (SIGSEGV, SIGABRT), a forced kill (SIGKILL, after which the
+guardian sends the stop), or the X server killed. After one kill a second program is
+started on the same line and must get the port. Read byte by byte off the line, everything must be whole
 frames of the protocol in force, and a movement must end with exactly one stop, last.
 With no movement nothing may be sent. Prints the time from the end to the last byte of
 the stop.
 
-Usage: x11_end_of_run.py PATH_TO_VELMOR KEYPAD_LAYOUT
+Usage: x11_end_of_run.py PATH_TO_VELMOR KEYPAD_LAYOUT [WORD]
+(WORD: only the cases whose ending names it)
 """
 import os
 import signal
@@ -17,8 +20,9 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11_hold_arrow_key import (OSKA, OSKA_STOP, PELCO, PELCO_STOP, Window,  # noqa: E402
-                                find_window, keypad_layout, line_profile, read_line, xdotool)
+from x11_hold_arrow_key import (COMMUNICATION_SET, OSKA, OSKA_STOP, PELCO,  # noqa: E402
+                                PELCO_STOP, Window, find_window, keypad_layout, line_profile,
+                                read_line, xdotool)
 
 ZOOM_IN = 1015
 ZOOM_IN_FRAME = {0: b"*00750100B7", 1: bytes.fromhex("FF000020000020")}
@@ -31,7 +35,16 @@ CASES = [
     ("SIGQUIT", "arrow", 1), ("SIGQUIT", "mouse", 0), ("SIGQUIT", "none", 1),
     ("SIGTERM twice", "arrow", 1),
     ("X server killed", "arrow", 0), ("X server killed", "mouse", 1),
+    ("SIGSEGV", "arrow", 0), ("SIGSEGV", "arrow", 1), ("SIGSEGV", "none", 0),
+    ("SIGABRT", "arrow", 0), ("SIGABRT", "arrow", 1), ("SIGABRT", "mouse", 0),
+    ("SIGKILL", "arrow", 0), ("SIGKILL", "arrow", 1), ("SIGKILL", "mouse", 0),
+    ("SIGKILL", "none", 1),
+    ("SIGKILL after COMMUNICATION SET", "arrow", 0),
+    ("SIGKILL, then a second program", "arrow", 1),
 ]
+# Endings the program cannot answer for itself end it by the signal; the handled ones exit
+# with 128 plus its number.
+UNHANDLED = ("SIGSEGV", "SIGABRT", "SIGKILL")
 
 
 def start_xvfb():
@@ -62,6 +75,10 @@ def run_case(program, helper, how, moving, protocol):
         xdotool(env, "windowfocus", "--sync", wid)
         time.sleep(0.3)
         window = Window(env, wid, keypad_layout(helper, env))
+        if "COMMUNICATION SET" in how:
+            window.click(COMMUNICATION_SET)
+            time.sleep(0.3)
+            xdotool(env, "windowfocus", "--sync", wid)
         if moving == "arrow":
             xdotool(env, "keydown", "Up")
         elif moving == "mouse":
@@ -72,7 +89,7 @@ def run_case(program, helper, how, moving, protocol):
         if how == "X server killed":
             server.kill()
         else:
-            app.send_signal(getattr(signal, how.split()[0]))
+            app.send_signal(getattr(signal, how.split()[0].rstrip(",")))
             if how.endswith("twice"):
                 time.sleep(0.005)
                 app.send_signal(signal.SIGTERM)
@@ -84,10 +101,16 @@ def run_case(program, helper, how, moving, protocol):
             app.kill()
             status = app.wait()
         said = app.stderr.read().strip().splitlines()
-        if how.startswith("SIG") and status != 128 + getattr(signal, how.split()[0]):
+        name = how.split()[0].rstrip(",")
+        number = getattr(signal, name, 0)
+        if how.startswith("SIG") and status != (-number if name in UNHANDLED else 128 + number):
             problems.append("exit status %d" % status)
-        if not said or ("stop" not in said[-1] and moving != "none"):
+        if moving != "none" and not (said and "stop" in said[-1]):
             problems.append("standard error says %r" % said[-1:])
+        if moving == "none" and name != "SIGKILL" and not said:
+            problems.append("nothing said on standard error")
+        if "second" in how:
+            problems += second_program(program, env, master, protocol)
     finally:
         if app.poll() is None:
             app.kill()
@@ -96,7 +119,33 @@ def run_case(program, helper, how, moving, protocol):
         server.wait()
         os.close(slave)
         os.close(master)
-    return problems + judge(events, ended, moving, protocol), (events, ended, said)
+    return problems + judge(events, ended, moving, protocol), (events, ended, said or [""])
+
+
+def second_program(program, env, master, protocol):
+    """A program started once the killed one's stop is out gets the port: its Up frames
+    and its stop reach the line."""
+    events = []
+    app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
+    try:
+        wid = find_window(env)
+        if wid is None:
+            return ["the second window did not appear"]
+        xdotool(env, "windowfocus", "--sync", wid)
+        time.sleep(0.3)
+        xdotool(env, "keydown", "Up")
+        read_line(master, time.monotonic() + 0.5, events)
+        xdotool(env, "keyup", "Up")
+        read_line(master, time.monotonic() + 0.3, events)
+    finally:
+        app.terminate()
+        app.wait()
+    said = app.stderr.read().strip()
+    raw = bytes(b for _, b in events)
+    move, stop = (PELCO if protocol else OSKA)["Up"], PELCO_STOP if protocol else OSKA_STOP
+    if not raw.startswith(move) or not raw.endswith(stop):
+        return ["the second program did not get the port: line %r, it said %r" % (raw, said)]
+    return []
 
 
 def judge(events, ended, moving, protocol):
@@ -122,8 +171,9 @@ def judge(events, ended, moving, protocol):
 
 def main():
     program, helper = sys.argv[1:3]
+    cases = [c for c in CASES if len(sys.argv) < 4 or sys.argv[3] in c[0]]
     failed = 0
-    for case in CASES:
+    for case in cases:
         problems, seen = run_case(program, helper, *case)
         for problem in problems:
             print("FAIL %r: %s" % (case, problem))
@@ -132,12 +182,13 @@ def main():
             events, ended, said = seen
             stop_bytes = len(OSKA_STOP if case[2] == 0 else PELCO_STOP)
             first, last = events[-stop_bytes][0], events[-1][0]
-            print("%-16s %-5s protocol %d: stop %.0f..%.0f ms after the end; %s"
-                  % (case[0], case[1], case[2], (first - ended) * 1000,
-                     (last - ended) * 1000, said[-1]))
+            after = bytes(b for t, b in events if t >= ended)
+            print("%-16s %-5s protocol %d: %d bytes after the end (%s), stop %.0f..%.0f ms "
+                  "after it; %s" % (case[0], case[1], case[2], len(after), after.hex(" "),
+                                    (first - ended) * 1000, (last - ended) * 1000, said[-1]))
         elif not problems:
             print("%-16s none  protocol %d: nothing sent; %s" % (case[0], case[2], seen[2][-1]))
-    print("%d passed, %d failed" % (len(CASES) - failed, failed))
+    print("%d passed, %d failed" % (len(cases) - failed, failed))
     return 1 if failed else 0
 
 

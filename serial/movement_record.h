@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+
+// What a stop sender needs once the program itself can no longer act: whether a movement
+// runs and its stop, and the frame on its way with how many of its bytes went. The line
+// keeps it as the bytes go out; the program's crash handler and the guardian beside it read
+// it. Plain data only: it lives in memory shared between two processes and is read from a
+// signal handler, so it holds no pointers and needs no lock.
+struct MovementRecord {
+    static constexpr int kMaxFrame = 16;
+
+    uint8_t running;  // a movement went out (or is going) and its stop has not
+    uint8_t stopLength;
+    uint8_t stop[kMaxFrame];
+    uint8_t flightLength;
+    // Counted just before a byte is handed to the system, so that a death inside the write
+    // never repeats a byte: the byte went or the system never had it.
+    uint8_t flightSent;
+    uint8_t flight[kMaxFrame];
+    uint8_t taken;       // a stop sender has the line: the program writes nothing more
+    int64_t lastByteNs;  // monotonic clock, when the last byte was handed over
+};
+
+// The record's rules, kept in one place for the line and for the stop senders. Each store
+// is ordered for a handler that interrupts the thread that makes it.
+namespace MovementLog {
+
+// A movement is about to go out; stop is the frame that ends it (at most kMaxFrame bytes).
+void BeginMovement(MovementRecord& record, const uint8_t* stop, int length);
+// Its stop is about to go out: from here on only the frame in flight is owed.
+void EndMovement(MovementRecord& record);
+void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length);
+void BeginByte(MovementRecord& record);
+void ByteSent(MovementRecord& record, int64_t nowNs);
+// The line did not take the byte: the frame is cut on the line and nothing of it is owed.
+void ByteRefused(MovementRecord& record);
+
+// The pauses of the line, as a stop sender keeps them: after each byte, and after a frame.
+constexpr int64_t kBytePauseNs = 2000000;
+constexpr int64_t kFramePauseNs = 25000000;
+// The longest a stop sender waits for the line to take one byte, as the link's time-out.
+constexpr int kByteTimeoutMs = 8;
+
+// What a stop sender owes the line: the rest of the frame in flight, then the stop while a
+// movement runs. stopAt is where the stop starts in bytes (count when there is none); a
+// frame pause goes before it unless it is the first byte owed after a whole frame.
+struct Owed {
+    uint8_t bytes[2 * MovementRecord::kMaxFrame];
+    int count = 0;
+    int stopAt = 0;
+};
+Owed OwedBytes(const MovementRecord& record);
+
+}  // namespace MovementLog

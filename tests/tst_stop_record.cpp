@@ -1,0 +1,154 @@
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "fakes.h"
+#include "protocol/control_ids.h"
+#include "protocol/keypad_controller.h"
+#include "serial/line_guard.h"
+#include "serial/stop_sender.h"
+
+// The movement record as the line keeps it, and the stop sender on it: a program that dies
+// at any point of a movement leaves on the line whole frames ending in one stop, to the
+// camera that moved.
+
+namespace {
+
+const QByteArray kOskaMove("*05750100BC");
+const QByteArray kOskaStop("*05750900C4");
+const QByteArray kPelcoMove = QByteArray::fromHex("FF050020000025");
+const QByteArray kPelcoStop = QByteArray::fromHex("FF050000000005");
+
+class LoggingGuard : public LineGuard {
+public:
+    explicit LoggingGuard(const RecordingDevice& device) : device(device) {}
+    MovementRecord& Record() override { return record; }
+    void LineOpened(intptr_t) override { log << QStringLiteral("opened"); }
+    void LineClosed() override {
+        log << QStringLiteral("closed with the device %1").arg(device.isOpen ? "open" : "shut");
+    }
+    MovementRecord record{};
+    QStringList log;
+    const RecordingDevice& device;
+};
+
+// Dies at its crashAt-th pause: the stop sender then writes what the record owes into a
+// pipe, and the program's line takes nothing more.
+class DyingPause : public Pause {
+public:
+    void Sleep(int) override {
+        if (++count != crashAt)
+            return;
+        sent = SendOwedBytes(pipeIn, *record);
+        device->isOpen = false;
+    }
+    int count = 0;
+    int crashAt = 0;
+    int sent = -1;
+    int pipeIn = -1;
+    MovementRecord* record = nullptr;
+    RecordingDevice* device = nullptr;
+};
+
+QByteArray ReadAll(int fd) {
+    QByteArray bytes;
+    char chunk[256];
+    ssize_t n;
+    while ((n = ::read(fd, chunk, sizeof(chunk))) > 0) bytes.append(chunk, int(n));
+    return bytes;
+}
+
+}  // namespace
+
+class TestStopRecord : public QObject {
+    Q_OBJECT
+private slots:
+    void deathAnywhere_data();
+    void deathAnywhere();
+    void guardLetsGoBeforeTheDevice();
+};
+
+void TestStopRecord::deathAnywhere_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<int>("crashAt");
+    QTest::addColumn<bool>("owesStop");
+    // Up, Up, stop: each frame's bytes and then the frame's pause are pauses to die in.
+    for (int protocol : {0, 1}) {
+        const int pauses = 3 * ((protocol ? kPelcoMove : kOskaMove).size() + 1);
+        for (int at = 1; at <= pauses; ++at)
+            QTest::addRow("%s, Up Up stop, death at pause %d", protocol ? "PELCO D" : "OSKA", at)
+                << protocol << "PC-Up PC-Up stop" << at << (at <= pauses * 2 / 3);
+    }
+    QTest::newRow("POWER in flight, nothing moving") << 0 << "POWER" << 3 << false;
+    QTest::newRow("Z/I key held, death mid-frame") << 1 << "Z/I" << 4 << true;
+    QTest::newRow("nothing sent") << 0 << "" << 1 << false;
+}
+
+void TestStopRecord::deathAnywhere() {
+    QFETCH(int, protocol);
+    QFETCH(QString, actions);
+    QFETCH(int, crashAt);
+    QFETCH(bool, owesStop);
+
+    int pipeEnds[2];
+    QCOMPARE(::pipe2(pipeEnds, O_NONBLOCK), 0);
+    RecordingDevice device;
+    DyingPause pause;
+    MemoryProfile profile;
+    LoggingGuard guard(device);
+    KeypadController controller(KeypadServices{device, pause, profile, nullptr, &guard});
+    controller.OnInitDialog();
+    controller.OnSelChangeProtocol(protocol);
+    controller.PressKey(ControlId::Key5);
+    controller.PressKey(ControlId::Ent);
+    pause = DyingPause{};
+    pause.crashAt = crashAt;
+    pause.pipeIn = pipeEnds[1];
+    pause.record = &guard.record;
+    pause.device = &device;
+    for (const QString& action : actions.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (action == QLatin1String("PC-Up"))
+            controller.PressPcKey(VirtualKey::Up);
+        else if (action == QLatin1String("stop"))
+            controller.SendStop();
+        else
+            controller.PressKey(action == QLatin1String("POWER") ? ControlId::Power
+                                                                 : ControlId::ZoomIn);
+    }
+    if (pause.sent < 0)
+        pause.Sleep(0);  // the death comes after the actions
+    const QByteArray after = ReadAll(pipeEnds[0]);
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    const QByteArray line = device.Bytes() + after;
+    const QByteArray move = protocol ? kPelcoMove : kOskaMove;
+    const QByteArray stop = protocol ? kPelcoStop : kOskaStop;
+    QCOMPARE(pause.sent, int(after.size()));
+    QCOMPARE(line.size() % move.size(), 0);
+    QCOMPARE(line.endsWith(stop), owesStop || actions.endsWith(QLatin1String("stop")));
+    QVERIFY2(line.count(stop) <= 1, line.toHex().constData());
+    if (actions == QLatin1String("POWER"))
+        QCOMPARE(line.size(), move.size());
+    if (actions.isEmpty())
+        QVERIFY(line.isEmpty());
+    // A second sender after the first owes nothing.
+    QCOMPARE(MovementLog::OwedBytes(guard.record).count, 0);
+}
+
+void TestStopRecord::guardLetsGoBeforeTheDevice() {
+    RecordingDevice device;
+    RecordingPause pause;
+    MemoryProfile profile;
+    LoggingGuard guard(device);
+    KeypadController controller(KeypadServices{device, pause, profile, nullptr, &guard});
+    controller.OnInitDialog();
+    controller.ApplyCommunicationSettings();
+    controller.ReleasePort();
+    QCOMPARE(guard.log, QStringList({"opened", "closed with the device open", "opened",
+                                     "closed with the device open"}));
+}
+
+QTEST_GUILESS_MAIN(TestStopRecord)
+#include "tst_stop_record.moc"
