@@ -101,12 +101,25 @@ void CKeypadDlg::PressPcKey(int virtualKey) {
 }
 
 void CKeypadDlg::SendStop() {
-    ShowNotice(controller.SendStop());
+    const Notice notice = controller.SendStop();
+    stopLost = notice == Notice::TransferError;
+    ShowNotice(notice);
+}
+
+QString CKeypadDlg::StopOutcome() const {
+    if (!stopLost)
+        return QStringLiteral("the moving camera was sent the stop");
+    const QString reason = controller.Link().WriteFailureReason();
+    return reason.isEmpty()
+               ? QStringLiteral("the stop could not be sent to the moving camera")
+               : QStringLiteral("the stop could not be sent to the moving camera (%1)").arg(reason);
 }
 
 void CKeypadDlg::ShowNotice(Notice notice) {
     if (notice == Notice::None)
         return;
+    if (notice == Notice::TransferError)
+        ShowWriteFailure();
     ShowMessage(QString::fromLatin1(notice == Notice::TransferError ? kTransferErrorText
                                                                     : kCameraIdRangeText));
     controller.SettleFailedFrame();
@@ -142,7 +155,7 @@ void CKeypadDlg::StopMovement(const QString& why) {
     if (!controller.MovementActive())
         return;
     SendStop();
-    Say(why + QStringLiteral(": the moving camera was sent the stop."));
+    Say(why + QStringLiteral(": ") + StopOutcome() + QLatin1Char('.'));
 }
 
 void CKeypadDlg::EndRun(const QString& why) {
@@ -152,8 +165,8 @@ void CKeypadDlg::EndRun(const QString& why) {
     const bool moving = controller.MovementActive();
     input->OnWindowClosing();
     const bool wasOpen = controller.ReleasePort();
-    QString word = why + (moving ? QStringLiteral(": the moving camera was sent the stop")
-                                 : QStringLiteral(": no camera was moving"));
+    QString word = why + QStringLiteral(": ") +
+                   (moving ? StopOutcome() : QStringLiteral("no camera was moving"));
     if (wasOpen)
         word += QStringLiteral("; COM%1 released").arg(controller.State().comPort);
     Say(word + QLatin1Char('.'));
@@ -259,6 +272,15 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
     statusListBox->setAccessibleDescription(reason);
     if (!opened)
         Say(reason);
+}
+
+void CKeypadDlg::ShowWriteFailure() {
+    const QString reason = controller.Link().WriteFailureReason();
+    if (reason.isEmpty())
+        return;
+    statusListBox->setToolTip(WrappedToolTip(reason));
+    statusListBox->setAccessibleDescription(reason);
+    Say(reason);
 }
 
 QStringList CKeypadDlg::StatusTexts() const {

@@ -3,11 +3,24 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "net_address.h"
+
 namespace {
 
 PortTarget Refused(PortFault fault, const QString& device, const QString& detail = QString()) {
     PortTarget target;
     target.problem = {fault, device, detail};
+    return target;
+}
+
+// A serial server's address stands where a device would, in its one stored form.
+PortTarget CheckNetEntry(const QString& text) {
+    NetAddress address;
+    QString why;
+    if (!ParseNetEntry(text, address, why))
+        return Refused(PortFault::UnusableEntry, QString(), why);
+    PortTarget target(address.Entry());
+    target.entry = target.device;
     return target;
 }
 
@@ -20,6 +33,10 @@ QString BuiltInPortName(int port) {
 
 QString AbsolutePortEntry(const QString& entry, const QString& devRoot) {
     const QString text = entry.trimmed();
+    if (IsNetEntry(text)) {
+        const PortTarget target = CheckNetEntry(text);
+        return target.problem.isNone() ? target.device : text;
+    }
     return QDir::cleanPath(QDir::isAbsolutePath(text) ? text : devRoot + QLatin1Char('/') + text);
 }
 
@@ -37,6 +54,8 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
     }
     if (text.isEmpty())
         return Refused(PortFault::UnusableEntry, QString(), QStringLiteral("it is empty"));
+    if (IsNetEntry(text))
+        return CheckNetEntry(text);
     // A relative entry names a device under /dev ("ttyUSB0", "pts/1"), wherever the
     // program was started from.
     const QString absolute = AbsolutePortEntry(text, devRoot);
