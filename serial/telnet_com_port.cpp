@@ -43,9 +43,10 @@ void AppendCommand(QByteArray& out, char command, const QByteArray& value) {
 }  // namespace
 
 QByteArray TelnetComPort::Opening(uint32_t baud) {
-    QByteArray out;
+    // The option first: no PELCO D frame starts as FF FB 2C (its command byte would have
+    // a reserved bit set), so a listener can tell this client from a raw one.
+    QByteArray out = Bytes({kIac, kWill, kComPortOption});
     for (char verb : {kWill, kDo}) out += Bytes({kIac, verb, kBinary});
-    out += Bytes({kIac, kWill, kComPortOption});
     // The rate goes in network byte order.
     const QByteArray rate =
         Bytes({char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)});

@@ -7,8 +7,8 @@
 // needs it: the bytes that set the far port, and frame bytes made safe for Telnet.
 namespace TelnetComPort {
 
-// Sent once the connection stands: binary mode both ways (so that CR and NUL pass as they
-// are), the COM-PORT-OPTION, then the far port set as a local line is set: baud, 8 data
+// Sent once the connection stands: the COM-PORT-OPTION, binary mode both ways (so that CR
+// and NUL pass as they are), then the far port set as a local line is set: baud, 8 data
 // bits, no parity, 1 stop bit, no flow control, DTR and RTS on.
 QByteArray Opening(uint32_t baud);
 

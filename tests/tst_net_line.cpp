@@ -213,9 +213,9 @@ void TestNetLine::escapesForTelnet() {
     const uint8_t frame[] = {0xFF, 0xFF, 0x00, 0x20, 0x00, 0x00, 0x1F};
     QCOMPARE(TelnetComPort::Escaped(frame, sizeof frame).toHex(' '),
              QByteArray("ff ff ff ff 00 20 00 00 1f"));
-    // 2400 baud, 8N1, no flow control, DTR and RTS on, after binary mode and the option.
+    // The option, binary mode, then 2400 baud, 8N1, no flow control, DTR and RTS on.
     QCOMPARE(TelnetComPort::Opening(2400).toHex(' '),
-             QByteArray("ff fb 00 ff fd 00 ff fb 2c "
+             QByteArray("ff fb 2c ff fb 00 ff fd 00 "
                         "ff fa 2c 01 00 00 09 60 ff f0 ff fa 2c 02 08 ff f0 "
                         "ff fa 2c 03 01 ff f0 ff fa 2c 04 01 ff f0 ff fa 2c 05 01 ff f0 "
                         "ff fa 2c 05 08 ff f0 ff fa 2c 05 0b ff f0"));
