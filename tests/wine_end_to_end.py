@@ -11,6 +11,7 @@ Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -120,6 +121,25 @@ def hostile_case(exe, vcam, layout, line, case):
     return problems
 
 
+def tcp_case(exe, vcam, layout):
+    """The PELCO D case with COM1 a raw TCP entry in the registry's port mapping, the
+    analyser the serial server at its end."""
+    name, protocol, camera_type, baud, expected = CASES[1]
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    ports = r"HKCU\Software\PC-ZORVIK\velmor\Ports"
+    wine("reg", "add", ports, "/v", "COM1", "/d", "tcp://127.0.0.1:%d" % port, "/f")
+    reg_set({key: ("REG_DWORD", value) for key, value in {
+        "COMUINIT": 1, "COMPORT": 1, "BAUDRATE": baud, "PROTOCOL": protocol,
+        "CAMTYPE": camera_type}.items()})
+    failed = report("Wine, raw TCP, " + name, *run_case(
+        starter(exe), vcam, layout, protocol, camera_type, baud, expected,
+        bound_seconds=BOUND_SECONDS, tcp_port=port))
+    wine("reg", "delete", ports, "/f")
+    return failed
+
+
 def main():
     exe, vcam, helper = sys.argv[1:4]
     # The helper lays the window out in the host's Qt and fonts. Scaled to the window's size
@@ -138,6 +158,7 @@ def main():
         failed += report("Wine, " + name, *run_case(
             starter(exe), vcam, layout, protocol, camera_type, baud, expected, line=line,
             then=then, bound_seconds=BOUND_SECONDS))
+    failed += tcp_case(exe, vcam, layout)
     for case in HOSTILE:
         problems = hostile_case(exe, vcam, layout, line, case)
         for problem in problems:
@@ -147,7 +168,7 @@ def main():
         failed += bool(problems)
     # Wine's programs of this run belong to this X server, which ends with the test.
     subprocess.run(["wineserver", "-k"])
-    print("%d passed, %d failed" % (len(CASES) + len(HOSTILE) - failed, failed))
+    print("%d passed, %d failed" % (len(CASES) + 1 + len(HOSTILE) - failed, failed))
     return 1 if failed else 0
 
 
