@@ -109,7 +109,9 @@ void CKeypadDlg::SendStop() {
 QString CKeypadDlg::StopOutcome() const {
     if (!stopLost)
         return QStringLiteral("the moving camera was sent the stop");
-    const QString reason = controller.Link().WriteFailureReason();
+    QString reason = controller.Link().WriteFailureReason();
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
     return reason.isEmpty()
                ? QStringLiteral("the stop could not be sent to the moving camera")
                : QStringLiteral("the stop could not be sent to the moving camera (%1)").arg(reason);
@@ -276,7 +278,8 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
 
 void CKeypadDlg::ShowWriteFailure() {
     const QString reason = controller.Link().WriteFailureReason();
-    if (reason.isEmpty())
+    // A connection that dropped fails every later frame for the same reason: said once.
+    if (reason.isEmpty() || reason == statusListBox->accessibleDescription())
         return;
     statusListBox->setToolTip(WrappedToolTip(reason));
     statusListBox->setAccessibleDescription(reason);
