@@ -108,8 +108,8 @@ private:
             junk[i] = i % 7 == 0 ? 0xFF : uint8_t(0xF0 + i % 16);  // IAC, SB, WILL, SE...
         while (!stop && peer >= 0) {
             if (how == Hostility::TelnetJunk || how == Hostility::Flood) [[maybe_unused]]
-                const ssize_t sent =
-                    ::send(peer, junk, how == Hostility::Flood ? sizeof junk : 9, MSG_DONTWAIT);
+                const ssize_t sent = ::send(peer, junk, how == Hostility::Flood ? sizeof junk : 9,
+                                            MSG_DONTWAIT | MSG_NOSIGNAL);
             if (how != Hostility::NeverReads) {
                 char buffer[256];
                 const ssize_t got = ::recv(peer, buffer, sizeof buffer, MSG_DONTWAIT);
