@@ -75,7 +75,6 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     FillCombos();
     controller.OnInitDialog();
-    UpdatePortToolTips();
     ShowState();
     ShowLinkFailure(controller.Link().isOpen());
 }
@@ -298,6 +297,13 @@ QPoint CKeypadDlg::MinimisedIconOrigin(const QSize& client, const QSize& icon) {
 }
 
 void CKeypadDlg::paintEvent(QPaintEvent* event) {
+    if (!portTipsDue) {
+        // The COM rows' tooltips look the devices up and try each port, milliseconds that
+        // the window's first showing does not wait for. The rows' list, when it opens,
+        // asks again in any case.
+        portTipsDue = true;
+        QMetaObject::invokeMethod(this, &CKeypadDlg::UpdatePortToolTips, Qt::QueuedConnection);
+    }
     if (!isMinimized()) {
         QDialog::paintEvent(event);
         return;

@@ -93,6 +93,7 @@ private:
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
     bool showingMessage = false;
-    bool stopLost = false;  // the last stop did not leave whole
-    bool ending = false;    // no window to show a message on any more
+    bool stopLost = false;     // the last stop did not leave whole
+    bool portTipsDue = false;  // the COM rows' tooltips have been asked for
+    bool ending = false;       // no window to show a message on any more
 };

@@ -11,7 +11,7 @@ QImage ReadResourcePng(const QString& path) {
 
 QIcon LoadAppIcon() {
     QIcon icon;
-    for (int size : {16, 32, 48, 64, 128, 256})
+    for (int size : {16, 32, 48, 64, 128})
         icon.addPixmap(
             QPixmap::fromImage(ReadResourcePng(QStringLiteral(":/res/icon-%1.png").arg(size))));
     return icon;

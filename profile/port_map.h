@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QVariant>
+#include <functional>
 
 #include "serial/port_catalog.h"
 #include "serial/port_name.h"
@@ -25,5 +26,7 @@ QString PortDeviceName(int port, const ProfileStore& profile);
 
 // Where COMn names a device: writes the first-start mapping (FirstStartMapping) when the
 // section has no entry yet and devices were found; a section that exists is never touched.
-// True when it wrote. Where the system names its ports itself, it writes nothing.
-bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports);
+// True when it wrote. Where the system names its ports itself, it writes nothing. The
+// devices are looked up (ports is called) only when the section is still empty.
+bool MapPortsOnFirstStart(ProfileStore& profile,
+                          const std::function<QList<SerialPortFacts>()>& ports);

@@ -2,7 +2,8 @@
 #include "profile_keys.h"
 #include "profile_store.h"
 
-bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& ports) {
+bool MapPortsOnFirstStart(ProfileStore& profile,
+                          const std::function<QList<SerialPortFacts>()>& ports) {
     if (!profile.SectionKeys(ProfileKeys::kPortsSection).isEmpty())
         return false;
     // A store that cannot list its keys still shows an entry it holds.
@@ -10,7 +11,7 @@ bool MapPortsOnFirstStart(ProfileStore& profile, const QList<SerialPortFacts>& p
         if (profile.ReadValue(ProfileKeys::kPortsSection, ProfileKeys::PortKey(port)).isValid())
             return false;
     }
-    const QStringList mapping = FirstStartMapping(ports);
+    const QStringList mapping = FirstStartMapping(ports());
     for (int i = 0; i < mapping.size(); ++i) StorePortEntry(profile, i + 1, mapping[i]);
     return !mapping.isEmpty();
 }

@@ -51,7 +51,7 @@ void KeypadController::OnInitDialog() {
     entry.Reset();
     commands.powerToggle = 0;
     // Where COMn names a device, a first start maps the devices found, visibly and stably.
-    MapPortsOnFirstStart(profile, PortsPresent());
+    MapPortsOnFirstStart(profile, [this] { return PortsPresent(); });
     SelectStoredRows(settings.LoadStoredSettings());
     OnSelChangeComPort(rows.comPort);
     OnSelChangeBaudRate(rows.baudRate);

@@ -43,6 +43,8 @@ struct PortsPanel {
                                            &messages);
         dlg->show();
         QVERIFY(QTest::qWaitForWindowActive(dlg.get()));
+        // The rows' tooltips follow the window's first drawing.
+        QTRY_VERIFY(!RowTip(3).isEmpty());
     }
     void Map(int port, const QString& path) {
         profile.values.insert(QStringLiteral("Ports/COM%1").arg(port), path);

@@ -37,12 +37,15 @@ if [ "$mode" = test ]; then
         lintian debootstrap clang libclang-rt-14-dev ser2net)
 fi
 # Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
-# tools of the host's Qt version and dpkg-dev to fetch Qt's sources, NSIS for the
-# installer, Wine to run it all, and an X server with a typist for the window.
+# tools of the host's Qt version and dpkg-dev to fetch Qt's sources (and their licence
+# texts), NSIS for the installer, osslsigncode to sign the program and the installer when a
+# certificate is given (VELMOR_SIGN_PFX), Wine to run it all, and an X server with a typist
+# for the window; for the checks, openssl for a throwaway signing certificate and icoutils'
+# wrestool to read the manifest back out of velmor.exe.
 windows=${VELMOR_WINDOWS:-1}
 if [ "$mode" = windows ] || { [ "$mode" = test ] && [ "$windows" != 0 ]; }; then
-    packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev nsis wine wine64 unzip
-        xvfb xauth xdotool python3)
+    packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev nsis osslsigncode wine
+        wine64 unzip xvfb xauth xdotool python3 openssl icoutils)
 fi
 
 missing=()

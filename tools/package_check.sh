@@ -37,7 +37,42 @@ remove_root() {
     $sudo rm -rf --one-file-system "$root"
 }
 
+# Every process whose root is the throwaway root, or what is left of it once deleted: all
+# that the check started there, whatever it forked and however it was detached.
+processes_in_root() {
+    # shellcheck disable=SC2016
+    $sudo sh -c 'for p in /proc/[0-9]*; do
+            r=$(readlink "$p/root" 2>/dev/null) || continue
+            case $r in "$1" | "$1 (deleted)") echo "${p#/proc/}" ;; esac
+        done' sh "$root"
+}
+
+describe_processes() {
+    local pid
+    for pid in "$@"; do
+        echo "$pid $($sudo cat "/proc/$pid/cmdline" 2>/dev/null | tr '\0' ' ')"
+    done
+}
+
+# SIGTERM to what runs in the root, 5 s to go, then SIGKILL; says what it had to end.
+end_processes_in_root() {
+    local pids
+    pids=$(processes_in_root)
+    [ -n "$pids" ] || return 0
+    # shellcheck disable=SC2086
+    echo "package check: ending what still runs in $root: $(describe_processes $pids)" >&2
+    # shellcheck disable=SC2086
+    $sudo kill -TERM $pids 2>/dev/null || true
+    for _ in $(seq 50); do
+        [ -n "$(processes_in_root)" ] || return 0
+        sleep 0.1
+    done
+    # shellcheck disable=SC2046
+    $sudo kill -KILL $(processes_in_root) 2>/dev/null || true
+}
+
 cleanup() {
+    end_processes_in_root
     remove_root
     rm -rf "$work"
 }
@@ -175,8 +210,20 @@ if ! in_root_alive "$pid"; then
     cat "$work/run.log" >&2
     fail "velmor ended by itself (status $status)"
 fi
-$sudo kill "$pid"
-wait "$pid" || true
+# $pid is the shell that started it; the program itself is the one process in the root, and
+# it is the one told to end. On SIGTERM it ends by itself with 128 + 15.
+velmor_pid=$(processes_in_root)
+# shellcheck disable=SC2086
+[ "$(wc -w <<<"$velmor_pid")" -eq 1 ] ||
+    fail "expected velmor alone in the root, found: $(describe_processes $velmor_pid)"
+$sudo kill -TERM "$velmor_pid"
+for _ in $(seq 100); do
+    [ -n "$(processes_in_root)" ] || break
+    sleep 0.1
+done
+[ -z "$(processes_in_root)" ] || fail "velmor still runs 10 s after SIGTERM"
+wait "$pid" && status=0 || status=$?
+[ "$status" -eq 143 ] || { cat "$work/run.log" >&2; fail "velmor ended with status $status on SIGTERM, not 143"; }
 $sudo grep -q '^CAMTYPE=0' "$root$conf" 2>/dev/null || fail "velmor did not write its profile $conf"
 echo "velmor started and wrote $conf"
 
@@ -189,4 +236,8 @@ esac
 if snapshot | comm -13 "$work/before" - | grep .; then
     fail "left behind after purge"
 fi
+left=$(processes_in_root)
+# shellcheck disable=SC2086
+[ -z "$left" ] || fail "left running in the root: $(describe_processes $left)"
+echo "nothing of the check runs in the root"
 echo "package check: ok (${SECONDS}s)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Qt's base module for 64-bit Windows (shared, MinGW-w64) from Debian's own source
 # package, the same version as the host Qt whose tools (moc, rcc, uic) it uses, and
-# installs it into a cache folder that later runs reuse. Prints the folder on stdout.
+# installs it into a cache folder that later runs reuse. Prints the folder on stdout
+# (with --options, only the feature options it builds with).
 #   VELMOR_QT_WIN_CACHE   parent of the cache folders (default /var/cache/velmor, or
 #                         ~/.cache/velmor for a user who cannot write there)
 set -euo pipefail
@@ -14,6 +15,11 @@ options=(-DFEATURE_tabletevent=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF
     -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
     -DFEATURE_xml=OFF -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF)
 key=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)
+# The options alone, for the notices that tell how this Qt was built.
+if [ "${1:-}" = --options ]; then
+    printf '%s\n' "${options[@]}"
+    exit 0
+fi
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 default_cache=/var/cache/velmor
