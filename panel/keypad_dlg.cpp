@@ -100,12 +100,27 @@ void CKeypadDlg::PressPcKey(int virtualKey) {
 }
 
 void CKeypadDlg::SendStop() {
-    ShowNotice(controller.SendStop());
+    const Notice notice = controller.SendStop();
+    stopLost = notice == Notice::TransferError;
+    ShowNotice(notice);
+}
+
+QString CKeypadDlg::StopOutcome() const {
+    if (!stopLost)
+        return QStringLiteral("the moving camera was sent the stop");
+    QString reason = controller.Link().WriteFailureReason();
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    return reason.isEmpty()
+               ? QStringLiteral("the stop could not be sent to the moving camera")
+               : QStringLiteral("the stop could not be sent to the moving camera (%1)").arg(reason);
 }
 
 void CKeypadDlg::ShowNotice(Notice notice) {
     if (notice == Notice::None)
         return;
+    if (notice == Notice::TransferError)
+        ShowWriteFailure();
     ShowMessage(QString::fromLatin1(notice == Notice::TransferError ? kTransferErrorText
                                                                     : kCameraIdRangeText));
     controller.SettleFailedFrame();
@@ -141,7 +156,7 @@ void CKeypadDlg::StopMovement(const QString& why) {
     if (!controller.MovementActive())
         return;
     SendStop();
-    Say(why + QStringLiteral(": the moving camera was sent the stop."));
+    Say(why + QStringLiteral(": ") + StopOutcome() + QLatin1Char('.'));
 }
 
 void CKeypadDlg::EndRun(const QString& why) {
@@ -151,8 +166,8 @@ void CKeypadDlg::EndRun(const QString& why) {
     const bool moving = controller.MovementActive();
     input->OnWindowClosing();
     const bool wasOpen = controller.ReleasePort();
-    QString word = why + (moving ? QStringLiteral(": the moving camera was sent the stop")
-                                 : QStringLiteral(": no camera was moving"));
+    QString word = why + QStringLiteral(": ") +
+                   (moving ? StopOutcome() : QStringLiteral("no camera was moving"));
     if (wasOpen)
         word += QStringLiteral("; COM%1 released").arg(controller.State().comPort);
     Say(word + QLatin1Char('.'));
@@ -264,6 +279,16 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
     statusListBox->setAccessibleDescription(tip);
     if (!opened)
         Say(reason);
+}
+
+void CKeypadDlg::ShowWriteFailure() {
+    const QString reason = controller.Link().WriteFailureReason();
+    // A connection that dropped fails every later frame for the same reason: said once.
+    if (reason.isEmpty() || reason == statusListBox->accessibleDescription())
+        return;
+    statusListBox->setToolTip(WrappedToolTip(reason));
+    statusListBox->setAccessibleDescription(reason);
+    Say(reason);
 }
 
 QStringList CKeypadDlg::StatusTexts() const {

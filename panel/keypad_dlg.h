@@ -75,6 +75,10 @@ private:
     // Brings the list, the keys and the combo rows in line with the controller.
     void ShowState();
     void ShowLinkFailure(bool opened);
+    // Why a frame fell short, where the line can tell (a dropped network connection).
+    void ShowWriteFailure();
+    // What became of the stop sent to a moving camera at the end of its run.
+    QString StopOutcome() const;
     void UpdatePortToolTips();
 
     KeypadController controller;
@@ -89,6 +93,7 @@ private:
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
     bool showingMessage = false;
+    bool stopLost = false;     // the last stop did not leave whole
     bool portTipsDue = false;  // the COM rows' tooltips have been asked for
     bool ending = false;       // no window to show a message on any more
 };

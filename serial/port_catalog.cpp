@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include "net_address.h"
 #include "port_name.h"
 
 namespace {
@@ -107,6 +108,10 @@ QString PortNote(const PortTarget& target, const QList<SerialPortFacts>& ports,
 QString PortToolTip(int port, const PortTarget& target, const QList<SerialPortFacts>& ports) {
     if (!target.problem.isNone() && target.device.isEmpty())
         return DescribeProblem(port, target.problem);
+    if (IsNetEntry(target.device))
+        return QStringLiteral("COM%1 = %2\n%3")
+            .arg(port)
+            .arg(target.device, NetEntryKind(target.device));
     const bool linked = !target.entry.isEmpty() && target.entry != target.device;
     QStringList lines{
         QStringLiteral("COM%1 = %2").arg(port).arg(linked ? target.entry : target.device)};

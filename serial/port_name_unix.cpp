@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "net_address.h"
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -30,6 +32,10 @@ QString BuiltInPortName(int port) {
 
 QString AbsolutePortEntry(const QString& entry, const QString& devRoot) {
     const QString text = entry.trimmed();
+    if (IsNetEntry(text)) {
+        const PortTarget target = CheckNetEntry(text);
+        return target.problem.isNone() ? target.device : text;
+    }
     return QDir::cleanPath(QDir::isAbsolutePath(text) ? text : devRoot + QLatin1Char('/') + text);
 }
 
@@ -47,6 +53,8 @@ PortTarget CheckPortEntry(const QString& entry, const QString& devRoot) {
     }
     if (text.isEmpty())
         return Refused(PortFault::UnusableEntry, QString(), QStringLiteral("it is empty"));
+    if (IsNetEntry(text))
+        return CheckNetEntry(text);
     // A relative entry names a device under /dev ("ttyUSB0", "pts/1"), wherever the
     // program was started from.
     const QString absolute = AbsolutePortEntry(text, devRoot);

@@ -1,3 +1,4 @@
+#include "net_address.h"
 #include "port_name.h"
 
 namespace {
@@ -35,11 +36,18 @@ QString BuiltInPortName(int port) {
 }
 
 QString AbsolutePortEntry(const QString& entry, const QString&) {
+    if (IsNetEntry(entry.trimmed())) {
+        const PortTarget target = CheckNetEntry(entry);
+        return target.problem.isNone() ? target.device : entry.trimmed();
+    }
     const int number = PortNumber(entry);
     return number ? BuiltInPortName(number) : entry.trimmed();
 }
 
 PortTarget CheckPortEntry(const QString& entry, const QString&) {
+    // A serial server on the network may stand for a row, as on any system.
+    if (IsNetEntry(entry.trimmed()))
+        return CheckNetEntry(entry);
     const int number = PortNumber(entry);
     // Control characters are shown escaped: the reason goes into a tooltip and a log line.
     const QString shown = entry.trimmed().isEmpty()
@@ -63,9 +71,14 @@ PortTarget ResolvePortEntry(int port, const QVariant& entry, const QString& devR
         return PortTarget(BuiltInPortName(port));
     if (entry.userType() != QMetaType::QString)
         return NotAPort(QStringLiteral("a %1 value").arg(QString::fromLatin1(entry.typeName())));
-    if (entry.toString().trimmed().isEmpty())
+    const QString text = entry.toString();
+    if (text.trimmed().isEmpty())
         return PortTarget(BuiltInPortName(port));
-    return CheckPortEntry(entry.toString(), devRoot);
+    PortTarget target = CheckPortEntry(text, devRoot);
+    // A port name's reason already names the entry; a network entry's says what is wrong.
+    if (IsNetEntry(text.trimmed()) && target.problem.fault == PortFault::UnusableEntry)
+        target.problem.detail = QStringLiteral("\"%1\" %2").arg(text, target.problem.detail);
+    return target;
 }
 
 bool DevicePresent(const QString&) {

@@ -66,6 +66,8 @@ QString DescribeProblem(int port, const PortProblem& problem) {
                        ? QStringLiteral("%1: the device refused the line settings.").arg(where)
                        : QStringLiteral("%1: the line settings were refused: %2.")
                              .arg(where, problem.detail);
+        case PortFault::Network:
+            return QStringLiteral("%1: %2.").arg(where, problem.detail);
         case PortFault::Failed:
             break;
     }

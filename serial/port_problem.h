@@ -13,13 +13,15 @@ enum class PortFault {
     Multiplexer,       // /dev/ptmx: opening it makes a new pseudo-terminal nobody reads
     UnusableEntry,     // the profile's entry for the port is not a usable path
     Refused,           // the device refused the line settings
+    Network,           // a serial server could not be reached or dropped the connection
     Failed,            // any other error from the system
 };
 
 struct PortProblem {
     PortFault fault = PortFault::None;
     QString device;  // the path tried, when there was one
-    QString detail;  // the holder, the entry, or the system's own words
+    QString detail;  // the holder, the entry, the system's own words, or for Network the whole
+                     // reason ("192.168.1.50:4001 refused the connection")
 
     bool isNone() const { return fault == PortFault::None; }
 };

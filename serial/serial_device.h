@@ -27,4 +27,6 @@ public:
 
     // Why the last Open failed; no fault after a successful one.
     virtual PortProblem LastProblem() const { return {}; }
+    // Why the last Write fell short, where the device can tell (a network line can).
+    virtual PortProblem WriteProblem() const { return {}; }
 };

@@ -25,6 +25,7 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
     lastPort = port;
     const PortTarget target = portName(port);
     problem = target.problem;
+    writeProblem = {};
     if (!target.problem.isNone())
         return 0;
     // A rate of 0 can only come from a hand-edited profile; there is no sensible line
@@ -53,6 +54,10 @@ QString CSerialLink::FailureReason() const {
     return DescribeProblem(lastPort, problem);
 }
 
+QString CSerialLink::WriteFailureReason() const {
+    return DescribeProblem(lastPort, writeProblem);
+}
+
 void CSerialLink::ClosePort() {
     open = false;
     if (guard)
@@ -65,7 +70,10 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
     if (!open)
         return 0;
     const int64_t timeout = int64_t(writeTimeoutMs) * count;
-    return device.Write(buffer, count, static_cast<int>(std::min<int64_t>(timeout, INT32_MAX)));
+    const uint32_t written =
+        device.Write(buffer, count, static_cast<int>(std::min<int64_t>(timeout, INT32_MAX)));
+    writeProblem = written == count ? PortProblem() : device.WriteProblem();
+    return written;
 }
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {

@@ -46,6 +46,8 @@ public:
     // Why the last OpenPort failed, in plain words naming the port; empty after a success.
     QString FailureReason() const;
     const PortProblem& LastProblem() const { return problem; }
+    // Why the last write that fell short did so, where the device could tell; else empty.
+    QString WriteFailureReason() const;
     // The per-byte write time-out at baud: 19200 / baud ms, at least 1 ms and at most
     // that of 2400 baud, so that a stalled line never blocks the window for long.
     static int WriteTimeoutMs(uint32_t baud);
@@ -66,5 +68,6 @@ private:
     bool framePauseOwed = false;
     int lastPort = 0;
     PortProblem problem;
+    PortProblem writeProblem;
     int writeTimeoutMs = 0;
 };

@@ -4,6 +4,7 @@
 #include "camera_model.h"
 #include "frame_decoder.h"
 #include "frame_text.h"
+#include "telnet_filter.h"
 
 // The line analyser's decoder: byte streams in, frames out. Every stream and every
 // expected meaning is written out literally; none is built with the keypad's code.
@@ -59,6 +60,8 @@ private slots:
     void anyInputIsAccountedFor();
     void camera_data();
     void camera();
+    void telnetFilter_data();
+    void telnetFilter();
 };
 
 void TestFrameDecoder::decode_data() {
@@ -378,6 +381,35 @@ void TestFrameDecoder::camera() {
     if (model.selectedCamera >= 0)
         cameras << QStringLiteral("selected %1").arg(model.selectedCamera);
     QCOMPARE(cameras.join(QStringLiteral(" | ")), expected);
+}
+
+void TestFrameDecoder::telnetFilter_data() {
+    QTest::addColumn<QList<QByteArray>>("readsHex");
+    QTest::addColumn<QByteArray>("dataHex");
+    QTest::addColumn<bool>("telnet");
+    QTest::newRow("raw PELCO D, camera 251: FF FB is no Telnet here")
+        << QList<QByteArray>{"fffb00200000"} << QByteArray("fffb00200000") << false;
+    QTest::newRow("raw, one byte at a time")
+        << QList<QByteArray>{"ff", "fb", "00"} << QByteArray("fffb00") << false;
+    QTest::newRow("Telnet: negotiation, subnegotiation with a doubled FF, then data")
+        << QList<QByteArray>{"fffb2cfffb00fffa2c010000ffff60fff0", "ffff01002000"}
+        << QByteArray("ff01002000") << true;
+    QTest::newRow("Telnet, split inside commands")
+        << QList<QByteArray>{"ff", "fd", "2c41", "fffa2c", "05", "08fff042ff", "ff"}
+        << QByteArray("4142ff") << true;
+    QTest::newRow("Telnet: NOP and GA dropped")
+        << QList<QByteArray>{"fffd2cfff141fff942"} << QByteArray("4142") << true;
+}
+
+void TestFrameDecoder::telnetFilter() {
+    QFETCH(QList<QByteArray>, readsHex);
+    QFETCH(QByteArray, dataHex);
+    QFETCH(bool, telnet);
+    TelnetFilter filter;
+    QByteArray data;
+    for (const QByteArray& read : readsHex) data += filter.Feed(QByteArray::fromHex(read));
+    QCOMPARE(data.toHex(), dataHex);
+    QCOMPARE(filter.isTelnet(), telnet);
 }
 
 QTEST_GUILESS_MAIN(TestFrameDecoder)

@@ -108,6 +108,7 @@ private slots:
     void toolTipsFollowTheDevicesWhenTheListOpens();
     void failureReason_data();
     void failureReason();
+    void f2TakesANetworkEntry();
     void firstStart_data();
     void firstStart();
     void f2AssignsADevice();
@@ -315,6 +316,32 @@ void TestPortsDlg::f2RefusesAnUnusableEntry() {
     QVERIFY(stayedOpen);
     QVERIFY2(refusal.startsWith(QLatin1String("COM3 (/dev/ptmx): refused")), qPrintable(refusal));
     QCOMPARE(panel.profile.written, before);
+}
+
+void TestPortsDlg::f2TakesANetworkEntry() {
+    PortsPanel panel;
+    panel.Map(1, panel.pty.slavePath());
+    panel.Start();
+    QString refusal;
+    WithModal(
+        panel.dlg.get(), [&] { panel.dlg->ShowSerialPorts(); },
+        [&](QDialog* dialog) {
+            auto* ports = qobject_cast<CSerialPortsDlg*>(dialog);
+            ports->Entry(2)->setEditText(QStringLiteral("tcp://cams.local"));
+            ports->accept();
+            refusal = ports->Refusal();
+            ports->Entry(2)->setEditText(QStringLiteral(" RFC2217://[::1]:4001 "));
+            ports->accept();
+        });
+    QVERIFY2(
+        refusal.startsWith(QLatin1String("COM2: this entry can't be used: \"tcp://cams.local\" "
+                                         "needs ':' and a port number")),
+        qPrintable(refusal));
+    QCOMPARE(panel.profile.values.value(QStringLiteral("Ports/COM2")).toString(),
+             QStringLiteral("rfc2217://[::1]:4001"));
+    QVERIFY2(
+        panel.RowTip(1).startsWith(QLatin1String("COM2 = rfc2217://[::1]:4001\nA serial server")),
+        qPrintable(panel.RowTip(1)));
 }
 
 QTEST_MAIN(TestPortsDlg)

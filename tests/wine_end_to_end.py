@@ -20,6 +20,7 @@ Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
 """
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -267,6 +268,24 @@ def desk_case(exe, layout, line_path, case):
         line.close()
 
 
+def tcp_case(exe, vcam, layout):
+    """The PELCO D case with COM1 a raw TCP entry in the registry's port mapping, the
+    analyser the serial server at its end."""
+    name, protocol, camera_type, baud, expected = CASES[1]
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    reg_set({key: ("REG_DWORD", value) for key, value in {
+        "COMUINIT": 1, "COMPORT": 1, "BAUDRATE": baud, "PROTOCOL": protocol,
+        "CAMTYPE": camera_type}.items()})
+    wine("reg", "add", PORTS, "/v", "COM1", "/d", "tcp://127.0.0.1:%d" % port, "/f")
+    failed = report("Wine, raw TCP, " + name, *run_case(
+        starter(exe), vcam, layout, protocol, camera_type, baud, expected,
+        bound_seconds=BOUND_SECONDS, tcp_port=port))
+    wine("reg", "delete", PORTS, "/f")
+    return failed
+
+
 def forced_kill_case(exe, line_path, protocol):
     """Up held, then taskkill /F on velmor.exe alone: its guardian is another program."""
     reg_set({"COMUINIT": ("REG_DWORD", 1), "COMPORT": ("REG_DWORD", 1),
@@ -360,6 +379,7 @@ def main():
         failed += report("Wine, " + name, *run_case(
             starter(exe), vcam, layout, protocol, camera_type, baud, expected, line=line,
             then=then, bound_seconds=BOUND_SECONDS))
+    failed += tcp_case(exe, vcam, layout)
     for case in HOSTILE:
         problems = hostile_case(exe, vcam, layout, line, case)
         for problem in problems:
@@ -384,7 +404,7 @@ def main():
         failed += bool(problems)
     # Wine's programs of this run belong to this X server, which ends with the test.
     subprocess.run(["wineserver", "-k"])
-    total = len(CASES) + len(HOSTILE) + len(desk)
+    total = len(CASES) + 1 + len(HOSTILE) + len(desk)
     print("%d passed, %d failed" % (total - failed, failed))
     return 1 if failed else 0
 

@@ -4,13 +4,16 @@
 velmor-vcam --headless makes a pseudo-terminal; the keypad's profile points COM1 at it.
 xdotool types and clicks on the keypad window as an operator would, and every frame the
 analyser decodes must be exactly what the operator did, in order, with no bad frame.
-Each case is one protocol and one camera type, since both decide which keys send.
+Each case is one protocol and one camera type, since both decide which keys send. Then
+both protocols again with the analyser as a serial server (--tcp) and COM1 a tcp:// or
+rfc2217:// entry.
 
 Usage: x11_vcam_end_to_end.py VELMOR VELMOR_VCAM KEYPAD_LAYOUT   (run under xvfb-run)
        KEYPAD_LAYOUT is the test helper that prints the window's layout in pixels.
 """
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -156,20 +159,36 @@ def judge(output, expected):
     return problems, frames
 
 
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def listening(port):
+    """Whether something listens on 127.0.0.1:port, from the kernel's table (a probing
+    connect would be the analyser's one connection)."""
+    with open("/proc/net/tcp") as table:
+        rows = [line.split() for line in table.readlines()[1:]]
+    return any(r[1] == "0100007F:%04X" % port and r[3] == "0A" for r in rows)
+
+
 def run_case(start_keypad, vcam, layout, protocol, camera_type, baud, expected,
-             line=None, then=None, bound_seconds=10, actions=ACTIONS):
+             line=None, then=None, bound_seconds=10, actions=ACTIONS, tcp_port=None):
     """One case: start_keypad(work, line, protocol, camera_type, baud) starts the keypad on
-    the analyser's line (a link at line, or in a fresh folder), the operator works it, and
-    then(window), if given, runs before the keypad ends and returns problems of its own."""
+    the analyser's line (a link at line, or in a fresh folder; with tcp_port, the analyser
+    is a serial server on 127.0.0.1 instead), the operator works it, and then(window), if
+    given, runs before the keypad ends and returns problems of its own."""
     work = tempfile.mkdtemp()
     line = line or os.path.join(work, "line")
-    analyser = subprocess.Popen([vcam, "--headless", "--link", line], stdout=subprocess.PIPE,
+    where = ["--tcp", "127.0.0.1:%d" % tcp_port] if tcp_port else ["--link", line]
+    analyser = subprocess.Popen([vcam, "--headless", *where], stdout=subprocess.PIPE,
                                 stderr=subprocess.DEVNULL, text=True)
     keypad = None
     extra = []
     try:
         for _ in range(100):
-            if os.path.islink(line):
+            if listening(tcp_port) if tcp_port else os.path.islink(line):
                 break
             time.sleep(0.05)
         keypad = start_keypad(work, line, protocol, camera_type, baud)
@@ -209,7 +228,15 @@ def main():
         start = lambda *args: start_linux_keypad(velmor, *args)  # noqa: E731
         failed += report(name, *run_case(start, vcam, layout, protocol, camera_type, baud,
                                          expected))
-    print("%d passed, %d failed" % (len(CASES) - failed, failed))
+    # Both protocols with the analyser as a serial server, COM1 a network entry.
+    network = [(scheme, case) for scheme in ("tcp", "rfc2217") for case in CASES[:2]]
+    for scheme, (name, protocol, camera_type, baud, expected) in network:
+        port = free_port()
+        entry = "%s://127.0.0.1:%d" % (scheme, port)
+        start = lambda work, _, *args: start_linux_keypad(velmor, work, entry, *args)  # noqa
+        failed += report("%s, %s" % (entry, name), *run_case(
+            start, vcam, layout, protocol, camera_type, baud, expected, tcp_port=port))
+    print("%d passed, %d failed" % (len(CASES) + len(network) - failed, failed))
     return 1 if failed else 0
 
 

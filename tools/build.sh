@@ -30,10 +30,11 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-s
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
 # AppStream validators, lintian, and debootstrap for the throwaway root the package is
 # installed into (the host's own /usr is never touched); clang and its runtime (libFuzzer,
-# sanitizers) for the fuzz targets.
+# sanitizers) for the fuzz targets; ser2net, a serial server nobody here wrote, for the
+# network line's tests (started on loopback ports with a configuration of their own).
 if [ "$mode" = test ]; then
     packages+=(xvfb xauth xdotool python3 python3-xlib dpkg-dev file desktop-file-utils appstream
-        lintian debootstrap clang libclang-rt-14-dev)
+        lintian debootstrap clang libclang-rt-14-dev ser2net)
 fi
 # Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
 # tools of the host's Qt version and dpkg-dev to fetch Qt's sources (and their licence

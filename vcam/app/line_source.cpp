@@ -1,6 +1,8 @@
 #include "line_source.h"
 
 #include <fcntl.h>
+#include <netdb.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QFile>
@@ -64,6 +66,68 @@ LineSource::~LineSource() {
         ::close(readFd);
     if (heldSlaveFd >= 0)
         ::close(heldSlaveFd);
+    if (listenFd >= 0)
+        ::close(listenFd);
+}
+
+bool LineSource::ListenTcp(const QString& hostPort) {
+    const int colon = hostPort.lastIndexOf(QLatin1Char(':'));
+    QString host = hostPort.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool number = false;
+    const uint port = hostPort.mid(colon + 1).toUInt(&number);
+    if (colon <= 0 || !number || port > 65535) {
+        error = QStringLiteral("--tcp wants HOST:PORT, not %1").arg(hostPort);
+        return false;
+    }
+    struct addrinfo hints {};
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    struct addrinfo* found = nullptr;
+    const int lookup = ::getaddrinfo(host.toLatin1().constData(),
+                                     QByteArray::number(port).constData(), &hints, &found);
+    if (lookup != 0) {
+        error = QStringLiteral("%1: %2").arg(host, QString::fromLocal8Bit(gai_strerror(lookup)));
+        return false;
+    }
+    listenFd = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    const bool listening = listenFd >= 0 &&
+                           ::bind(listenFd, found->ai_addr, found->ai_addrlen) == 0 &&
+                           ::listen(listenFd, 1) == 0;
+    ::freeaddrinfo(found);
+    if (!listening) {
+        error = SystemError(qPrintable(QStringLiteral("cannot listen on %1").arg(hostPort)));
+        return false;
+    }
+    struct sockaddr_storage bound {};
+    socklen_t length = sizeof bound;
+    char boundPort[16] = {};
+    ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &length);
+    ::getnameinfo(reinterpret_cast<sockaddr*>(&bound), length, nullptr, 0, boundPort,
+                  sizeof boundPort, NI_NUMERICSERV);
+    device = QStringLiteral("%1:%2").arg(hostPort.left(colon), QLatin1String(boundPort));
+    overTcp = true;
+    auto* waiting = new QSocketNotifier(listenFd, QSocketNotifier::Read, this);
+    connect(waiting, &QSocketNotifier::activated, this, [this, waiting] {
+        waiting->setEnabled(false);
+        OnConnection();
+    });
+    return true;
+}
+
+void LineSource::OnConnection() {
+    readFd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    // One connection, as a serial server's port takes one client.
+    ::close(listenFd);
+    listenFd = -1;
+    if (readFd < 0) {
+        emit LineClosed();
+        return;
+    }
+    Watch();
 }
 
 bool LineSource::OpenPseudoTerminal() {
@@ -147,11 +211,15 @@ void LineSource::OnReadable() {
             break;
         // End of file or an error such as EIO: the device went away.
         notifier->setEnabled(false);
+        if (overTcp)
+            bytes = telnet.Feed(bytes);
         if (!bytes.isEmpty())
             emit BytesRead(bytes);
         emit LineClosed();
         return;
     }
+    if (overTcp)
+        bytes = telnet.Feed(bytes);
     if (!bytes.isEmpty())
         emit BytesRead(bytes);
 }

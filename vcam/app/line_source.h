@@ -3,10 +3,13 @@
 #include <QObject>
 #include <QString>
 
+#include "telnet_filter.h"
+
 class QSocketNotifier;
 
 // The line the analyser reads: a pseudo-terminal it creates for the keypad to write to,
-// or an existing serial device opened read-only. Either way it only ever reads.
+// an existing serial device opened read-only, or one TCP connection it accepts, as a
+// serial server would (raw, or Telnet with the COM-PORT-OPTION). Either way it only reads.
 class LineSource : public QObject {
     Q_OBJECT
 public:
@@ -17,6 +20,9 @@ public:
     bool OpenPseudoTerminal();
     // Opens a serial device read-only, raw, 8 data bits, no parity, at the given rate.
     bool OpenDevice(const QString& path, int baud);
+    // Listens on "HOST:PORT" ("[v6]:PORT"; port 0 picks a free one) and takes the first
+    // connection that comes; devicePath() is then where it listens.
+    bool ListenTcp(const QString& hostPort);
     // Makes a symbolic link at path to the device; an existing link there is replaced,
     // anything else is left alone and refused.
     bool MakeLink(const QString& path);
@@ -31,10 +37,14 @@ signals:
 
 private:
     void OnReadable();
+    void OnConnection();
     void Watch();
 
     int readFd = -1;
     int heldSlaveFd = -1;  // keeps a pseudo-terminal alive while no keypad has it open
+    int listenFd = -1;
+    bool overTcp = false;
+    TelnetFilter telnet;
     QSocketNotifier* notifier = nullptr;
     QString device;
     QString link;

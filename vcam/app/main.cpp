@@ -45,9 +45,14 @@ int Run(QCoreApplication& app, bool headless) {
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Make a symbolic link to the pseudo-terminal."),
                                   QStringLiteral("PATH"));
+    const QCommandLineOption tcp(
+        QStringLiteral("tcp"),
+        QStringLiteral("Be a serial server: accept one connection on HOST:PORT (port 0: any "
+                       "free one) and decode what arrives, raw or RFC 2217."),
+        QStringLiteral("HOST:PORT"));
     const QCommandLineOption headlessOption(QStringLiteral("headless"),
                                             QStringLiteral("No window: print one line per frame."));
-    parser.addOptions({listen, baud, link, headlessOption});
+    parser.addOptions({listen, baud, link, tcp, headlessOption});
     parser.process(app);
 
     QTextStream err(stderr);
@@ -59,6 +64,8 @@ int Run(QCoreApplication& app, bool headless) {
         opened = number ? line.OpenDevice(parser.value(listen), rate) : false;
         if (!number)
             err << "velmor-vcam: unsupported baud rate " << parser.value(baud) << Qt::endl;
+    } else if (parser.isSet(tcp)) {
+        opened = line.ListenTcp(parser.value(tcp));
     } else {
         opened = line.OpenPseudoTerminal();
     }
@@ -70,7 +77,11 @@ int Run(QCoreApplication& app, bool headless) {
         return 1;
     }
     const QString where =
-        parser.isSet(listen)
+        parser.isSet(tcp) ? QStringLiteral(
+                                "listening on %1 (point the keypad's COM port at tcp://%1 or "
+                                "rfc2217://%1)")
+                                .arg(line.devicePath())
+        : parser.isSet(listen)
             ? QStringLiteral("watching %1 at %2 baud").arg(line.devicePath(), parser.value(baud))
             : QStringLiteral("%1  (point the keypad's COM port here%2)")
                   .arg(line.devicePath(), parser.isSet(link)

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+
+// What arrives over TCP, as the line's bytes: raw, or Telnet with its commands removed and
+// a doubled 0xFF taken as one. The connection is Telnet when it opens with a negotiation of
+// the COM-PORT-OPTION (FF FB 2C or FF FD 2C): no PELCO D frame starts so, as its command
+// byte would have a reserved bit set, and OSKA-DEFAULT frames are plain ASCII.
+class TelnetFilter {
+public:
+    QByteArray Feed(const QByteArray& bytes);
+    bool isTelnet() const { return mode == Mode::Telnet; }
+
+private:
+    enum class Mode { Undecided, Raw, Telnet };
+    enum class State { Data, Command, Option, Sub, SubCommand };
+    QByteArray Strip(const QByteArray& bytes);
+
+    Mode mode = Mode::Undecided;
+    QByteArray opening;  // the first bytes, held until the mode is known
+    State state = State::Data;
+};
