@@ -17,6 +17,8 @@ public:
     }
     PortProblem LastProblem() const override { return active->LastProblem(); }
     PortProblem WriteProblem() const override { return active->WriteProblem(); }
+    // The open line for the crash handler and the guardian; the network device gives none.
+    intptr_t NativeHandle() const override { return active->NativeHandle(); }
 
 private:
     SerialDevice& local;
