@@ -210,12 +210,21 @@ if ! in_root_alive "$pid"; then
     cat "$work/run.log" >&2
     fail "velmor ended by itself (status $status)"
 fi
-# $pid is the shell that started it; the program itself is the one process in the root, and
-# it is the one told to end. On SIGTERM it ends by itself with 128 + 15.
-velmor_pid=$(processes_in_root)
+# $pid is the shell that started it. In the root run the program and its guardian, a child
+# it forked at its start that holds the line too; the program, the one whose parent is
+# outside the root, is told to end. On SIGTERM it ends by itself with 128 + 15, and its
+# guardian follows it.
+running=$(processes_in_root | tr "\n" " ")
+velmor_pid=""
+for candidate in $running; do
+    parent=$(awk '{ print $4 }' "/proc/$candidate/stat" 2>/dev/null || true)
+    # shellcheck disable=SC2076
+    [[ " $running " =~ " $parent " ]] || velmor_pid="$velmor_pid $candidate"
+done
+velmor_pid=${velmor_pid# }
 # shellcheck disable=SC2086
-[ "$(wc -w <<<"$velmor_pid")" -eq 1 ] ||
-    fail "expected velmor alone in the root, found: $(describe_processes $velmor_pid)"
+[ "$(wc -w <<<"$velmor_pid")" -eq 1 ] && [ "$(wc -w <<<"$running")" -le 2 ] ||
+    fail "expected velmor and its guardian alone in the root, found: $(describe_processes $running)"
 $sudo kill -TERM "$velmor_pid"
 for _ in $(seq 100); do
     [ -n "$(processes_in_root)" ] || break
