@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "serial/net_socket.h"
 #include "serial/stop_sender.h"
 #include "stop_guard.h"
 
@@ -98,7 +99,11 @@ void DrainBriefly(int line) {
                      "the stop.\n"
                    : "velmor: the program was killed mid-frame: the guardian finished the "
                      "frame.\n");
-    if (line >= 0) {
+    if (line >= 0 && static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
+        // Closed as the program closes a network line, so that input left unread does not
+        // turn the close into a reset that loses the stop.
+        NetSocket::Close(line, kDrainMs);
+    } else if (line >= 0) {
         DrainBriefly(line);
         ::close(line);
     }

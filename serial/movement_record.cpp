@@ -31,6 +31,11 @@ void BeginMovement(MovementRecord& record, const uint8_t* stop, int length) {
     Fence();
 }
 
+void LineOpened(MovementRecord& record, LineKind kind) {
+    record.lineKind = static_cast<uint8_t>(kind);
+    Fence();
+}
+
 void EndMovement(MovementRecord& record) {
     record.running = 0;
     Fence();

@@ -2,6 +2,10 @@
 
 #include <cstdint>
 
+// What the open line is, as a stop sender must write to it: a serial device, or a socket to
+// a serial server, raw or Telnet (where a data byte 0xFF goes twice).
+enum class LineKind : uint8_t { Serial, Socket, TelnetSocket };
+
 // What a stop sender needs once the program itself can no longer act: whether a movement
 // runs and its stop, and the frame on its way with how many of its bytes went. The line
 // keeps it as the bytes go out; the program's crash handler and the guardian beside it read
@@ -19,6 +23,7 @@ struct MovementRecord {
     uint8_t flightSent;
     uint8_t flight[kMaxFrame];
     uint8_t taken;       // a stop sender has the line: the program writes nothing more
+    uint8_t lineKind;    // a LineKind: the line last opened
     int64_t lastByteNs;  // monotonic clock, when the last byte was handed over
 };
 
@@ -28,6 +33,8 @@ namespace MovementLog {
 
 // A movement is about to go out; stop is the frame that ends it (at most kMaxFrame bytes).
 void BeginMovement(MovementRecord& record, const uint8_t* stop, int length);
+// A line of this kind was opened; it is the line until the next.
+void LineOpened(MovementRecord& record, LineKind kind);
 // Its stop is about to go out: from here on only the frame in flight is owed.
 void EndMovement(MovementRecord& record);
 void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length);

@@ -120,13 +120,17 @@ bool NetSerialDevice::Open(const QString& name, uint32_t baud) {
 }
 
 void NetSerialDevice::Close() {
-    NetSocket::Close(socket, kCloseMs);
+    NetSocket::Close(socket, dropped ? 0 : kCloseMs);
     socket = NetSocket::kNone;
+    dropped = false;
 }
 
 void NetSerialDevice::Drop(const QString& why) {
-    NetSocket::Close(socket, 0);
-    socket = NetSocket::kNone;
+    // The socket stays the line's until the port is closed, so that the crash handler and
+    // the guardian never write to a handle the system has given to something else; from
+    // here every send on it fails.
+    NetSocket::StopSending(socket);
+    dropped = true;
     writeProblem = {PortFault::Network, entry, why};
 }
 
@@ -147,7 +151,7 @@ uint32_t NetSerialDevice::WholeBytes(const uint8_t* data, uint32_t count, int se
 }
 
 uint32_t NetSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
-    if (socket == NetSocket::kNone || count == 0)
+    if (socket == NetSocket::kNone || dropped || count == 0)
         return 0;
     QString words;
     if (!NetSocket::DropIncoming(socket, kDropLimitBytes, words)) {

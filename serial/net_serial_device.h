@@ -19,6 +19,12 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override { return problem; }
     PortProblem WriteProblem() const override { return writeProblem; }
+    // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet.
+    intptr_t NativeHandle() const override { return socket; }
+    LineKind NativeKind() const override {
+        return address.scheme == NetAddress::Scheme::Rfc2217 ? LineKind::TelnetSocket
+                                                             : LineKind::Socket;
+    }
 
     static constexpr int kConnectMs = 2000;
     // As a local line's close: the last frame gets this long to leave.
@@ -32,6 +38,7 @@ private:
     int WireLength(const uint8_t* data, uint32_t count) const;
 
     NetSocket::Handle socket = NetSocket::kNone;
+    bool dropped = false;  // the connection broke: nothing more is sent on it
     NetAddress address;
     QString entry;
     PortProblem problem;

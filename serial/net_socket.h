@@ -29,6 +29,9 @@ bool WaitForRoom(Handle socket, int timeoutMs);
 // Reads and drops at most limit bytes of what the server sent. False when the server
 // closed the connection or it broke (words then says how, empty for a close).
 bool DropIncoming(Handle socket, int limit, QString& words);
+// Sends nothing more on the socket, from any process that holds it; the server sees the
+// end of the connection.
+void StopSending(Handle socket);
 // Sends what is queued, then closes, waiting at most timeoutMs; a socket whose unread
 // input would turn the close into a reset (and lose the last frame) is read empty first.
 void Close(Handle socket, int timeoutMs);

@@ -136,6 +136,11 @@ bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
     return true;
 }
 
+void NetSocket::StopSending(Handle socket) {
+    if (socket != kNone)
+        ::shutdown(static_cast<int>(socket), SHUT_WR);
+}
+
 void NetSocket::Close(Handle socket, int timeoutMs) {
     if (socket == kNone)
         return;

@@ -139,6 +139,11 @@ bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
     return true;
 }
 
+void NetSocket::StopSending(Handle socket) {
+    if (socket != kNone)
+        shutdown(static_cast<SOCKET>(socket), SD_SEND);
+}
+
 void NetSocket::Close(Handle socket, int timeoutMs) {
     if (socket == kNone)
         return;

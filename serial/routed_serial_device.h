@@ -17,8 +17,9 @@ public:
     }
     PortProblem LastProblem() const override { return active->LastProblem(); }
     PortProblem WriteProblem() const override { return active->WriteProblem(); }
-    // The open line for the crash handler and the guardian; the network device gives none.
+    // The open line for the crash handler and the guardian.
     intptr_t NativeHandle() const override { return active->NativeHandle(); }
+    LineKind NativeKind() const override { return active->NativeKind(); }
 
 private:
     SerialDevice& local;

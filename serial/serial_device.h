@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "movement_record.h"
 #include "port_problem.h"
 
 // The platform side of the serial link: one port, opened for writing only.
@@ -24,6 +25,8 @@ public:
 
     // The open port's file descriptor (a HANDLE on Windows), -1 while closed.
     virtual intptr_t NativeHandle() const { return -1; }
+    // How a stop sender writes to that handle.
+    virtual LineKind NativeKind() const { return LineKind::Serial; }
 
     // Why the last Open failed; no fault after a successful one.
     virtual PortProblem LastProblem() const { return {}; }

@@ -45,6 +45,7 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
     problem = {};
     writeTimeoutMs = WriteTimeoutMs(baud);
     open = true;
+    MovementLog::LineOpened(*record, device.NativeKind());
     if (guard)
         guard->LineOpened(device.NativeHandle());
     return 1;

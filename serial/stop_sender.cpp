@@ -8,6 +8,7 @@ int SendOwedBytes(intptr_t line, MovementRecord& record) {
     record.taken = 1;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     const MovementLog::Owed owed = MovementLog::OwedBytes(record);
+    const auto kind = static_cast<LineKind>(record.lineKind);
     // The first byte owed keeps the pause after the last byte that went; a stop right after a
     // whole frame keeps the frame pause as well.
     int64_t notBefore = record.lastByteNs + MovementLog::kBytePauseNs +
@@ -22,7 +23,9 @@ int SendOwedBytes(intptr_t line, MovementRecord& record) {
         }
         SleepUntilNs(notBefore);
         MovementLog::BeginByte(record);
-        if (!WriteLineByte(line, owed.bytes[i])) {
+        const uint8_t wire[2] = {owed.bytes[i], owed.bytes[i]};
+        const int wireCount = kind == LineKind::TelnetSocket && wire[0] == 0xFF ? 2 : 1;
+        if (!WriteLineBytes(line, kind, wire, wireCount)) {
             MovementLog::ByteRefused(record);
             break;
         }

@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,24 +28,32 @@ void SleepUntilNs(int64_t ns) {
     }
 }
 
-bool WriteLineByte(intptr_t line, uint8_t byte) {
+bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count) {
     const int fd = static_cast<int>(line);
     if (fd < 0)
         return false;
-    // The port is open without blocking: a full line answers EAGAIN and is waited for.
+    // The port is open without blocking: a full line answers EAGAIN and is waited for. A
+    // socket is sent to without SIGPIPE, which would end a crashing program by another signal.
     const int64_t deadline = LineClockNs() + int64_t(MovementLog::kByteTimeoutMs) * 1000000;
-    for (;;) {
-        const ssize_t n = ::write(fd, &byte, 1);
-        if (n == 1)
-            return true;
+    int done = 0;
+    while (done < count) {
+        const size_t left = static_cast<size_t>(count - done);
+        const ssize_t n = kind == LineKind::Serial
+                              ? ::write(fd, bytes + done, left)
+                              : ::send(fd, bytes + done, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
             return false;
-        const int64_t left = deadline - LineClockNs();
-        if (left <= 0)
+        const int64_t wait = deadline - LineClockNs();
+        if (wait <= 0)
             return false;
         struct pollfd room = {fd, POLLOUT, 0};
-        ::poll(&room, 1, static_cast<int>(left / 1000000 + 1));
+        ::poll(&room, 1, static_cast<int>(wait / 1000000 + 1));
     }
+    return true;
 }

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winsock2.h>
 
 #include "stop_sender.h"
 #include "stop_sender_io.h"
@@ -34,13 +35,41 @@ void SleepUntilNs(int64_t ns) {
         CloseHandle(timer);
 }
 
-bool WriteLineByte(intptr_t line, uint8_t byte) {
-    HANDLE port = reinterpret_cast<HANDLE>(line);
-    if (!port || port == INVALID_HANDLE_VALUE)
+namespace {
+
+bool SendToSocket(SOCKET socket, const uint8_t* bytes, int count) {
+    const int64_t deadline = LineClockNs() + int64_t(MovementLog::kByteTimeoutMs) * 1000000;
+    int done = 0;
+    while (done < count) {
+        const int n = send(socket, reinterpret_cast<const char*>(bytes) + done, count - done, 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        const int64_t wait = deadline - LineClockNs();
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK || wait <= 0)
+            return false;
+        fd_set room;
+        FD_ZERO(&room);
+        FD_SET(socket, &room);
+        const long us = static_cast<long>(wait / 1000);
+        timeval time{us / 1000000, us % 1000000};
+        select(0, nullptr, &room, nullptr, &time);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count) {
+    if (line == -1 || line == 0)
         return false;
+    if (kind != LineKind::Serial)
+        return SendToSocket(static_cast<SOCKET>(line), bytes, count);
+    HANDLE port = reinterpret_cast<HANDLE>(line);
     COMMTIMEOUTS timeouts{};
     timeouts.WriteTotalTimeoutConstant = MovementLog::kByteTimeoutMs;
     SetCommTimeouts(port, &timeouts);
     DWORD written = 0;
-    return WriteFile(port, &byte, 1, &written, nullptr) && written == 1;
+    return WriteFile(port, bytes, DWORD(count), &written, nullptr) && written == DWORD(count);
 }

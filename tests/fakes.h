@@ -22,6 +22,7 @@ public:
     bool Open(const QString& name, uint32_t baud) override;
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
+    LineKind NativeKind() const override { return kind; }
 
     QByteArray Bytes() const;
     void ClearRecord() { writes.clear(); }
@@ -34,6 +35,7 @@ public:
     uint32_t openedBaud = 0;
     int lastTimeoutMs = -1;
     int closeCount = 0;
+    LineKind kind = LineKind::Serial;
     QVector<Record> writes;
     QElapsedTimer clock;
 

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "fakes.h"
@@ -61,6 +62,8 @@ QByteArray ReadAll(int fd) {
 
 }  // namespace
 
+Q_DECLARE_METATYPE(LineKind)
+
 class TestStopRecord : public QObject {
     Q_OBJECT
 private slots:
@@ -74,16 +77,28 @@ void TestStopRecord::deathAnywhere_data() {
     QTest::addColumn<QString>("actions");
     QTest::addColumn<int>("crashAt");
     QTest::addColumn<bool>("owesStop");
-    // Up, Up, stop: each frame's bytes and then the frame's pause are pauses to die in.
-    for (int protocol : {0, 1}) {
-        const int pauses = 3 * ((protocol ? kPelcoMove : kOskaMove).size() + 1);
+    QTest::addColumn<LineKind>("kind");
+    // Up, Up, stop: each frame's bytes and then the frame's pause are pauses to die in. Over
+    // Telnet the PELCO D 0xFF goes doubled.
+    const struct {
+        int protocol;
+        LineKind kind;
+        const char* line;
+    } lines[] = {{0, LineKind::Serial, "serial"},
+                 {1, LineKind::Serial, "serial"},
+                 {0, LineKind::Socket, "raw TCP"},
+                 {1, LineKind::TelnetSocket, "Telnet"}};
+    for (const auto& line : lines) {
+        const int pauses = 3 * ((line.protocol ? kPelcoMove : kOskaMove).size() + 1);
         for (int at = 1; at <= pauses; ++at)
-            QTest::addRow("%s, Up Up stop, death at pause %d", protocol ? "PELCO D" : "OSKA", at)
-                << protocol << "PC-Up PC-Up stop" << at << (at <= pauses * 2 / 3);
+            QTest::addRow("%s over %s, Up Up stop, death at pause %d",
+                          line.protocol ? "PELCO D" : "OSKA", line.line, at)
+                << line.protocol << "PC-Up PC-Up stop" << at << (at <= pauses * 2 / 3) << line.kind;
     }
-    QTest::newRow("POWER in flight, nothing moving") << 0 << "POWER" << 3 << false;
-    QTest::newRow("Z/I key held, death mid-frame") << 1 << "Z/I" << 4 << true;
-    QTest::newRow("nothing sent") << 0 << "" << 1 << false;
+    QTest::newRow("POWER in flight, nothing moving")
+        << 0 << "POWER" << 3 << false << LineKind::Serial;
+    QTest::newRow("Z/I key held, death mid-frame") << 1 << "Z/I" << 4 << true << LineKind::Serial;
+    QTest::newRow("nothing sent") << 0 << "" << 1 << false << LineKind::Serial;
 }
 
 void TestStopRecord::deathAnywhere() {
@@ -91,10 +106,12 @@ void TestStopRecord::deathAnywhere() {
     QFETCH(QString, actions);
     QFETCH(int, crashAt);
     QFETCH(bool, owesStop);
+    QFETCH(LineKind, kind);
 
     int pipeEnds[2];
-    QCOMPARE(::pipe2(pipeEnds, O_NONBLOCK), 0);
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pipeEnds), 0);
     RecordingDevice device;
+    device.kind = kind;
     DyingPause pause;
     MemoryProfile profile;
     LoggingGuard guard(device);
@@ -119,9 +136,13 @@ void TestStopRecord::deathAnywhere() {
     }
     if (pause.sent < 0)
         pause.Sleep(0);  // the death comes after the actions
-    const QByteArray after = ReadAll(pipeEnds[0]);
+    const QByteArray wire = ReadAll(pipeEnds[0]);
     ::close(pipeEnds[0]);
     ::close(pipeEnds[1]);
+    const QByteArray after =
+        kind == LineKind::TelnetSocket ? QByteArray(wire).replace("\xff\xff", "\xff") : wire;
+    if (kind == LineKind::TelnetSocket)
+        QCOMPARE(wire.size(), after.size() + after.count('\xff'));
     const QByteArray line = device.Bytes() + after;
     const QByteArray move = protocol ? kPelcoMove : kOskaMove;
     const QByteArray stop = protocol ? kPelcoStop : kOskaStop;

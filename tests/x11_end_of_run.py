@@ -5,7 +5,8 @@ Each case starts the program under its own Xvfb on a fresh pseudo-terminal, star
 movement (a held arrow key, or the mouse held down on Z/I) or none, then ends it: a
 signal it handles, a crash (SIGSEGV, SIGABRT), a forced kill (SIGKILL, after which the
 guardian sends the stop), or the X server killed. After one kill a second program is
-started on the same line and must get the port. Read byte by byte off the line, everything must be whole
+started on the same line and must get the port. Some cases put a serial server (ser2net)
+between the program and the line. Read byte by byte off the line, everything must be whole
 frames of the protocol in force, and a movement must end with exactly one stop, last.
 With no movement nothing may be sent. Prints the time from the end to the last byte of
 the stop.
@@ -15,6 +16,7 @@ Usage: x11_end_of_run.py PATH_TO_VELMOR KEYPAD_LAYOUT [WORD]
 """
 import os
 import signal
+import socket
 import subprocess
 import sys
 import time
@@ -41,6 +43,10 @@ CASES = [
     ("SIGKILL", "none", 1),
     ("SIGKILL after COMMUNICATION SET", "arrow", 0),
     ("SIGKILL, then a second program", "arrow", 1),
+    # A serial server (ser2net) between the program and the line.
+    ("SIGKILL over tcp", "arrow", 0), ("SIGKILL over rfc2217", "arrow", 1),
+    ("SIGSEGV over rfc2217", "mouse", 1), ("SIGABRT over tcp", "arrow", 1),
+    ("SIGTERM over rfc2217", "arrow", 1),
 ]
 # Endings the program cannot answer for itself end it by the signal; the handled ones exit
 # with 128 plus its number.
@@ -62,9 +68,42 @@ def start_xvfb():
     return server, ":" + number.decode().strip()
 
 
+def listening(port):
+    with open("/proc/net/tcp") as table:
+        return any(f[1] == "0100007F:%04X" % port and f[3] == "0A"
+                   for f in (line.split() for line in table) if len(f) > 3)
+
+
+def start_ser2net(device, scheme, folder):
+    """ser2net on a free loopback port, its serial side the pty; the port's entry."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    accepter = ("telnet(rfc2217)," if scheme == "rfc2217" else "") + "tcp,127.0.0.1,%d" % port
+    config = os.path.join(folder, "ser2net.yaml")
+    with open(config, "w") as out:
+        out.write("%%YAML 1.1\n---\nconnection: &line\n  accepter: %s\n"
+                  "  connector: serialdev,%s,9600n81,local\n  options:\n    mdns: false\n"
+                  % (accepter, device))
+    server = subprocess.Popen(["ser2net", "-n", "-u", "-c", config, "-P",
+                               os.path.join(folder, "ser2net.pid")],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 5
+    while not listening(port) and time.monotonic() < deadline and server.poll() is None:
+        time.sleep(0.01)
+    return server, "%s://127.0.0.1:%d" % (scheme, port)
+
+
 def run_case(program, helper, how, moving, protocol):
     server, display = start_xvfb()
-    master, slave, profile, _ = line_profile(PROTOCOL=protocol)
+    master, slave, profile, conf_path = line_profile(PROTOCOL=protocol)
+    serial_server = None
+    if " over " in how:
+        serial_server, entry = start_ser2net(os.ttyname(slave), how.split()[-1], profile)
+        with open(conf_path) as conf:
+            text = conf.read().replace(os.ttyname(slave), entry)
+        with open(conf_path, "w") as conf:
+            conf.write(text)
     env = dict(os.environ, XDG_CONFIG_HOME=profile, DISPLAY=display)
     app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
     events, problems = [], []
@@ -117,6 +156,9 @@ def run_case(program, helper, how, moving, protocol):
             app.wait()
         server.kill()
         server.wait()
+        if serial_server:
+            serial_server.terminate()
+            serial_server.wait()
         os.close(slave)
         os.close(master)
     return problems + judge(events, ended, moving, protocol), (events, ended, said or [""])
