@@ -1,8 +1,11 @@
 // velmor-guard.exe, the guardian on Windows: no Qt and no window. It waits on the program's
 // process handle, which signals however the program went (taskkill /F and Task Manager's
 // End task included), then sends what the record owes on the port the program left in its
-// handle table, and ends. A program of its own name, so that ending every velmor.exe does
-// not end the guardian with them.
+// handle table (or on the socket it was given), and ends. A program of its own name, so
+// that ending every velmor.exe does not end the guardian with them.
+// Winsock before the rest of Windows, which would bring in its older first version.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <cwchar>
@@ -10,23 +13,79 @@
 #include "guardian_share_win.h"
 #include "serial/stop_sender.h"
 
+namespace {
+
+// How long the guardian gives the stop to leave over a network line before it closes.
+constexpr DWORD kSocketCloseMs = 100;
+
+// Takes the socket the program offers, or lets the held one go, as socketChange says.
+void Settle(GuardianShare& share, SOCKET& held) {
+    const LONG change = share.socketChange;
+    if (change == kSocketSettled)
+        return;
+    if (held != INVALID_SOCKET)
+        closesocket(held);
+    held = change == kSocketOffered ? WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
+                                                 FROM_PROTOCOL_INFO, &share.socketInfo, 0, 0)
+                                    : INVALID_SOCKET;
+    share.socketChange = kSocketSettled;
+}
+
+// As the program closes a network line: nothing more to send, what the server sends read
+// and dropped until it closes too or time is up, so that the close is no reset.
+void CloseGently(SOCKET socket) {
+    shutdown(socket, SD_SEND);
+    const ULONGLONG until = GetTickCount64() + kSocketCloseMs;
+    char drop[512];
+    for (ULONGLONG now = GetTickCount64(); now < until; now = GetTickCount64()) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket, &readable);
+        const long us = static_cast<long>((until - now) * 1000);
+        timeval wait{us / 1000000, us % 1000000};
+        if (select(0, &readable, nullptr, nullptr, &wait) != 1 ||
+            recv(socket, drop, sizeof drop, 0) <= 0)
+            break;
+    }
+    closesocket(socket);
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args || count != 3)
+    if (!args || count != 5)
         return 2;
     const auto mapping = reinterpret_cast<HANDLE>(std::wcstoull(args[1], nullptr, 10));
     const auto program = reinterpret_cast<HANDLE>(std::wcstoull(args[2], nullptr, 10));
+    const auto changed = reinterpret_cast<HANDLE>(std::wcstoull(args[3], nullptr, 10));
+    const auto settled = reinterpret_cast<HANDLE>(std::wcstoull(args[4], nullptr, 10));
     auto* share = static_cast<GuardianShare*>(
         MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(GuardianShare)));
     if (!share)
         return 2;
-    WaitForSingleObject(program, INFINITE);
+    WSADATA winsock{};
+    const bool sockets = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
+    SOCKET held = INVALID_SOCKET;
+    const HANDLE waits[] = {program, changed};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        if (sockets)
+            Settle(*share, held);
+        SetEvent(settled);
+    }
+    // An offer the program made just before it went is still good: the socket is already
+    // in this process's handle table.
+    if (sockets)
+        Settle(*share, held);
     const auto line = reinterpret_cast<HANDLE>(share->guardianLine);
     if (line) {
         SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
         FlushFileBuffers(line);
         CloseHandle(line);
+    } else if (held != INVALID_SOCKET) {
+        SendOwedBytes(static_cast<intptr_t>(held), share->record);
+        CloseGently(held);
     }
     return 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <winsock2.h>
+
 #include <cstdint>
 
 #include "serial/movement_record.h"
@@ -8,8 +10,19 @@
 struct GuardianShare {
     MovementRecord record;
     volatile int64_t guardianLine;  // the open port as a HANDLE valid in the guardian; 0: none
+    // A network line is a socket, which only Winsock may hand to another process: the
+    // program describes it here for the guardian and sets socketChange; the guardian takes
+    // it (or lets the one it holds go), clears socketChange and sets the settled event.
+    WSAPROTOCOL_INFOW socketInfo;
+    volatile LONG socketChange;
 };
 
-// The guardian's program file, beside velmor.exe. Its command line: the mapping's handle
-// and the program's process handle, both inherited, in decimal.
+// socketChange: a socket is offered in socketInfo, or the guardian's is to go.
+constexpr LONG kSocketSettled = 0;
+constexpr LONG kSocketOffered = 1;
+constexpr LONG kSocketDropped = 2;
+
+// The guardian's program file, beside velmor.exe. Its command line, in decimal: the
+// mapping's handle, the program's process handle, and the two events, "changed" (set by
+// the program) and "settled" (set by the guardian), all inherited.
 constexpr wchar_t kGuardianFile[] = L"velmor-guard.exe";

@@ -1,13 +1,36 @@
 // The program's side of the guardian on Windows (velmor-guard.exe, started here before the
 // window exists). The record lives in a shared file mapping; the program puts a copy of
 // each opened port's handle into the guardian's handle table and takes it out again when it
-// closes the port, so the two need no messages.
+// closes the port, so the two need no messages. A socket the guardian must take and let go
+// itself, told by an event and answering by another.
+// Winsock before the rest of Windows, which would bring in its older first version.
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <cwchar>
 
 #include "guardian_share_win.h"
 #include "stop_guard.h"
+
+namespace {
+
+// How long the program waits for the guardian to take or let go a socket.
+constexpr DWORD kSettleMs = 200;
+
+// The events to and from the guardian, the program's handles.
+HANDLE changed = nullptr;
+HANDLE settled = nullptr;
+bool socketPassed = false;
+
+void ChangeSocket(GuardianShare& share, LONG change) {
+    share.socketChange = change;
+    ResetEvent(settled);
+    SetEvent(changed);
+    WaitForSingleObject(settled, kSettleMs);
+}
+
+}  // namespace
 
 bool StopGuard::StartGuardian(int, char**) {
     SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -16,8 +39,11 @@ bool StopGuard::StartGuardian(int, char**) {
     void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(GuardianShare))
                          : nullptr;
     HANDLE self = nullptr;
-    if (!view || !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
-                                  &self, SYNCHRONIZE, TRUE, 0)) {
+    changed = CreateEventW(&inherited, FALSE, FALSE, nullptr);
+    settled = CreateEventW(&inherited, FALSE, FALSE, nullptr);
+    if (!view || !changed || !settled ||
+        !DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self,
+                         SYNCHRONIZE, TRUE, 0)) {
         problem = "no shared memory";
         if (mapping)
             CloseHandle(mapping);
@@ -32,11 +58,13 @@ bool StopGuard::StartGuardian(int, char**) {
     }
     std::wcscpy(folderEnd + 1, kGuardianFile);
     wchar_t command[MAX_PATH + 96] = {};
-    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu", program,
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(mapping)),
-                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(self)));
-    // Only the mapping and the program's handle are handed down.
-    HANDLE handed[] = {mapping, self};
+    const auto number = [](HANDLE handle) {
+        return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle));
+    };
+    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu %llu %llu",
+                  program, number(mapping), number(self), number(changed), number(settled));
+    // Only these are handed down.
+    HANDLE handed[] = {mapping, self, changed, settled};
     SIZE_T size = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     alignas(8) char attributeSpace[256];
@@ -72,16 +100,32 @@ bool StopGuard::StartGuardian(int, char**) {
 void StopGuard::PassLine(intptr_t line) {
     if (guardian == -1 || line == -1)
         return;
+    auto* share = static_cast<GuardianShare*>(shared);
+    if (static_cast<LineKind>(record->lineKind) != LineKind::Serial) {
+        // Described for the guardian's process: the guardian makes its own socket of it.
+        socketPassed = WSADuplicateSocketW(static_cast<SOCKET>(line),
+                                           GetProcessId(reinterpret_cast<HANDLE>(guardian)),
+                                           &share->socketInfo) == 0;
+        if (socketPassed)
+            ChangeSocket(*share, kSocketOffered);
+        return;
+    }
     HANDLE copy = nullptr;
     if (DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(line),
                         reinterpret_cast<HANDLE>(guardian), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-        static_cast<GuardianShare*>(shared)->guardianLine = reinterpret_cast<intptr_t>(copy);
+        share->guardianLine = reinterpret_cast<intptr_t>(copy);
 }
 
 void StopGuard::DropLine() {
     if (guardian == -1)
         return;
     auto* share = static_cast<GuardianShare*>(shared);
+    if (socketPassed) {
+        // The connection must end when the program closes its socket, not when the guardian
+        // does.
+        socketPassed = false;
+        ChangeSocket(*share, kSocketDropped);
+    }
     const auto copy = reinterpret_cast<HANDLE>(share->guardianLine);
     share->guardianLine = 0;
     // Closed in the guardian from here: the port is free again as soon as the program

@@ -1,5 +1,7 @@
-#include <windows.h>
+// Winsock before the rest of Windows, which would bring in its older first version.
 #include <winsock2.h>
+
+#include <windows.h>
 
 #include "stop_sender.h"
 #include "stop_sender_io.h"

@@ -29,7 +29,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from x11_end_of_run import judge as judge_end  # noqa: E402
+from x11_end_of_run import judge as judge_end, start_ser2net  # noqa: E402
 from x11_hold_arrow_key import OSKA, OSKA_STOP, keypad_layout, read_line  # noqa: E402
 from x11_vcam_end_to_end import (CASES, find_keypad, key_centres, report, run_case,  # noqa: E402
                                  xdotool)
@@ -286,12 +286,17 @@ def tcp_case(exe, vcam, layout):
     return failed
 
 
-def forced_kill_case(exe, line_path, protocol):
-    """Up held, then taskkill /F on velmor.exe alone: its guardian is another program."""
+def forced_kill_case(exe, line_path, protocol, scheme=None):
+    """Up held, then taskkill /F on velmor.exe alone: its guardian is another program. With
+    a scheme, COM1 is a serial server (ser2net) in front of the line."""
     reg_set({"COMUINIT": ("REG_DWORD", 1), "COMPORT": ("REG_DWORD", 1),
              "BAUDRATE": ("REG_DWORD", 2400 if protocol else 9600),
              "PROTOCOL": ("REG_DWORD", protocol), "CAMTYPE": ("REG_DWORD", 0)})
     line = Line(line_path)
+    server = None
+    if scheme:
+        server, entry = start_ser2net(os.ttyname(line.slave), scheme, tempfile.mkdtemp())
+        wine("reg", "add", PORTS, "/v", "COM1", "/d", entry, "/f")
     keypad = starter(exe)()
     try:
         window = find_keypad(BOUND_SECONDS)
@@ -316,11 +321,16 @@ def forced_kill_case(exe, line_path, protocol):
         problems = judge_end(events, ended, "arrow", protocol)
         if not problems:
             stop = 7 if protocol else 11
-            print("Wine, taskkill /F, protocol %d: stop %.0f..%.0f ms after the kill"
-                  % (protocol, (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
+            print("Wine, taskkill /F, protocol %d%s: stop %.0f..%.0f ms after the kill"
+                  % (protocol, " over " + scheme if scheme else "",
+                     (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
         return problems
     finally:
         keypad.wait(timeout=30)
+        if server:
+            wine("reg", "delete", PORTS, "/f")
+            server.terminate()
+            server.wait()
         line.close()
 
 
@@ -392,6 +402,8 @@ def main():
     desk += [("taskkill /F, protocol %d" % protocol,
               lambda protocol=protocol: forced_kill_case(exe, line, protocol))
              for protocol in (0, 1)]
+    desk.append(("taskkill /F over rfc2217, protocol 1",
+                 lambda: forced_kill_case(exe, line, 1, "rfc2217")))
     if zip_path:
         desk.append(("the zip started where it was never installed",
                      lambda: zip_start(zip_path, layout, desk_line)))
