@@ -76,6 +76,15 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     FillCombos();
     controller.OnInitDialog();
     ShowState();
+    if (!controller.InitOpenPending())
+        ShowLinkFailure(controller.Link().isOpen());
+}
+
+void CKeypadDlg::FinishInitDialog() {
+    if (!controller.InitOpenPending())
+        return;
+    controller.FinishInitDialog();
+    ShowState();
     ShowLinkFailure(controller.Link().isOpen());
 }
 
@@ -309,6 +318,8 @@ void CKeypadDlg::paintEvent(QPaintEvent* event) {
         // asks again in any case.
         portTipsDue = true;
         QMetaObject::invokeMethod(this, &CKeypadDlg::UpdatePortToolTips, Qt::QueuedConnection);
+        // A port behind a serial server connects with the window on screen, painting.
+        QMetaObject::invokeMethod(this, &CKeypadDlg::FinishInitDialog, Qt::QueuedConnection);
     }
     if (!isMinimized()) {
         QDialog::paintEvent(event);

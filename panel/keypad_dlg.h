@@ -80,6 +80,8 @@ private:
     // What became of the stop sent to a moving camera at the end of its run.
     QString StopOutcome() const;
     void UpdatePortToolTips();
+    // The start-up opening of a port behind a serial server, once the window is up.
+    void FinishInitDialog();
 
     KeypadController controller;
     MessageSink* messages;

@@ -68,6 +68,19 @@ void KeypadController::OnInitDialog() {
     status.InsertLine(0, QString::fromLatin1(kBannerLine));
     status.InsertLine(1, QString::fromLatin1(kStatusTitleLine));
     status.InsertLine(2, QString::fromLatin1(kBannerLine));
+    initOpenPending = link.OpenMayWait(state.comPort);
+    if (!initOpenPending)
+        OpenAtStart();
+}
+
+void KeypadController::FinishInitDialog() {
+    if (!initOpenPending)
+        return;
+    initOpenPending = false;
+    OpenAtStart();
+}
+
+void KeypadController::OpenAtStart() {
     const bool opened = OpenWithSettings() != 0;
     if (opened)
         entry.camIdText = CameraIdEntry::CamIdLine(state.cameraId);
@@ -208,6 +221,7 @@ int KeypadController::OpenWithSettings() {
 }
 
 bool KeypadController::ApplyCommunicationSettings() {
+    initOpenPending = false;
     state.settingsValid =
         settings.StoreCommunicationSettings(state.comPort, state.baudRate, state.protocol);
     if (link.isOpen())

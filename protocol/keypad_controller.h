@@ -54,8 +54,13 @@ public:
 
     // Start-up, once: the stored settings (or the built-in rows) selected, the camera type
     // stored, the keys enabled for protocol and camera type, status lines 0 to 2, the port
-    // opened and lines 3 to 9 for the outcome.
+    // opened and lines 3 to 9 for the outcome. A port behind a serial server may take its
+    // connect time-out to answer: its opening is left for FinishInitDialog, so that the
+    // panel can show its window first.
     void OnInitDialog();
+    bool InitOpenPending() const { return initOpenPending; }
+    // The opening OnInitDialog left, and lines 3 to 9; nothing when none is pending.
+    void FinishInitDialog();
 
     // A left-button press on an enabled key: the digits, ENT, CLR and the rows of the
     // command set. COMMUNICATION SET is not among them: the panel runs it.
@@ -102,6 +107,8 @@ public:
     QString GuardWarning() const;
 
 private:
+    // The port opened at start, and lines 3 to 9 for the outcome.
+    void OpenAtStart();
     void SelectStoredRows(const StoredSettings& stored);
     void ForceProtocolBaudRate();
     void SelectBaudRow();
@@ -122,4 +129,5 @@ private:
     ComboRows rows;
     QHash<int, bool> keyEnabled;
     bool movementActive = false;
+    bool initOpenPending = false;
 };

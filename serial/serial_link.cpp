@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "line_guard.h"
+#include "net_address.h"
 #include "pause.h"
 #include "serial_device.h"
 #include "stop_sender.h"
@@ -49,6 +50,11 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
     if (guard)
         guard->LineOpened(device.NativeHandle());
     return 1;
+}
+
+bool CSerialLink::OpenMayWait(int port) const {
+    const PortTarget target = portName(port);
+    return target.problem.isNone() && IsNetEntry(target.device);
 }
 
 QString CSerialLink::FailureReason() const {

@@ -23,6 +23,9 @@ public:
 
     // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0.
     int OpenPort(int port, uint32_t baud);
+    // Whether opening port may wait for an answer from the network (its connect time-out)
+    // rather than take the moment a local device takes.
+    bool OpenMayWait(int port) const;
     // Releases the port, then pauses 100 ms so a reopen never follows at once.
     void ClosePort();
     // Returns the number of bytes that left for the line: 0 when the link holds no port

@@ -177,6 +177,17 @@ QString AccessibleName(QWidget* w) {
     return iface ? iface->text(QAccessible::Name) : QStringLiteral("<no interface>");
 }
 
+// Opens as the recorder does, noting whether the window was on screen by then.
+class ShownAtOpenDevice : public RecordingDevice {
+public:
+    bool Open(const QString& name, uint32_t baud) override {
+        shownAtOpen = window && window->isVisible();
+        return RecordingDevice::Open(name, baud);
+    }
+    const QWidget* window = nullptr;
+    bool shownAtOpen = false;
+};
+
 }  // namespace
 
 class TestKeypadDlg : public QObject {
@@ -184,6 +195,8 @@ class TestKeypadDlg : public QObject {
 private slots:
     void startupLines_data();
     void startupLines();
+    void networkPortOpensWithTheWindowUp_data();
+    void networkPortOpensWithTheWindowUp();
     void startupEnabling_data();
     void startupEnabling();
     void comboRows();
@@ -255,6 +268,34 @@ void TestKeypadDlg::startupLines() {
     QVERIFY(!QApplication::activeModalWidget());
     // Nothing goes out on the line at start-up.
     QCOMPARE(panel.line(), QByteArray());
+}
+
+void TestKeypadDlg::networkPortOpensWithTheWindowUp_data() {
+    QTest::addColumn<QString>("entry");  // empty: a local device
+    QTest::addColumn<bool>("shownAtOpen");
+    QTest::newRow("local device") << QString() << false;
+    QTest::newRow("raw TCP") << "tcp://127.0.0.1:4001" << true;
+    QTest::newRow("RFC 2217") << "rfc2217://[::1]:4001" << true;
+}
+
+void TestKeypadDlg::networkPortOpensWithTheWindowUp() {
+    QFETCH(QString, entry);
+    QFETCH(bool, shownAtOpen);
+    PtyPair pty;
+    ShownAtOpenDevice device;
+    RecordingPause pause;
+    MemoryProfile profile;
+    RecordingMessages messages;
+    profile.values.insert(QStringLiteral("Ports/COM1"), entry.isEmpty() ? pty.slavePath() : entry);
+    CKeypadDlg dlg(KeypadServices{device, pause, profile}, &messages);
+    device.window = &dlg;
+    // Until the connect is settled the list shows its heading only.
+    QCOMPARE(dlg.StatusTexts().size(), shownAtOpen ? 3 : 10);
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTRY_COMPARE(dlg.StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 0));
+    QCOMPARE(device.shownAtOpen, shownAtOpen);
+    QCOMPARE(device.openedName.startsWith(QLatin1String("/dev/")), !shownAtOpen);
 }
 
 void TestKeypadDlg::startupEnabling_data() {
