@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "end_of_run.h"
+#include "panel/dialog_font.h"
 #include "panel/keypad_dlg.h"
 #include "profile/profile_store.h"
 #include "serial/pause.h"
@@ -17,6 +18,7 @@ CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QFileInfo(applicationFilePath()).completeBaseName());
     setApplicationVersion(QStringLiteral(VELMOR_VERSION_STRING));
     setQuitOnLastWindowClosed(false);
+    UseUsableApplicationFace();
 }
 
 int CKeypadApp::InitInstance() {

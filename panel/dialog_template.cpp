@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 
+#include "dialog_font.h"
 #include "list_box.h"
 #include "resource_image.h"
 
@@ -189,7 +190,7 @@ QSize DialogUnits::ToPixels(const QSize& units) const {
 QFont DialogFont(const DialogTemplate& layout) {
     QFont font(layout.fontFace, layout.fontPoints);
     font.setStyleHint(QFont::SansSerif);
-    return font;
+    return WithUsableFace(font);
 }
 
 QVector<QWidget*> BuildControls(QDialog* dialog, const DialogTemplate& layout) {

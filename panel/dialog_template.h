@@ -52,7 +52,7 @@ struct DialogUnits {
 };
 
 // The template's font, falling back to the platform's sans-serif face when the named
-// face is missing.
+// face is missing, and on Windows to a face dialogs are drawn in (see WithUsableFace).
 QFont DialogFont(const DialogTemplate& layout);
 
 // Creates every control of the layout as a child of dialog, in tab order, placed and

@@ -14,6 +14,7 @@
 #include <termios.h>
 
 #include "panel/about_dlg.h"
+#include "panel/dialog_font.h"
 #include "panel/dialog_template.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
@@ -227,6 +228,8 @@ private slots:
     void f1OpensAboutBox();
     void escapeClosesWindow();
     void minimisedIconOrigin();
+    void usableFace_data();
+    void usableFace();
     void statusLinesShowWhole_data();
     void statusLinesShowWhole();
     void renderToPng();
@@ -866,6 +869,7 @@ void TestKeypadDlg::accessibleNames() {
         qInfo("accessible name of combo %d: \"%s\"", id, qPrintable(name));
         QVERIFY(!name.isEmpty());
         QCOMPARE(name, box->currentText());
+        QCOMPARE(iface->text(QAccessible::Value), box->currentText());
         QStringList labelledBy;
         for (const auto& relation : iface->relations(QAccessible::Label))
             labelledBy << relation.first->text(QAccessible::Name);
@@ -968,6 +972,39 @@ void TestKeypadDlg::minimisedIconOrigin() {
     QCOMPARE(CKeypadDlg::MinimisedIconOrigin({32, 32}, {32, 32}), QPoint(0, 0));
     // Divisions round toward zero for a client smaller than the icon.
     QCOMPARE(CKeypadDlg::MinimisedIconOrigin({20, 29}, {32, 32}), QPoint(-5, -1));
+}
+
+void TestKeypadDlg::usableFace_data() {
+    QTest::addColumn<QString>("wanted");
+    // The face the platform draws for a family; for any other, a mathematics face.
+    QTest::addColumn<Stored>("drawn");
+    QTest::addColumn<QString>("face");
+    QTest::newRow("present") << "Tahoma" << Stored{{"Tahoma", "Tahoma"}} << "Tahoma";
+    QTest::newRow("present, in other case") << "tahoma" << Stored{{"tahoma", "Tahoma"}} << "tahoma";
+    QTest::newRow("the platform's stand-in is a dialog face")
+        << "MS Sans Serif" << Stored{{"MS Sans Serif", "Microsoft Sans Serif"}} << "MS Sans Serif";
+    QTest::newRow("missing, a Wine prefix on DejaVu")
+        << "Tahoma" << Stored{{"DejaVu Sans", "DejaVu Sans"}} << "DejaVu Sans";
+    QTest::newRow("missing, the first dialog face drawn as itself")
+        << "MS Shell Dlg"
+        << Stored{{"Microsoft Sans Serif", "Tahoma"},
+                  {"Segoe UI", "Segoe UI"},
+                  {"DejaVu Sans", "DejaVu Sans"}}
+        << "Segoe UI";
+    QTest::newRow("no dialog face at all") << "Tahoma" << Stored{} << "Tahoma";
+}
+
+// A face drawn as some face outside the dialog faces (here a mathematics face, whose line
+// box is taller than a combo box's field) gives way to the first dialog face there is.
+void TestKeypadDlg::usableFace() {
+    QFETCH(QString, wanted);
+    QFETCH(Stored, drawn);
+    QFETCH(QString, face);
+    const QStringList faces = {"Tahoma", "Microsoft Sans Serif", "Segoe UI", "DejaVu Sans"};
+    const auto drawnAs = [&drawn](const QString& family) {
+        return drawn.value(family, QStringLiteral("DejaVu Math TeX Gyre")).toString();
+    };
+    QCOMPARE(UsableFace(wanted, faces, drawnAs), face);
 }
 
 void TestKeypadDlg::statusLinesShowWhole_data() {

@@ -4,7 +4,8 @@
 Wine's COM1 is the analyser's pseudo-terminal (HKLM\\Software\\Wine\\Ports). The cases and
 the frames they must give are those of x11_vcam_end_to_end, with the settings in the
 registry. The last case also opens About from the system menu and presses COMMUNICATION
-SET, after which `wine reg query` must show the settings. Then hostile registry values: the
+SET, after which `wine reg query` must show the settings. In every case each combo box's
+field, as the X server shows it, must hold text. Then hostile registry values: the
 window must come up, say which value it refused, and send in the default protocol.
 
 Then the cases of a real Windows desk, read byte by byte off a pseudo-terminal that is Wine's
@@ -18,6 +19,7 @@ while Up is held, in both protocols: the guardian must end the line with one who
 Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
+import ctypes
 import os
 import shutil
 import socket
@@ -88,6 +90,60 @@ def starter(exe, stderr_path=os.devnull):
     # QT_FORCE_STDERR_LOGGING: standard error even without a console.
     env = dict(os.environ, QT_FORCE_STDERR_LOGGING="1")
     return lambda *_: subprocess.Popen(["wine", exe], env=env, stderr=open(stderr_path, "w"))
+
+
+COMBOS = {1022: "Camera", 1021: "Protocol", 1024: "COM PORT", 1025: "Baudrate"}
+ARROW_PIXELS = 22  # the drop-down button at a combo box's right end, and its frame
+TEXT_PIXELS = 15  # dark pixels that make a field's text; its caret alone has fewer
+
+
+def screen_pixels(x, y, width, height):
+    """Rows of 0xRRGGBB of a rectangle of the X server's screen, read through libX11."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XDefaultRootWindow.restype = ctypes.c_ulong
+    x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+    x11.XGetImage.restype = ctypes.c_void_p
+    x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                              ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+    x11.XGetPixel.restype = ctypes.c_ulong
+    x11.XGetPixel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_int]
+    x11.XDestroyImage.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    z_pixmap = 2
+    image = x11.XGetImage(display, x11.XDefaultRootWindow(display), x, y, width, height,
+                          0xFFFFFFFF, z_pixmap)
+    rows = [[x11.XGetPixel(image, i, j) for i in range(width)] for j in range(height)]
+    x11.XDestroyImage(image)
+    x11.XCloseDisplay(display)
+    return rows
+
+
+def combo_text_shown(layout, window):
+    """Problems with the combo boxes' fields as the screen shows them: each must hold the
+    dark pixels of its text, left of its drop-down button. A face whose line box is taller
+    than the field once drew every field empty while the rows were selected."""
+    geometry = dict(line.split("=") for line in
+                    xdotool("getwindowgeometry", "--shell", window).split())
+    sx = int(geometry["WIDTH"]) / layout["size"][0]
+    sy = int(geometry["HEIGHT"]) / layout["size"][1]
+    problems, counts = [], []
+    for control in layout["controls"]:
+        if control["id"] not in COMBOS:
+            continue
+        x, y, w, h = control["rect"]
+        left, top = int(geometry["X"]) + int(x * sx) + 3, int(geometry["Y"]) + int(y * sy) + 3
+        rows = screen_pixels(left, top, int(w * sx) - ARROW_PIXELS, int(h * sy) - 6)
+        dark = sum(1 for row in rows for p in row
+                   if (p >> 16 & 255) * 299 + (p >> 8 & 255) * 587 + (p & 255) * 114 < 128000)
+        counts.append("%s %d" % (COMBOS[control["id"]], dark))
+        if dark < TEXT_PIXELS:
+            problems.append("the %s field shows no text (%d dark pixels)"
+                            % (COMBOS[control["id"]], dark))
+    print("Wine, dark pixels in the combo fields: " + ", ".join(counts))
+    return problems
 
 
 def about_and_store(layout, settings):
@@ -385,7 +441,9 @@ def main():
         settings = {"COMUINIT": 1, "COMPORT": 1, "BAUDRATE": baud, "PROTOCOL": protocol,
                     "CAMTYPE": camera_type}
         reg_set({key: ("REG_DWORD", value) for key, value in settings.items()})
-        then = about_and_store(layout, settings) if index == len(CASES) - 1 else None
+        store = about_and_store(layout, settings) if index == len(CASES) - 1 else None
+        then = (lambda window, store=store:  # noqa: E731
+                combo_text_shown(layout, window) + (store(window) if store else []))
         failed += report("Wine, " + name, *run_case(
             starter(exe), vcam, layout, protocol, camera_type, baud, expected, line=line,
             then=then, bound_seconds=BOUND_SECONDS))
