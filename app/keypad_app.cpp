@@ -2,14 +2,14 @@
 
 #include <QFileInfo>
 
+#include "dialog/dialog_font.h"
 #include "end_of_run.h"
-#include "panel/dialog_font.h"
 #include "panel/keypad_dlg.h"
 #include "profile/profile_store.h"
-#include "serial/pause.h"
-#include "serial/port_catalog.h"
-#include "serial/system_serial_device.h"
-#include "stop_guard.h"
+#include "serial/device/system_serial_device.h"
+#include "serial/failsafe/stop_guard.h"
+#include "serial/line/pause.h"
+#include "serial/ports/port_catalog.h"
 #include "version.h"
 
 CKeypadApp::CKeypadApp(int& argc, char** argv) : QApplication(argc, argv) {

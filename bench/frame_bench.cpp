@@ -20,9 +20,10 @@
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
 #include "protocol/status_list.h"
-#include "serial/pause.h"
-#include "serial/serial_link.h"
-#include "serial/system_serial_device.h"
+#include "serial/device/system_serial_device.h"
+#include "serial/line/pause.h"
+#include "serial/line/serial_link.h"
+#include "serial/ports/problem_words.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
     Rig rig(line->Device());
     if (!rig.Open()) {
         std::fprintf(stderr, "cannot open %s as COM1: %s\n", qPrintable(rig.line),
-                     qPrintable(rig.link.FailureReason()));
+                     qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
         return 1;
     }
     qint64 sent = 0;

@@ -9,7 +9,7 @@
 
 #include "frame_bench.h"
 #include "pty_pair.h"
-#include "serial/serial_link.h"
+#include "serial/line/serial_link.h"
 
 namespace {
 

@@ -19,9 +19,10 @@
 #include "profile/port_map.h"
 #include "pty_pair.h"
 #include "ser2net_server.h"
-#include "serial/pause.h"
-#include "serial/serial_link.h"
-#include "serial/system_serial_device.h"
+#include "serial/device/system_serial_device.h"
+#include "serial/line/pause.h"
+#include "serial/line/serial_link.h"
+#include "serial/ports/problem_words.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ bool Measure(const char* name, const QString& entry, PtyPair& pty, int frames) {
     PrecisePause pause;
     CSerialLink link(device, pause, [&profile](int port) { return ResolvePort(port, profile); });
     if (link.OpenPort(1, 9600) != 1) {
-        std::fprintf(stderr, "%s: %s\n", name, qPrintable(link.FailureReason()));
+        std::fprintf(stderr, "%s: %s\n", name,
+                     qPrintable(DescribeProblem(link.LastPort(), link.LastProblem())));
         return false;
     }
     pty.ReadAvailable(200);  // whatever the open brought

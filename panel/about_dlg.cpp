@@ -2,7 +2,7 @@
 
 #include <QPushButton>
 
-#include "dialog_template.h"
+#include "dialog/dialog_template.h"
 
 namespace {
 constexpr int kAboutDialogId = 100;

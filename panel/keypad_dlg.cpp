@@ -10,10 +10,10 @@
 #include <QStyle>
 
 #include "about_dlg.h"
-#include "dialog_navigation.h"
-#include "dialog_template.h"
+#include "dialog/dialog_navigation.h"
+#include "dialog/dialog_template.h"
+#include "dialog/resource_image.h"
 #include "keypad_input.h"
-#include "resource_image.h"
 #include "serial_ports_dlg.h"
 #include "tool_tips.h"
 
@@ -77,7 +77,7 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     controller.OnInitDialog();
     ShowState();
     if (!controller.InitOpenPending())
-        ShowLinkFailure(controller.Link().isOpen());
+        ShowLinkFailure(controller.PortOpen());
 }
 
 void CKeypadDlg::FinishInitDialog() {
@@ -85,7 +85,7 @@ void CKeypadDlg::FinishInitDialog() {
         return;
     controller.FinishInitDialog();
     ShowState();
-    ShowLinkFailure(controller.Link().isOpen());
+    ShowLinkFailure(controller.PortOpen());
 }
 
 CKeypadDlg::~CKeypadDlg() = default;
@@ -117,7 +117,7 @@ void CKeypadDlg::SendStop() {
 QString CKeypadDlg::StopOutcome() const {
     if (!stopLost)
         return QStringLiteral("the moving camera was sent the stop");
-    QString reason = controller.Link().WriteFailureReason();
+    QString reason = controller.WriteFailureReason();
     if (reason.endsWith(QLatin1Char('.')))
         reason.chop(1);
     return reason.isEmpty()
@@ -178,7 +178,7 @@ void CKeypadDlg::EndRun(const QString& why) {
     QString word = why + QStringLiteral(": ") +
                    (moving ? StopOutcome() : QStringLiteral("no camera was moving"));
     if (wasOpen)
-        word += QStringLiteral("; COM%1 released").arg(controller.State().comPort);
+        word += QStringLiteral("; COM%1 released").arg(controller.Settings().comPort);
     Say(word + QLatin1Char('.'));
     // A box over the window runs a loop of its own; it ends first, then the window's.
     for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -204,14 +204,16 @@ void CKeypadDlg::ShowAbout() {
 }
 
 void CKeypadDlg::ShowSerialPorts() {
-    CSerialPortsDlg dialog(controller.Profile(), controller.PortsPresent(), this,
+    CSerialPortsDlg dialog(controller.PortEntries(), controller.PortsPresent(), this,
                            [this](const QString& device) { return controller.PortHolder(device); });
-    if (dialog.exec() == QDialog::Accepted)
-        UpdatePortToolTips();
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    controller.StorePortEntries(dialog.ChosenEntries());
+    UpdatePortToolTips();
 }
 
 void CKeypadDlg::UpdatePortToolTips() {
-    ShowPortToolTips(comPortCombo, controller.Profile(), controller.PortsPresent());
+    ShowPortToolTips(comPortCombo, controller.PortToolTips());
 }
 
 void CKeypadDlg::FillCombos() {
@@ -278,7 +280,7 @@ void CKeypadDlg::OnCommunicationSet() {
 void CKeypadDlg::ShowLinkFailure(bool opened) {
     // The status lines keep their fixed texts; the reason goes to the list's tooltip and,
     // for whoever started the program from a terminal, to standard error.
-    const QString reason = opened ? QString() : controller.Link().FailureReason();
+    const QString reason = opened ? QString() : controller.OpenFailureReason();
     // What a forced kill would leave moving stays in the tooltip whatever the port did.
     const QString warning = controller.GuardWarning();
     const QString tip = warning.isEmpty()  ? reason
@@ -291,7 +293,7 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
 }
 
 void CKeypadDlg::ShowWriteFailure() {
-    const QString reason = controller.Link().WriteFailureReason();
+    const QString reason = controller.WriteFailureReason();
     // A connection that dropped fails every later frame for the same reason: said once.
     if (reason.isEmpty() || reason == statusListBox->accessibleDescription())
         return;

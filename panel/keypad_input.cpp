@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QWindow>
 
-#include "dialog_template.h"
+#include "dialog/dialog_template.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
 

@@ -10,7 +10,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "profile/port_map.h"
+#include "serial/ports/port_name.h"
+#include "serial/ports/problem_words.h"
 
 namespace {
 constexpr int kPortCount = 4;
@@ -18,9 +19,9 @@ constexpr int kMaxTableWidth = 960;
 constexpr int kMaxTableHeight = 240;
 }  // namespace
 
-CSerialPortsDlg::CSerialPortsDlg(ProfileStore& profile, const QList<SerialPortFacts>& ports,
+CSerialPortsDlg::CSerialPortsDlg(const QStringList& entries, const QList<SerialPortFacts>& ports,
                                  QWidget* parent, HolderOf holderOf)
-    : QDialog(parent), profile(profile), ports(ports), holderOf(std::move(holderOf)) {
+    : QDialog(parent), stored(entries), ports(ports), holderOf(std::move(holderOf)) {
     setWindowTitle(QStringLiteral("Serial ports"));
     auto* layout = new QVBoxLayout(this);
     AddDeviceTable(layout);
@@ -113,8 +114,7 @@ void CSerialPortsDlg::AddEntries(QVBoxLayout* layout) {
                                facts.description.isEmpty() ? facts.device : facts.description,
                                Qt::ToolTipRole);
         }
-        const QVariant stored = StoredPortEntry(profile, port);
-        const QString current = stored.toString().trimmed();
+        const QString current = stored.value(port - 1).trimmed();
         entry->setEditText(current.isEmpty() ? builtIn : current);
         const QString label = QStringLiteral("COM%1").arg(port);
         entry->setAccessibleName(label);
@@ -159,7 +159,7 @@ QString CSerialPortsDlg::Refusal() const {
 }
 
 void CSerialPortsDlg::accept() {
-    QStringList chosen;
+    QStringList entries;
     for (int port = 1; port <= kPortCount; ++port) {
         const QString text = Entry(port)->currentText().trimmed();
         const PortTarget target = CheckPortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
@@ -174,8 +174,8 @@ void CSerialPortsDlg::accept() {
             Entry(port)->setFocus();
             return;
         }
-        chosen << AbsolutePortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
+        entries << AbsolutePortEntry(text.isEmpty() ? BuiltInPortName(port) : text);
     }
-    for (int port = 1; port <= kPortCount; ++port) StorePortEntry(profile, port, chosen[port - 1]);
+    chosen = entries;
     QDialog::accept();
 }

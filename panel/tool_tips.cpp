@@ -4,8 +4,6 @@
 #include <QComboBox>
 #include <QEvent>
 
-#include "profile/port_map.h"
-
 namespace {
 
 // Runs a function whenever the watched widget is shown.
@@ -35,12 +33,9 @@ QString WrappedToolTip(const QString& text) {
         .arg(text.toHtmlEscaped());
 }
 
-void ShowPortToolTips(QComboBox* box, const ProfileStore& profile,
-                      const QList<SerialPortFacts>& present) {
-    for (int row = 0; row < box->count(); ++row)
-        box->setItemData(
-            row, WrappedToolTip(PortToolTip(row + 1, ResolvePort(row + 1, profile), present)),
-            Qt::ToolTipRole);
+void ShowPortToolTips(QComboBox* box, const QStringList& tips) {
+    for (int row = 0; row < box->count() && row < tips.size(); ++row)
+        box->setItemData(row, WrappedToolTip(tips[row]), Qt::ToolTipRole);
 }
 
 void RefreshOnListOpen(QComboBox* box, std::function<void()> refresh) {

@@ -5,8 +5,8 @@
 #include <QVariant>
 #include <functional>
 
-#include "serial/port_catalog.h"
-#include "serial/port_name.h"
+#include "serial/ports/port_catalog.h"
+#include "serial/ports/port_name.h"
 
 class ProfileStore;
 

@@ -45,3 +45,7 @@ void CameraIdEntry::CommitSelected() {
     state.cameraId = pendingId;
     digitCount = 0;
 }
+
+void CameraIdEntry::ShowCameraInForce() {
+    camIdText = CamIdLine(state.cameraId);
+}

@@ -24,15 +24,20 @@ public:
     void ClearCameraId();
     // After a camera-select frame: the typed number becomes the camera address.
     void CommitSelected();
+    // Line 8 as a panel shows it when nothing has been typed yet: the camera in force.
+    void ShowCameraInForce();
+
+    int PendingId() const { return pendingId; }
+    int DigitCount() const { return digitCount; }
+    const QString& CamIdText() const { return camIdText; }
 
     static bool InRange(int id) { return id >= 0 && id <= 255; }
     static QString CamIdLine(int id);
 
-    int pendingId = 0;
-    int digitCount = 0;
-    QString camIdText;  // the text of status line 8
-
 private:
     ControllerState& state;
     StatusList& lines;
+    int pendingId = 0;
+    int digitCount = 0;
+    QString camIdText;  // the text of status line 8
 };

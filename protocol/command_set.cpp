@@ -3,7 +3,7 @@
 #include "camera_id_entry.h"
 #include "control_ids.h"
 #include "frame_builder.h"
-#include "serial/serial_link.h"
+#include "serial/line/serial_link.h"
 
 namespace {
 
@@ -86,9 +86,9 @@ Notice CommandSet::SendReset() {
 }
 
 Notice CommandSet::SelectCamera() {
-    if (!CameraIdEntry::InRange(entry.pendingId))
+    if (!CameraIdEntry::InRange(entry.PendingId()))
         return Notice::CameraIdRange;
-    state.txFrame = FrameBuilder::WriteCameraSelect(state.txFrame, entry.pendingId);
+    state.txFrame = FrameBuilder::WriteCameraSelect(state.txFrame, entry.PendingId());
     // Addressed to the camera selected so far; the new ID travels in bytes 5 and 6. The
     // ID is committed whether or not the frame got out.
     const Notice sent = TransmitFrame().AsNotice();

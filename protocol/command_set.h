@@ -44,7 +44,9 @@ public:
     static bool IsStopKey(int controlId);
     static bool IsArrowKey(int virtualKey);
 
-    int32_t powerToggle = 0;
+    // The POWER alternation under PELCO D: 0 sends 0x08 next, 1 sends 0x88.
+    int32_t PowerToggle() const { return powerToggle; }
+    void ResetPowerToggle() { powerToggle = 0; }
 
 private:
     Notice SendByProtocol(const uint8_t oska[2], const uint8_t pelco[4]);
@@ -52,4 +54,5 @@ private:
     ControllerState& state;
     CSerialLink& link;
     CameraIdEntry& entry;
+    int32_t powerToggle = 0;
 };

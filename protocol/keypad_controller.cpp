@@ -4,7 +4,8 @@
 
 #include "frame_builder.h"
 #include "profile/port_map.h"
-#include "serial/line_guard.h"
+#include "serial/failsafe/line_guard.h"
+#include "serial/ports/problem_words.h"
 
 namespace {
 
@@ -48,16 +49,48 @@ KeypadController::KeypadController(const KeypadServices& services)
       settings(services.profile) {}
 
 QString KeypadController::GuardWarning() const {
-    return guard ? guard->Warning() : QString();
+    return guard ? QString::fromStdString(guard->Warning()) : QString();
+}
+
+QString KeypadController::OpenFailureReason() const {
+    return DescribeProblem(link.LastPort(), link.LastProblem());
+}
+
+QString KeypadController::WriteFailureReason() const {
+    return DescribeProblem(link.LastPort(), link.WriteProblem());
 }
 
 QList<SerialPortFacts> KeypadController::PortsPresent() const {
     return ports ? ports->Ports() : QList<SerialPortFacts>();
 }
 
+QString KeypadController::PortHolder(const QString& device) const {
+    return ports ? ports->Holder(device) : QString();
+}
+
+QStringList KeypadController::PortEntries() const {
+    QStringList entries;
+    for (int port = 1; port <= kRowCount; ++port)
+        entries << StoredPortEntry(profile, port).toString();
+    return entries;
+}
+
+void KeypadController::StorePortEntries(const QStringList& entries) {
+    for (int port = 1; port <= kRowCount && port <= entries.size(); ++port)
+        StorePortEntry(profile, port, entries[port - 1]);
+}
+
+QStringList KeypadController::PortToolTips() const {
+    const QList<SerialPortFacts> present = PortsPresent();
+    QStringList tips;
+    for (int port = 1; port <= kRowCount; ++port)
+        tips << PortToolTip(port, ResolvePort(port, profile), present);
+    return tips;
+}
+
 void KeypadController::OnInitDialog() {
     entry.Reset();
-    commands.powerToggle = 0;
+    commands.ResetPowerToggle();
     // Where COMn names a device, a first start maps the devices found, visibly and stably.
     MapPortsOnFirstStart(profile, [this] { return PortsPresent(); });
     SelectStoredRows(settings.LoadStoredSettings());
@@ -83,7 +116,7 @@ void KeypadController::FinishInitDialog() {
 void KeypadController::OpenAtStart() {
     const bool opened = OpenWithSettings() != 0;
     if (opened)
-        entry.camIdText = CameraIdEntry::CamIdLine(state.cameraId);
+        entry.ShowCameraInForce();
     WriteLinkLines(opened, QString::fromLatin1(kStartFailureLine));
 }
 
@@ -230,8 +263,8 @@ bool KeypadController::ApplyCommunicationSettings() {
     for (int line = 3; line <= 9; ++line) status.DeleteLine(3);
     // A panel whose start failed has never shown a camera ID; show the one in force
     // rather than an empty line.
-    if (opened && entry.camIdText.isEmpty())
-        entry.camIdText = CameraIdEntry::CamIdLine(state.cameraId);
+    if (opened && entry.CamIdText().isEmpty())
+        entry.ShowCameraInForce();
     WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
     return opened;
 }
@@ -261,6 +294,6 @@ void KeypadController::WriteLinkLines(bool opened, const QString& failureText) {
     status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(state.baudRate));
     status.InsertLine(6, blank);
     status.InsertLine(kCameraTypeLine, CameraTypeLine(state.cameraType));
-    status.InsertLine(8, entry.camIdText);
+    status.InsertLine(CameraIdEntry::kStatusLine, entry.CamIdText());
     status.InsertLine(9, blank);
 }

@@ -10,8 +10,8 @@
 #include "controller_state.h"
 #include "notice.h"
 #include "profile/settings_store.h"
-#include "serial/port_catalog.h"
-#include "serial/serial_link.h"
+#include "serial/line/serial_link.h"
+#include "serial/ports/port_catalog.h"
 #include "status_list.h"
 
 class LineGuard;
@@ -94,17 +94,32 @@ public:
     // A movement was started by a PC arrow key or a press on a stop key and has not yet
     // been followed by a stop.
     bool MovementActive() const { return movementActive; }
-    const ControllerState& State() const { return state; }
-    const CSerialLink& Link() const { return link; }
-    const CameraIdEntry& Entry() const { return entry; }
-    int PowerToggle() const { return commands.powerToggle; }
-    ProfileStore& Profile() const { return profile; }
-    QList<SerialPortFacts> PortsPresent() const;
-    QString PortHolder(const QString& device) const {
-        return ports ? ports->Holder(device) : QString();
-    }
+    // The settings in force and the transmit buffer, as they are now (a copy).
+    ControllerState Settings() const { return state; }
+    // The camera-ID entry: the number typed so far and how many digits of it.
+    int PendingId() const { return entry.PendingId(); }
+    int DigitCount() const { return entry.DigitCount(); }
+    int PowerToggle() const { return commands.PowerToggle(); }
+
+    bool PortOpen() const { return link.isOpen(); }
+    // Why the last opening of the port failed, in plain words naming the port; empty after
+    // a success.
+    QString OpenFailureReason() const;
+    // Why the last frame fell short, where the line could tell (a dropped connection).
+    QString WriteFailureReason() const;
     // What no one will stop after a crash or a forced kill; empty when all is covered.
     QString GuardWarning() const;
+
+    // The serial devices the system has, and who holds one ("another program"), in words.
+    QList<SerialPortFacts> PortsPresent() const;
+    QString PortHolder(const QString& device) const;
+    // The profile's entries for COM1 to COM4 as text; empty where a row has none.
+    QStringList PortEntries() const;
+    // Keeps the entries for COM1 to COM4 (each checked, in its stored form); the port takes
+    // them at the next COMMUNICATION SET.
+    void StorePortEntries(const QStringList& entries);
+    // For each of COM1 to COM4, the device it stands for and what the system knows of it.
+    QStringList PortToolTips() const;
 
 private:
     // The port opened at start, and lines 3 to 9 for the outcome.

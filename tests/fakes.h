@@ -8,8 +8,8 @@
 
 #include "panel/message_sink.h"
 #include "profile/profile_store.h"
-#include "serial/pause.h"
-#include "serial/serial_device.h"
+#include "serial/line/pause.h"
+#include "serial/line/serial_device.h"
 
 // Records every byte written with the time it was taken, and can refuse a chosen byte.
 class RecordingDevice : public SerialDevice {

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <cstdio>
 
-#include "panel/dialog_template.h"
+#include "dialog/dialog_template.h"
 
 namespace {
 constexpr int kKeypadDialogId = 102;

@@ -9,14 +9,14 @@
 #include "fakes.h"
 #include "panel/keypad_dlg.h"
 #include "pty_pair.h"
-#include "serial/qt_serial_device.h"
+#include "serial/device/local_serial_device.h"
 
 // The keypad window on a real line: COM1 of the profile names a pseudo-terminal, and
 // what the window sends is read on its other end. Pauses are recorded, not slept, and
 // messages are recorded instead of shown.
 struct Panel {
     PtyPair pty;
-    QtSerialDevice device;
+    LocalSerialDevice device;
     RecordingPause pause;
     MemoryProfile profile;
     RecordingMessages messages;
@@ -38,7 +38,7 @@ struct Panel {
     }
 
     QWindow* window() const { return dlg->windowHandle(); }
-    const ControllerState& state() const { return dlg->Controller().State(); }
+    ControllerState state() const { return dlg->Controller().Settings(); }
     QWidget* control(int id) const { return dlg->Control(id); }
     QComboBox* combo(int id) const { return qobject_cast<QComboBox*>(control(id)); }
     QPoint centre(int id) const { return control(id)->geometry().center(); }

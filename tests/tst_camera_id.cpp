@@ -4,7 +4,7 @@
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
 #include "protocol/status_list.h"
-#include "serial/serial_link.h"
+#include "serial/line/serial_link.h"
 
 // The camera address typed on the digit keys, its line in the status list, and its commit
 // by ENT, CLR and CAM.
@@ -99,11 +99,11 @@ private slots:
 
 void TestCameraId::startState() {
     Rig rig(9);
-    rig.entry.pendingId = 5;
-    rig.entry.digitCount = 2;
+    rig.entry.EnterDigit(5);
+    rig.entry.EnterDigit(5);
     rig.entry.Reset();
-    QCOMPARE(rig.entry.pendingId, 0);
-    QCOMPARE(rig.entry.digitCount, 0);
+    QCOMPARE(rig.entry.PendingId(), 0);
+    QCOMPARE(rig.entry.DigitCount(), 0);
     QCOMPARE(rig.state.cameraId, 0);
     QCOMPARE(CameraIdEntry::CamIdLine(0), QStringLiteral("CAM ID : 0"));
     QCOMPARE(CameraIdEntry::CamIdLine(427), QStringLiteral("CAM ID : 427"));
@@ -195,15 +195,15 @@ void TestCameraId::stateTable() {
 
     Rig rig(cameraBefore);
     QVERIFY(rig.Press(keys));
-    QCOMPARE(rig.entry.pendingId, pendingId);
-    QCOMPARE(rig.entry.digitCount, digitCount);
+    QCOMPARE(rig.entry.PendingId(), pendingId);
+    QCOMPARE(rig.entry.DigitCount(), digitCount);
     QCOMPARE(rig.state.cameraId, cameraId);
     QCOMPARE(rig.Line8(), line8);
     QCOMPARE(rig.messages.shown, QStringList(messages, kRange));
     QCOMPARE(rig.TakeLine(), frame);
     QVERIFY(rig.ListIntact());
     if (line8 != Line(8))
-        QCOMPARE(rig.entry.camIdText, line8);
+        QCOMPARE(rig.entry.CamIdText(), line8);
 }
 
 void TestCameraId::typingFourDigits() {
@@ -221,11 +221,11 @@ void TestCameraId::typingFourDigits() {
     for (const auto& step : steps) {
         rig.entry.EnterDigit(step.digit);
         QCOMPARE(rig.Line8(), QString::fromLatin1(step.line));
-        QCOMPARE(rig.entry.camIdText, QString::fromLatin1(step.line));
-        QCOMPARE(rig.entry.digitCount, step.count);
+        QCOMPARE(rig.entry.CamIdText(), QString::fromLatin1(step.line));
+        QCOMPARE(rig.entry.DigitCount(), step.count);
         QVERIFY(rig.ListIntact());
     }
-    QCOMPARE(rig.entry.pendingId, 4);
+    QCOMPARE(rig.entry.PendingId(), 4);
     QCOMPARE(rig.state.cameraId, 9);
     QCOMPARE(rig.TakeLine(), QByteArray());
     QCOMPARE(rig.messages.shown, QStringList());
@@ -241,7 +241,7 @@ void TestCameraId::leadingZerosThenEnt() {
     }
     QVERIFY(rig.entry.CommitCameraId());
     QCOMPARE(rig.state.cameraId, 7);
-    QCOMPARE(rig.entry.digitCount, 0);
+    QCOMPARE(rig.entry.DigitCount(), 0);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 7"));
     // Committing sends nothing and does not pause.
     QCOMPARE(rig.device.attempts, 0);
@@ -255,13 +255,13 @@ void TestCameraId::outOfRangeEnt() {
     QCOMPARE(rig.messages.shown, QStringList{kRange});
     QCOMPARE(rig.state.cameraId, 9);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 256"));
-    QCOMPARE(rig.entry.pendingId, 256);
-    QCOMPARE(rig.entry.digitCount, 0);
+    QCOMPARE(rig.entry.PendingId(), 256);
+    QCOMPARE(rig.entry.DigitCount(), 0);
 
     // The next digit starts a new number.
     rig.entry.EnterDigit(3);
-    QCOMPARE(rig.entry.pendingId, 3);
-    QCOMPARE(rig.entry.digitCount, 1);
+    QCOMPARE(rig.entry.PendingId(), 3);
+    QCOMPARE(rig.entry.DigitCount(), 1);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 3"));
     QCOMPARE(rig.state.cameraId, 9);
     QCOMPARE(rig.device.attempts, 0);
@@ -285,14 +285,14 @@ void TestCameraId::clearThenEnt() {
     rig.entry.ClearCameraId();
     QCOMPARE(rig.state.cameraId, 0);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.camIdText, QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.pendingId, 12);
+    QCOMPARE(rig.entry.CamIdText(), QStringLiteral("CAM ID : 0"));
+    QCOMPARE(rig.entry.PendingId(), 12);
 
     // ENT without a digit commits the number typed before; line 8 keeps showing 0.
     QVERIFY(rig.entry.CommitCameraId());
     QCOMPARE(rig.state.cameraId, 12);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.camIdText, QStringLiteral("CAM ID : 0"));
+    QCOMPARE(rig.entry.CamIdText(), QStringLiteral("CAM ID : 0"));
     QCOMPARE(rig.device.attempts, 0);
     QVERIFY(rig.ListIntact());
 }
@@ -302,12 +302,12 @@ void TestCameraId::outOfRangeCamThenDigit() {
     QVERIFY(rig.Press(QStringLiteral("3 0 0 CAM")));
     QCOMPARE(rig.messages.shown, QStringList{kRange});
     QCOMPARE(rig.TakeLine(), QByteArray());
-    QCOMPARE(rig.entry.digitCount, 3);
+    QCOMPARE(rig.entry.DigitCount(), 3);
 
     // CAM left the count at 3, so the next digit wraps to a new number.
     rig.entry.EnterDigit(6);
-    QCOMPARE(rig.entry.pendingId, 6);
-    QCOMPARE(rig.entry.digitCount, 1);
+    QCOMPARE(rig.entry.PendingId(), 6);
+    QCOMPARE(rig.entry.DigitCount(), 1);
     QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 6"));
     QVERIFY(rig.Press(QStringLiteral("CAM")));
     QCOMPARE(rig.TakeLine(), QByteArray("2A 30 39 37 34 30 36 30 30 43 34"));  // *09740600C4
@@ -371,8 +371,8 @@ void TestCameraId::matchesStateTable() {
                 model.line8 = QStringLiteral("CAM ID : %1").arg(model.pending);
             }
             const QByteArray where = typed.toLatin1();
-            QVERIFY2(rig.entry.pendingId == model.pending, where);
-            QVERIFY2(rig.entry.digitCount == model.count, where);
+            QVERIFY2(rig.entry.PendingId() == model.pending, where);
+            QVERIFY2(rig.entry.DigitCount() == model.count, where);
             QVERIFY2(rig.state.cameraId == model.camera, where);
             QVERIFY2(rig.Line8() == model.line8, where);
             QVERIFY2(rig.messages.shown.size() == model.messages, where);

@@ -100,7 +100,7 @@ void TestController::movement() {
     }
     QCOMPARE(rig.device.Bytes(), line);
     QCOMPARE(rig.notices, notices);
-    QCOMPARE(rig.controller.State().cameraId, 0);
+    QCOMPARE(rig.controller.Settings().cameraId, 0);
 }
 
 void TestController::failedFramePauseFollowsTheNotice() {

@@ -13,11 +13,12 @@
 
 #include <termios.h>
 
+#include "dialog/dialog_font.h"
+#include "dialog/dialog_template.h"
 #include "panel/about_dlg.h"
-#include "panel/dialog_font.h"
-#include "panel/dialog_template.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
+#include "serial/net/net_address.h"
 
 using Stored = QVariantHash;
 using KeyIds = QList<int>;
@@ -185,6 +186,8 @@ public:
         shownAtOpen = window && window->isVisible();
         return RecordingDevice::Open(name, baud);
     }
+    // As the program's own device: a serial server is waited for, a local device is not.
+    bool OpenMayWait(const QString& name) const override { return IsNetEntry(name); }
     const QWidget* window = nullptr;
     bool shownAtOpen = false;
 };
@@ -263,7 +266,7 @@ void TestKeypadDlg::startupLines() {
     QFETCH(int, baud);
     Panel panel(stored, lineAvailable);
     QVERIFY(panel.exposed);
-    QCOMPARE(panel.dlg->Controller().Link().isOpen(), lineAvailable);
+    QCOMPARE(panel.dlg->Controller().PortOpen(), lineAvailable);
     QCOMPARE(panel.dlg->StatusTexts(), lines);
     if (lineAvailable)
         QCOMPARE(LineSpeed(panel), SpeedOf(baud));
@@ -419,7 +422,7 @@ void TestKeypadDlg::storedPortOutsideRowsOpensItsDevice() {
     QVERIFY(panel.exposed);
     QCOMPARE(panel.combo(ControlId::ComPortCombo)->currentIndex(), -1);
     QCOMPARE(panel.state().comPort, 7);
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 7, 9600, kZoomLine, 0));
     QCOMPARE(LineSpeed(panel), speed_t(B9600));
     // Frames of camera 0 reach the device that COM7 names.
@@ -430,7 +433,7 @@ void TestKeypadDlg::storedPortOutsideRowsOpensItsDevice() {
     // COMMUNICATION SET keeps port 7 and stores it.
     panel.press(ControlId::CommunicationSet);
     panel.release(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(StoredValue(panel, "COMPORT").toInt(), 7);
     QCOMPARE(panel.dlg->StatusTexts().at(4), QStringLiteral("PORT : COM7"));
 }
@@ -544,7 +547,7 @@ void TestKeypadDlg::pickedRateAfterProtocolIsUsed() {
     QCOMPARE(panel.combo(ControlId::BaudRateCombo)->currentText(), QStringLiteral("19200"));
     QCOMPARE(LineSpeed(panel), speed_t(B9600));
     panel.click(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(LineSpeed(panel), speed_t(B19200));
     QCOMPARE(panel.state().baudRate, 19200u);
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kPelcoLine, 1, 19200, kZoomLine, 0));
@@ -656,7 +659,7 @@ void TestKeypadDlg::communicationSetStores() {
         QCOMPARE(value.toInt(), (key == refused ? before : after).value(key).toInt());
     }
     QVERIFY(!panel.profile.values.contains(QStringLiteral("Settings/COMUINIT")));
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(LineSpeed(panel), speed_t(B4800));
     QCOMPARE(panel.pause.pauses, QVector<int>{100});
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kPelcoLine, 1, 4800, kZoomLine, 0));
@@ -674,7 +677,7 @@ void TestKeypadDlg::communicationSetActsOnPress() {
     panel.release(ControlId::CommunicationSet);
     QCOMPARE(panel.profile.written.size(), 5);
     QCOMPARE(panel.dlg->StatusTexts(), FailedLines("Can't Open!"));
-    QVERIFY(!panel.dlg->Controller().Link().isOpen());
+    QVERIFY(!panel.dlg->Controller().PortOpen());
 }
 
 // Presses that open and fail in turn; the camera ID typed on the way shows again after
@@ -688,14 +691,14 @@ void TestKeypadDlg::communicationSetKeepsTenLines() {
     const bool opens[] = {true, false, false, true, true, false, true, false, true, true, false};
     int closes = 0;
     for (bool open : opens) {
-        const bool wasOpen = panel.dlg->Controller().Link().isOpen();
+        const bool wasOpen = panel.dlg->Controller().PortOpen();
         MapCom1(panel, open);
         panel.click(ControlId::CommunicationSet);
         closes += wasOpen ? 1 : 0;
         QCOMPARE(panel.dlg->StatusTexts().size(), 10);
         QCOMPARE(panel.dlg->StatusTexts(), open ? OpenedLines(kOskaLine, 1, 9600, kZoomLine, 42)
                                                 : FailedLines("Can't Open!"));
-        QCOMPARE(panel.dlg->Controller().Link().isOpen(), open);
+        QCOMPARE(panel.dlg->Controller().PortOpen(), open);
         QCOMPARE(panel.pause.pauses.size(), closes);
     }
     QStringList written{"CAMTYPE"};
@@ -722,7 +725,7 @@ void TestKeypadDlg::communicationSetIgnoresKeyboard() {
     QCOMPARE(clicks.count(), 1);
     QCOMPARE(panel.profile.written, QStringList{"CAMTYPE"});
     QVERIFY(panel.pause.pauses.isEmpty());
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 0));
 }
 
@@ -731,7 +734,7 @@ void TestKeypadDlg::failedStartThenSetShowsCameraId() {
     QCOMPARE(panel.dlg->StatusTexts(), FailedLines("Can't OPEN!"));
     MapCom1(panel, true);
     panel.click(ControlId::CommunicationSet);
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     QCOMPARE(panel.dlg->StatusTexts(), OpenedLines(kOskaLine, 1, 9600, kZoomLine, 0));
 }
 

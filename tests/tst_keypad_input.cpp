@@ -3,7 +3,7 @@
 #include <QWheelEvent>
 #include <QtTest>
 
-#include "panel/dialog_template.h"
+#include "dialog/dialog_template.h"
 #include "panel/keypad_input.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
@@ -89,7 +89,7 @@ void TestKeypadInput::typicalEvent() {
     QFETCH(QByteArray, stop);
     Panel panel(StoredProtocol(protocol));
     QVERIFY(panel.exposed);
-    QVERIFY(panel.dlg->Controller().Link().isOpen());
+    QVERIFY(panel.dlg->Controller().PortOpen());
     panel.click(ControlId::Key1);
     panel.click(ControlId::Key2);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 12"));
@@ -405,7 +405,7 @@ void TestKeypadInput::altCombinationsDoNothingOnThePanel() {
     panel.key(Qt::Key_Down, true, false, Qt::AltModifier);
     panel.key(Qt::Key_Down, false);
     QCOMPARE(panel.line(), QByteArray());
-    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 0);
+    QCOMPARE(panel.dlg->Controller().PendingId(), 0);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 0"));
     // A movement started before Alt went down still stops on its release.
     panel.key(Qt::Key_Up, true);
@@ -442,7 +442,7 @@ void TestKeypadInput::digitsFromEveryKeyboardMix() {
     panel.tap(Qt::Key_2, Qt::KeypadModifier);
     panel.click(ControlId::Key3);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 123"));
-    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 123);
+    QCOMPARE(panel.dlg->Controller().PendingId(), 123);
     QCOMPARE(panel.state().cameraId, 0);
     QCOMPARE(panel.line(), QByteArray());
 }
@@ -527,8 +527,8 @@ void TestKeypadInput::virtualKeyCodes() {
 void TestKeypadInput::doubleClickOnDigitCountsTwice() {
     Panel panel;
     QTest::mouseDClick(panel.window(), Qt::LeftButton, {}, panel.centre(ControlId::Key1));
-    QCOMPARE(panel.dlg->Controller().Entry().pendingId, 11);
-    QCOMPARE(panel.dlg->Controller().Entry().digitCount, 2);
+    QCOMPARE(panel.dlg->Controller().PendingId(), 11);
+    QCOMPARE(panel.dlg->Controller().DigitCount(), 2);
     QCOMPARE(panel.dlg->StatusTexts().at(8), QStringLiteral("CAM ID : 11"));
     panel.click(ControlId::Ent);
     QCOMPARE(panel.state().cameraId, 11);

@@ -17,10 +17,11 @@
 #include "protocol/status_list.h"
 #include "pty_pair.h"
 #include "ser2net_server.h"
-#include "serial/net_address.h"
-#include "serial/serial_link.h"
-#include "serial/system_serial_device.h"
-#include "serial/telnet_com_port.h"
+#include "serial/device/system_serial_device.h"
+#include "serial/line/serial_link.h"
+#include "serial/net/net_address.h"
+#include "serial/net/telnet_com_port.h"
+#include "serial/ports/problem_words.h"
 
 namespace {
 
@@ -252,7 +253,7 @@ void TestNetLine::throughSer2Net() {
     QCOMPARE(rig.link.OpenPort(1, baud), 1);
     QVERIFY2(rig.Send(protocol, cameraId, command[0], command[1], command[2], command[3]) ==
                  Notice::None,
-             qPrintable(rig.link.WriteFailureReason()));
+             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.WriteProblem())));
     QCOMPARE(rig.commands.SendStop(), Notice::None);
     const QByteArray seen = pty.Read(expectedHex.count(' ') + 1, 3000);
     QCOMPARE(seen.toHex(' '), expectedHex);
@@ -308,7 +309,7 @@ void TestNetLine::hostileServers() {
     QCOMPARE(rig.link.OpenPort(1, 9600) == 1, opens);
     tick.stop();
     if (!opens) {
-        const QString why = rig.link.FailureReason();
+        const QString why = DescribeProblem(rig.link.LastPort(), rig.link.LastProblem());
         QVERIFY2(why.contains(reason), qPrintable(why));
         qInfo("%s: %s", QTest::currentDataTag(), qPrintable(why));
         if (how == int(Hostility::FullBacklog))
@@ -328,7 +329,7 @@ void TestNetLine::hostileServers() {
             QThread::msleep(1);  // as the line's byte pauses would
     }
     QCOMPARE(failed, writesFail);
-    const QString why = rig.link.WriteFailureReason();
+    const QString why = DescribeProblem(rig.link.LastPort(), rig.link.WriteProblem());
     qInfo("%s: %d bytes went out; %s", QTest::currentDataTag(), sent,
           why.isEmpty() ? "every frame whole" : qPrintable(why));
     if (writesFail)

@@ -16,8 +16,10 @@
 #include "profile/profile_store.h"
 #include "protocol/frame_builder.h"
 #include "pty_pair.h"
-#include "serial/qt_serial_device.h"
-#include "serial/serial_link.h"
+#include "serial/device/local_serial_device.h"
+#include "serial/line/serial_link.h"
+#include "serial/ports/port_holder.h"
+#include "serial/ports/problem_words.h"
 
 Q_DECLARE_METATYPE(PortFault)
 
@@ -29,7 +31,7 @@ const QByteArray kPelcoZoomIn = QByteArray::fromHex("FF0C002000002C");
 struct Rig {
     explicit Rig(ProfileStore& profile) : profile(profile) {}
     ProfileStore& profile;
-    QtSerialDevice device;
+    LocalSerialDevice device;
     RecordingPause pause;
     CSerialLink link{device, pause, [this](int port) { return ResolvePort(port, profile); }};
 
@@ -245,14 +247,16 @@ void TestPorts::failureReasons() {
     QVERIFY(!rig.SendZoomIn());
     QVERIFY(!rig.link.isOpen());
     QCOMPARE(rig.link.LastProblem().fault, fault);
-    QVERIFY2(rig.link.FailureReason().startsWith(QLatin1String("COM1")),
-             qPrintable(rig.link.FailureReason()));
-    QVERIFY2(rig.link.FailureReason().contains(words), qPrintable(rig.link.FailureReason()));
+    QVERIFY2(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())
+                 .startsWith(QLatin1String("COM1")),
+             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
+    QVERIFY2(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem()).contains(words),
+             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
 }
 
 // Even a caller that skips the entry check never opens the multiplexer.
 void TestPorts::deviceRefusesMultiplexer() {
-    QtSerialDevice device;
+    LocalSerialDevice device;
     QVERIFY(!device.Open(QStringLiteral("/dev/ptmx"), 9600));
     QCOMPARE(device.LastProblem().fault, PortFault::Multiplexer);
 }
@@ -273,7 +277,7 @@ void TestPorts::faultFromErrno_data() {
 void TestPorts::faultFromErrno() {
     QFETCH(int, error);
     QFETCH(PortFault, fault);
-    QCOMPARE(FaultFromErrno(error), fault);
+    QCOMPARE(FaultFromSystemError(error), fault);
 }
 
 void TestPorts::describeProblem_data() {

@@ -16,8 +16,8 @@
 #include "panel/serial_ports_dlg.h"
 #include "protocol/control_ids.h"
 #include "pty_pair.h"
-#include "serial/port_catalog.h"
-#include "serial/qt_serial_device.h"
+#include "serial/device/local_serial_device.h"
+#include "serial/ports/port_catalog.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ public:
 struct PortsPanel {
     PtyPair pty;
     ControllerState state;
-    QtSerialDevice device;
+    LocalSerialDevice device;
     RecordingPause pause;
     MemoryProfile profile;
     RecordingMessages messages;
@@ -180,7 +180,7 @@ void TestPortsDlg::failureReason() {
     QFETCH(QString, kind);
     QFETCH(QString, reason);
     PortsPanel panel;
-    QtSerialDevice holder;  // another opener in this program: held, but by nobody else
+    LocalSerialDevice holder;  // another opener in this program: held, but by nobody else
     const bool missing = kind == QLatin1String("missing");
     const QString device = missing ? QStringLiteral("/nonexistent/ttyUSB0") : panel.pty.slavePath();
     if (!missing)

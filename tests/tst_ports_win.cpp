@@ -4,8 +4,8 @@
 
 #include "fakes.h"
 #include "profile/port_map.h"
-#include "serial/port_catalog.h"
-#include "serial/port_name.h"
+#include "serial/ports/port_catalog.h"
+#include "serial/ports/port_name.h"
 
 Q_DECLARE_METATYPE(PortFault)
 

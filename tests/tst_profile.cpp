@@ -483,7 +483,7 @@ void TestProfile::windowOnHostileProfile() {
 
     dlg.OnCommunicationSet();
     QCOMPARE(dlg.StatusTexts().size(), 10);
-    QCOMPARE(dlg.Controller().State().settingsValid, initialWritten == 1 ? 1 : 0);
+    QCOMPARE(dlg.Controller().Settings().settingsValid, initialWritten == 1 ? 1 : 0);
     const QVariant initial = SettingsProfileStore(profile.path)
                                  .ReadValue(QStringLiteral("Settings"), QStringLiteral("INITIAL"));
     QCOMPARE(initial.isValid() ? initial.toInt() : -1, initialWritten);

@@ -214,7 +214,7 @@ public:
         return lines.join(QLatin1Char('\n'));
     }
 
-    QtSerialDevice device;
+    LocalSerialDevice device;
     CountingDevice counter{device};
     Panel panel{{}, true, &counter};
     int stalls = 0, unplugs = 0, refusals = 0;

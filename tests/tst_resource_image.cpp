@@ -3,8 +3,8 @@
 #include <QDialog>
 #include <QtTest>
 
-#include "panel/dialog_template.h"
-#include "panel/resource_image.h"
+#include "dialog/dialog_template.h"
+#include "dialog/resource_image.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "protocol/command_set.h"
 #include "protocol/status_list.h"
 #include "pty_pair.h"
-#include "serial/qt_serial_device.h"
-#include "serial/serial_link.h"
+#include "serial/device/local_serial_device.h"
+#include "serial/line/serial_link.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ struct LineRig {
 
     PtyPair pty;
     MemoryProfile profile;
-    QtSerialDevice serial;
+    LocalSerialDevice serial;
     TimedDevice device{serial};
     RecordingPause pause;
     RecordingMessages messages;
@@ -340,13 +340,13 @@ void TestSerialPty::secondOpenerFails() {
     LineRig rig;
     QCOMPARE(rig.Open(), 1);
 
-    QtSerialDevice otherDevice;
+    LocalSerialDevice otherDevice;
     RecordingPause otherPause;
     CSerialLink other(otherDevice, otherPause,
                       [&rig](int port) { return PortDeviceName(port, rig.profile); });
     QCOMPARE(other.OpenPort(1, 9600), 0);
     QVERIFY(!other.isOpen());
-    QtSerialDevice bare;
+    LocalSerialDevice bare;
     QVERIFY(!bare.Open(rig.pty.slavePath(), 9600));
 
     // The refused openers left the holder's line as it was.

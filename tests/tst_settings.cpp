@@ -403,7 +403,7 @@ void TestSettings::applyWritesInOrder() {
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(profile.written, kApplyOrder);
-    QCOMPARE(rig.controller.State().settingsValid, settingsValid);
+    QCOMPARE(rig.controller.Settings().settingsValid, settingsValid);
 
     const QHash<QString, int> expected = {
         {QStringLiteral("COMPORT"), 3},
@@ -423,10 +423,10 @@ void TestSettings::applyWritesInOrder() {
 
     // Reopened with the values in force, whatever the writes did.
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.controller.Link().isOpen());
-    QCOMPARE(rig.controller.State().comPort, 3);
-    QCOMPARE(rig.controller.State().baudRate, 2400u);
-    QCOMPARE(rig.controller.State().protocol, 1);
+    QVERIFY(rig.controller.PortOpen());
+    QCOMPARE(rig.controller.Settings().comPort, 3);
+    QCOMPARE(rig.controller.Settings().baudRate, 2400u);
+    QCOMPARE(rig.controller.Settings().protocol, 1);
 }
 
 void TestSettings::applyOnFileProfile() {
@@ -439,7 +439,7 @@ void TestSettings::applyOnFileProfile() {
     rig.controller.OnSelChangeBaudRate(3);
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
-    QCOMPARE(rig.controller.State().settingsValid, 1);
+    QCOMPARE(rig.controller.Settings().settingsValid, 1);
     QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(BuiltInPort(2)));
 
     // A fresh store on the same file sees what was kept.
@@ -472,10 +472,10 @@ void TestSettings::applyRefusedByFileProfile() {
     ControllerRig rig(profile);
     QVERIFY(rig.Open());
     QVERIFY(rig.controller.ApplyCommunicationSettings());
-    QCOMPARE(rig.controller.State().settingsValid, 0);
+    QCOMPARE(rig.controller.Settings().settingsValid, 0);
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.controller.Link().isOpen());
-    QCOMPARE(rig.controller.State().comPort, 3);
+    QVERIFY(rig.controller.PortOpen());
+    QCOMPARE(rig.controller.Settings().comPort, 3);
     QCOMPARE(SettingsStore(profile).GetProfileInt({"COMPORT", -5}), -5);
 
     // A later write that can be kept is not taken for refused.
@@ -498,7 +498,7 @@ void TestSettings::applyClosesOpenLink() {
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
     QCOMPARE(rig.device.openedName, BuiltInPort(3));
     QCOMPARE(rig.device.openedBaud, 2400u);
-    QVERIFY(rig.controller.Link().isOpen());
+    QVERIFY(rig.controller.PortOpen());
 }
 
 void TestSettings::applyOpensClosedLink() {
@@ -513,7 +513,7 @@ void TestSettings::applyOpensClosedLink() {
     QCOMPARE(rig.device.closeCount, 0);
     QCOMPARE(rig.pause.pauses, QVector<int>());
     QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(BuiltInPort(3)));
-    QVERIFY(rig.controller.Link().isOpen());
+    QVERIFY(rig.controller.PortOpen());
 }
 
 void TestSettings::applyReturnsOpenResult() {
@@ -523,8 +523,8 @@ void TestSettings::applyReturnsOpenResult() {
     rig.device.openResult = false;
 
     QVERIFY(!rig.controller.ApplyCommunicationSettings());
-    QVERIFY(!rig.controller.Link().isOpen());
-    QCOMPARE(rig.controller.State().settingsValid, 1);
+    QVERIFY(!rig.controller.PortOpen());
+    QCOMPARE(rig.controller.Settings().settingsValid, 1);
     QCOMPARE(profile.written, kApplyOrder);
     QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
 
@@ -534,9 +534,9 @@ void TestSettings::applyReturnsOpenResult() {
     rig.device.openResult = true;
     KeypadController started(KeypadServices{rig.loggedDevice, rig.loggedPause, profile});
     started.OnInitDialog();
-    QVERIFY(!started.Link().isOpen());
+    QVERIFY(!started.PortOpen());
     QVERIFY(!started.ApplyCommunicationSettings());
-    QVERIFY(!started.Link().isOpen());
+    QVERIFY(!started.PortOpen());
     QCOMPARE(profile.values.value(QStringLiteral("Settings/BAUDRATE")).toInt(), 0);
 }
 

@@ -2,7 +2,7 @@
 #include <QStyle>
 #include <QtTest>
 
-#include "panel/dialog_template.h"
+#include "dialog/dialog_template.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
 

@@ -7,8 +7,8 @@
 #include "fakes.h"
 #include "protocol/control_ids.h"
 #include "protocol/keypad_controller.h"
-#include "serial/line_guard.h"
-#include "serial/stop_sender.h"
+#include "serial/failsafe/line_guard.h"
+#include "serial/failsafe/stop_sender.h"
 
 // The movement record as the line keeps it, and the stop sender on it: a program that dies
 // at any point of a movement leaves on the line whole frames ending in one stop, to the

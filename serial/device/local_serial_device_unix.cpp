@@ -1,0 +1,172 @@
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QSerialPort>
+#include <QThread>
+
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
+#include <cerrno>
+
+#include "local_serial_device.h"
+#include "serial/ports/port_holder.h"
+#include "terminal_probe.h"
+
+// Off Windows the port is a QSerialPort, opened write-only.
+struct LocalSerialDevice::Port {
+    // Long enough for a whole frame to leave at the slowest rate (11 bytes at 2400 baud).
+    static constexpr int kDrainMs = 100;
+
+    bool WaitForDrain(int timeoutMs);
+    bool WaitForRoom(int timeoutMs);
+    // Refuses the open because name is held elsewhere, naming the holder where possible.
+    bool FailBusy(const QString& name) {
+        problem = {PortFault::Busy, name, FindPortHolder(name, QCoreApplication::applicationPid())};
+        return false;
+    }
+
+    QSerialPort serial;
+    PortProblem problem;
+};
+
+LocalSerialDevice::LocalSerialDevice() : port(std::make_unique<Port>()) {}
+
+LocalSerialDevice::~LocalSerialDevice() = default;
+
+PortProblem LocalSerialDevice::LastProblem() const {
+    return port->problem;
+}
+
+intptr_t LocalSerialDevice::NativeHandle() const {
+    return port->serial.isOpen() ? intptr_t(port->serial.handle()) : -1;
+}
+
+bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
+    QSerialPort& serial = port->serial;
+    serial.close();
+    port->problem = {};
+    // Frames must never be written into a regular file, a directory or a pipe.
+    const TerminalProbe probe(name);
+    if (!probe.isTerminal) {
+        port->problem = {probe.fault, name, probe.systemError};
+        if (probe.fault == PortFault::Busy)
+            return port->FailBusy(name);
+        return false;
+    }
+    serial.setPortName(name);
+    serial.setBaudRate(static_cast<qint32>(baud));
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    // No flow control of any kind, whatever the last program left: a write-only line may
+    // have no CTS wired, and a write must never wait for it.
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+    // Write-only: nothing is ever read back from the line.
+    if (!serial.open(QIODevice::WriteOnly)) {
+        const QSerialPort::SerialPortError error = serial.error();
+        const QString words = serial.errorString();
+        serial.close();
+        // The probe just opened the device, so a refusal here is QSerialPort's lock file or
+        // the exclusive-open flag of another holder.
+        if (error == QSerialPort::PermissionError || error == QSerialPort::OpenError)
+            return port->FailBusy(name);
+        port->problem = {PortFault::Failed, name, words};
+        return false;
+    }
+    // Programs that lock ports with flock are respected, and while the link holds the port
+    // their lock attempts fail. The exclusive-open flag QSerialPort sets does not stop root.
+    if (::flock(static_cast<int>(serial.handle()), LOCK_EX | LOCK_NB) != 0) {
+        serial.close();
+        return port->FailBusy(name);
+    }
+    // Converters powered from the modem lines need DTR and RTS up.
+    if (probe.modemLines) {
+        serial.setDataTerminalReady(true);
+        serial.setRequestToSend(true);
+    }
+    // A rate or setting the port refuses leaves it closed, not held. Read back from the
+    // driver, not from what QSerialPort remembers setting.
+    const QString wrong = LineSettingsProblem(static_cast<int>(serial.handle()), probe.modemLines);
+    if (serial.baudRate() != static_cast<qint32>(baud) || !wrong.isEmpty()) {
+        port->problem = {PortFault::Refused, name, wrong};
+        serial.close();
+        return false;
+    }
+    serial.clear();
+    return true;
+}
+
+void LocalSerialDevice::Close() {
+    QSerialPort& serial = port->serial;
+    if (!serial.isOpen())
+        return;
+    // Bytes already reported as sent (a stop, say) must still leave: give the driver a
+    // bounded time to send them, and drop only what a stalled line still holds, so that
+    // closing never waits for the line. Flushing a pseudo-terminal would also throw away
+    // what its far end has not read yet.
+    if (!port->WaitForDrain(Port::kDrainMs))
+        serial.clear(QSerialPort::Output);
+    serial.close();
+}
+
+uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
+    QSerialPort& serial = port->serial;
+    if (!serial.isOpen() || count == 0)
+        return 0;
+    // Wait for room on the line before QSerialPort takes the bytes: a byte that cannot
+    // leave in time then never enters its buffer. Discarding it afterwards would also
+    // flush the driver's queue, and with it bytes already reported as sent.
+    if (count == 1 && !port->WaitForRoom(timeoutMs))
+        return 0;
+    const qint64 accepted = serial.write(reinterpret_cast<const char*>(data), count);
+    if (accepted < 0) {
+        serial.clearError();
+        return 0;
+    }
+    QDeadlineTimer deadline(timeoutMs);
+    while (serial.bytesToWrite() > 0) {
+        if (!serial.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
+            break;
+    }
+    const qint64 left = serial.bytesToWrite();
+    const uint32_t written = static_cast<uint32_t>(accepted - left);
+    if (left > 0) {
+        // What did not leave in time is dropped here: QSerialPort would otherwise send
+        // it whenever the line frees up, long after the frame was given up.
+        serial.clear(QSerialPort::Output);
+    }
+    if (serial.error() != QSerialPort::NoError) {
+        // A resource error means the device is gone (unplugged): let it go, so that a
+        // later reopen can take it again. Other errors leave the port usable.
+        if (serial.error() == QSerialPort::ResourceError)
+            serial.close();
+        else
+            serial.clearError();
+    }
+    return written;
+}
+
+bool LocalSerialDevice::Port::WaitForDrain(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(static_cast<int>(serial.handle()), TIOCOUTQ, &queued) != 0 || queued == 0)
+            return queued == 0;
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(1);
+    }
+}
+
+bool LocalSerialDevice::Port::WaitForRoom(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        struct pollfd line = {static_cast<int>(serial.handle()), POLLOUT, 0};
+        const int ready = ::poll(&line, 1, static_cast<int>(deadline.remainingTime()));
+        if (ready > 0)
+            return true;  // room, or a hung-up line that the write itself then reports
+        if (ready == 0 || errno != EINTR)
+            return false;
+    }
+}

@@ -1,0 +1,194 @@
+#include <QStringList>
+
+#include <windows.h>
+
+#include "local_serial_device.h"
+#include "serial/ports/port_claim_win.h"
+
+namespace {
+
+// Every field that decides how bytes leave, whatever the last program left: no flow
+// control of any kind, since a write-only line may have no CTS or DSR wired; DTR and RTS
+// up for converters powered from them; no abort on a line error, which would fail every
+// later write until someone cleared it.
+DCB LineSettings(DCB dcb, uint32_t baud) {
+    dcb.BaudRate = baud;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = FALSE;
+    return dcb;
+}
+
+// The line settings in which got differs from wanted, named; empty when none.
+QString LineDifference(const DCB& got, const DCB& wanted) {
+    const struct {
+        const char* name;
+        bool same;
+    } fields[] = {
+        {"the rate", got.BaudRate == wanted.BaudRate},
+        {"data bits", got.ByteSize == wanted.ByteSize},
+        {"parity", got.Parity == wanted.Parity && got.fParity == wanted.fParity},
+        {"stop bits", got.StopBits == wanted.StopBits},
+        {"CTS flow control", got.fOutxCtsFlow == wanted.fOutxCtsFlow},
+        {"DSR flow control",
+         got.fOutxDsrFlow == wanted.fOutxDsrFlow && got.fDsrSensitivity == wanted.fDsrSensitivity},
+        {"DTR", got.fDtrControl == wanted.fDtrControl},
+        {"RTS", got.fRtsControl == wanted.fRtsControl},
+        {"XON/XOFF", got.fOutX == wanted.fOutX && got.fInX == wanted.fInX},
+        {"abort on error", got.fAbortOnError == wanted.fAbortOnError},
+    };
+    QStringList differ;
+    for (const auto& field : fields)
+        if (!field.same)
+            differ << QString::fromLatin1(field.name);
+    return differ.join(QStringLiteral(", "));
+}
+
+}  // namespace
+
+// On Windows the port is a handle of the Win32 communications API, opened exclusively (no
+// share mode), with the port's claim beside it.
+struct LocalSerialDevice::Port {
+    // Sets the line up and reads it back; why the port refused, empty when it did not.
+    QString Configure(uint32_t baud);
+    bool SetWriteTimeout(int timeoutMs);
+
+    HANDLE handle = nullptr;       // null while closed
+    HANDLE claim = nullptr;        // the port's mutex while held
+    unsigned long timeoutsMs = 0;  // the write time-out the port has; 0 before any is set
+    PortProblem problem;
+};
+
+LocalSerialDevice::LocalSerialDevice() : port(std::make_unique<Port>()) {}
+
+LocalSerialDevice::~LocalSerialDevice() {
+    Close();
+}
+
+PortProblem LocalSerialDevice::LastProblem() const {
+    return port->problem;
+}
+
+intptr_t LocalSerialDevice::NativeHandle() const {
+    return port->handle ? intptr_t(port->handle) : -1;
+}
+
+bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
+    Close();
+    PortProblem& problem = port->problem;
+    problem = {};
+    if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+        problem = {PortFault::NotSerial, name, QString()};
+        return false;
+    }
+    const QString claimName = PortClaimName(name);
+    port->claim = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(claimName.utf16()));
+    if (port->claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(port->claim);
+        port->claim = nullptr;
+        problem = {PortFault::Busy, name, QStringLiteral("velmor")};
+        return false;
+    }
+    // COM10 and above are reachable only through the device namespace.
+    const QString path = QStringLiteral("\\\\.\\") + name;
+    // Read access too: the line-state calls need it (Wine refuses them on a write-only
+    // handle), though nothing is ever read. No sharing: the port is held exclusively.
+    HANDLE opened =
+        CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        Close();
+        problem = {FaultFromSystemError(int(error)), name, SystemErrorWords(int(error))};
+        return false;
+    }
+    port->handle = opened;
+    const QString refused = port->Configure(baud);
+    if (!refused.isEmpty()) {
+        Close();
+        problem = {PortFault::Refused, name, refused};
+        return false;
+    }
+    return true;
+}
+
+QString LocalSerialDevice::Port::Configure(uint32_t baud) {
+    HANDLE port = handle;
+    SetupComm(port, 64, 64);
+    PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_RXABORT);
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(port, &dcb))
+        return QStringLiteral("its settings cannot be read");
+    DCB wanted = LineSettings(dcb, baud);
+    if (!SetCommState(port, &wanted))
+        return QStringLiteral("it takes no such settings: ") +
+               SystemErrorWords(int(GetLastError()));
+    DCB check{};
+    check.DCBlength = sizeof(check);
+    if (!GetCommState(port, &check))
+        return QStringLiteral("its settings cannot be read back");
+    const QString differ = LineDifference(check, wanted);
+    if (!differ.isEmpty())
+        return QStringLiteral("it kept its own ") + differ;
+    timeoutsMs = 0;
+    if (!SetWriteTimeout(1))
+        return QStringLiteral("it takes no write time-out");
+    return QString();
+}
+
+bool LocalSerialDevice::Port::SetWriteTimeout(int timeoutMs) {
+    const DWORD wanted = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1);
+    if (wanted == timeoutsMs)
+        return true;
+    // The whole write may take at most this long; the driver gives up after it. Frames go
+    // out one byte at a time with the same time-out, so this is set once per open port.
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = wanted;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return false;
+    timeoutsMs = wanted;
+    return true;
+}
+
+void LocalSerialDevice::Close() {
+    if (port->handle)
+        CloseHandle(port->handle);
+    port->handle = nullptr;
+    if (port->claim)
+        CloseHandle(port->claim);
+    port->claim = nullptr;
+}
+
+uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
+    if (!port->handle || count == 0)
+        return 0;
+    HANDLE handle = port->handle;
+    if (!port->SetWriteTimeout(timeoutMs))
+        return 0;
+    DWORD written = 0;
+    if (!WriteFile(handle, data, count, &written, nullptr)) {
+        const DWORD error = GetLastError();  // before ClearCommError sets its own
+        DWORD errors = 0;
+        ClearCommError(handle, &errors, nullptr);
+        // A port that is gone (unplugged) is let go, so a later reopen can take it again.
+        if (error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED)
+            Close();
+    }
+    if (port->handle && written < count)
+        PurgeComm(handle, PURGE_TXCLEAR | PURGE_TXABORT);  // what is late is never sent later
+    return written;
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// The line's timing, one figure each, for the link and for the stop senders that act once
+// the program cannot: a pause after every byte, a pause after every frame, and the longest
+// anyone waits for the line to take one byte.
+namespace LineTiming {
+
+constexpr int kBytePauseMs = 2;
+constexpr int kFramePauseMs = 25;
+// A byte's write time-out is 19200 / baud ms, and never more than at 2400 baud: a hand-edited
+// rate of 1 would otherwise let one stalled byte hold the window for 19 s.
+constexpr int kMaxByteTimeoutMs = 19200 / 2400;
+
+constexpr int64_t kNsPerMs = 1000000;
+constexpr int64_t kBytePauseNs = kBytePauseMs * kNsPerMs;
+constexpr int64_t kFramePauseNs = kFramePauseMs * kNsPerMs;
+
+}  // namespace LineTiming

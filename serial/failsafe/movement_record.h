@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+
+// What the open line is, as a stop sender must write to it: a serial device, or a socket to
+// a serial server, raw or Telnet (where a data byte 0xFF goes twice).
+enum class LineKind : uint8_t { Serial, Socket, TelnetSocket };
+
+// What a stop sender needs once the program itself can no longer act: whether a movement
+// runs and its stop, and the frame on its way with how many of its bytes went. The line
+// keeps it as the bytes go out; the program's crash handler and the guardian beside it read
+// it. Plain data only: it lives in memory shared between two processes and is read from a
+// signal handler, so it holds no pointers and needs no lock.
+struct MovementRecord {
+    static constexpr int kMaxFrame = 16;
+
+    uint8_t running;  // a movement went out (or is going) and its stop has not
+    uint8_t stopLength;
+    uint8_t stop[kMaxFrame];
+    uint8_t flightLength;
+    // Counted just before a byte is handed to the system, so that a death inside the write
+    // never repeats a byte: the byte went or the system never had it.
+    uint8_t flightSent;
+    uint8_t flight[kMaxFrame];
+    uint8_t taken;       // a stop sender has the line: the program writes nothing more
+    uint8_t lineKind;    // a LineKind: the line last opened
+    int64_t lastByteNs;  // monotonic clock, when the last byte was handed over
+};
+
+// The record's rules, kept in one place for the line and for the stop senders. Each store
+// is ordered for a handler that interrupts the thread that makes it.
+namespace MovementLog {
+
+// A movement is about to go out; stop is the frame that ends it (at most kMaxFrame bytes).
+void BeginMovement(MovementRecord& record, const uint8_t* stop, int length);
+// A line of this kind was opened; it is the line until the next.
+void LineOpened(MovementRecord& record, LineKind kind);
+// Its stop is about to go out: from here on only the frame in flight is owed.
+void EndMovement(MovementRecord& record);
+void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length);
+void BeginByte(MovementRecord& record);
+void ByteSent(MovementRecord& record, int64_t nowNs);
+// The line did not take the byte: the frame is cut on the line and nothing of it is owed.
+void ByteRefused(MovementRecord& record);
+
+// What a stop sender owes the line: the rest of the frame in flight, then the stop while a
+// movement runs. stopAt is where the stop starts in bytes (count when there is none); a
+// frame pause goes before it unless it is the first byte owed after a whole frame.
+struct Owed {
+    uint8_t bytes[2 * MovementRecord::kMaxFrame];
+    int count = 0;
+    int stopAt = 0;
+};
+Owed OwedBytes(const MovementRecord& record);
+
+}  // namespace MovementLog

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+#include "movement_record.h"
+
+// The platform's raw calls that a stop sender needs, each safe in a crashed process and in
+// a signal handler: no allocation, no lock, no Qt.
+
+// The clock of the record's times, the same in every process of the machine.
+int64_t LineClockNs();
+// Sleeps until the line clock reads ns; returns at once when it is past.
+void SleepUntilNs(int64_t ns);
+
+// Writes count bytes (one data byte as the line carries it), waiting at most the longest
+// per-byte time-out for room on the line; false unless all of them went.
+bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count);
+
+// Ends a network line without losing what was sent on it: nothing more is sent, what the
+// server sends is read and dropped (unread input would turn the close into a reset that
+// throws away the bytes still queued), and the socket is closed once the server has taken
+// every byte or timeoutMs has passed.
+void CloseSocketGently(intptr_t socket, int timeoutMs);
+
+// One line of text on standard error, when there is one.
+void SayOnStandardError(const char* text);

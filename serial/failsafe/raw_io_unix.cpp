@@ -1,0 +1,96 @@
+#include "raw_io.h"
+
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "line_timing.h"
+
+namespace {
+
+constexpr int64_t kNsPerSecond = 1000000000;
+
+// Waits at most ms for events on fd; EINTR counts as a wake-up.
+void PollFor(int fd, short events, int64_t ms) {
+    struct pollfd entry = {fd, events, 0};
+    ::poll(&entry, 1, static_cast<int>(ms < 0 ? 0 : ms));
+}
+
+}  // namespace
+
+int64_t LineClockNs() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t(now.tv_sec) * kNsPerSecond + now.tv_nsec;
+}
+
+void SleepUntilNs(int64_t ns) {
+    struct timespec at {};
+    at.tv_sec = static_cast<time_t>(ns / kNsPerSecond);
+    at.tv_nsec = static_cast<long>(ns % kNsPerSecond);
+    // An absolute deadline: a signal that interrupts the sleep never shortens it.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+}
+
+bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count) {
+    const int fd = static_cast<int>(line);
+    if (fd < 0)
+        return false;
+    // The port is open without blocking: a full line answers EAGAIN and is waited for. A
+    // socket is sent to without SIGPIPE, which would end a crashing program by another signal.
+    const int64_t deadline = LineClockNs() + LineTiming::kMaxByteTimeoutMs * LineTiming::kNsPerMs;
+    int done = 0;
+    while (done < count) {
+        const size_t left = static_cast<size_t>(count - done);
+        const ssize_t n = kind == LineKind::Serial
+                              ? ::write(fd, bytes + done, left)
+                              : ::send(fd, bytes + done, left, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += static_cast<int>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+            return false;
+        const int64_t wait = deadline - LineClockNs();
+        if (wait <= 0)
+            return false;
+        PollFor(fd, POLLOUT, wait / LineTiming::kNsPerMs + 1);
+    }
+    return true;
+}
+
+void CloseSocketGently(intptr_t socket, int timeoutMs) {
+    const int fd = static_cast<int>(socket);
+    if (fd < 0)
+        return;
+    const int64_t deadline = LineClockNs() + timeoutMs * LineTiming::kNsPerMs;
+    ::shutdown(fd, SHUT_WR);
+    char drop[4096];
+    for (;;) {
+        // Until the server has acknowledged every byte, or time is up.
+        ssize_t got;
+        while ((got = ::recv(fd, drop, sizeof drop, MSG_DONTWAIT)) > 0) {
+        }
+        const bool open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        int unacknowledged = 0;
+        const int64_t left = deadline - LineClockNs();
+        if (!open || ::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0 ||
+            left <= 0)
+            break;
+        PollFor(fd, POLLIN, left / LineTiming::kNsPerMs < 5 ? left / LineTiming::kNsPerMs : 5);
+    }
+    ::close(fd);
+}
+
+void SayOnStandardError(const char* text) {
+    [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
+}

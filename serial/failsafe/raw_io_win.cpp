@@ -1,0 +1,123 @@
+// Winsock before the rest of Windows, which would bring in its older first version.
+#include <winsock2.h>
+
+#include <windows.h>
+
+#include "line_timing.h"
+#include "raw_io.h"
+#include "raw_io_win.h"
+
+// Windows 10 1803 and later; MinGW-w64's headers do not name it yet.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+
+int64_t LineClockNs() {
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return int64_t(count.QuadPart / frequency.QuadPart) * 1000000000 +
+           int64_t(count.QuadPart % frequency.QuadPart) * 1000000000 / frequency.QuadPart;
+}
+
+void* CreatePauseTimer() {
+    return CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                  TIMER_ALL_ACCESS);
+}
+
+void ClosePauseTimer(void* timer) {
+    if (timer)
+        CloseHandle(static_cast<HANDLE>(timer));
+}
+
+void WaitOnPauseTimer(void* timer, int64_t ns) {
+    if (ns <= 0)
+        return;
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(ns / 100);  // relative, in 100 ns units
+    if (timer && SetWaitableTimer(static_cast<HANDLE>(timer), &due, 0, nullptr, nullptr, FALSE))
+        WaitForSingleObject(static_cast<HANDLE>(timer), INFINITE);
+    else
+        ::Sleep(static_cast<DWORD>((ns + LineTiming::kNsPerMs - 1) / LineTiming::kNsPerMs));
+}
+
+void SleepUntilNs(int64_t ns) {
+    const int64_t left = ns - LineClockNs();
+    if (left <= 0)
+        return;
+    void* timer = CreatePauseTimer();
+    WaitOnPauseTimer(timer, left);
+    ClosePauseTimer(timer);
+}
+
+namespace {
+
+// Waits at most ms for the socket to be readable (read) or writable; true when it is.
+bool SelectFor(SOCKET socket, bool read, int64_t ms) {
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(socket, &set);
+    const long us = static_cast<long>(ms < 0 ? 0 : ms * 1000);
+    timeval time{us / 1000000, us % 1000000};
+    return select(0, read ? &set : nullptr, read ? nullptr : &set, nullptr, &time) == 1;
+}
+
+bool SendToSocket(SOCKET socket, const uint8_t* bytes, int count) {
+    const int64_t deadline = LineClockNs() + LineTiming::kMaxByteTimeoutMs * LineTiming::kNsPerMs;
+    int done = 0;
+    while (done < count) {
+        const int n = send(socket, reinterpret_cast<const char*>(bytes) + done, count - done, 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        const int64_t wait = deadline - LineClockNs();
+        if (n == 0 || WSAGetLastError() != WSAEWOULDBLOCK || wait <= 0)
+            return false;
+        SelectFor(socket, false, wait / LineTiming::kNsPerMs + 1);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count) {
+    if (line == -1 || line == 0)
+        return false;
+    if (kind != LineKind::Serial)
+        return SendToSocket(static_cast<SOCKET>(line), bytes, count);
+    HANDLE port = reinterpret_cast<HANDLE>(line);
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = LineTiming::kMaxByteTimeoutMs;
+    SetCommTimeouts(port, &timeouts);
+    DWORD written = 0;
+    return WriteFile(port, bytes, DWORD(count), &written, nullptr) && written == DWORD(count);
+}
+
+void CloseSocketGently(intptr_t socket, int timeoutMs) {
+    if (socket == -1)
+        return;
+    const SOCKET handle = static_cast<SOCKET>(socket);
+    const int64_t deadline = LineClockNs() + timeoutMs * LineTiming::kNsPerMs;
+    shutdown(handle, SD_SEND);
+    // Until the server closes its side, or time is up.
+    char drop[512];
+    for (int64_t left = deadline - LineClockNs(); left > 0; left = deadline - LineClockNs()) {
+        // Read only what is there: the socket may be a blocking one.
+        if (!SelectFor(handle, true,
+                       left / LineTiming::kNsPerMs < 5 ? left / LineTiming::kNsPerMs : 5))
+            continue;
+        const int got = recv(handle, drop, sizeof drop, 0);
+        if (got == 0 || (got < 0 && WSAGetLastError() != WSAEWOULDBLOCK))
+            break;
+    }
+    closesocket(handle);
+}
+
+void SayOnStandardError(const char* text) {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err == nullptr || err == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written = 0;
+    WriteFile(err, text, DWORD(lstrlenA(text)), &written, nullptr);
+}

@@ -1,0 +1,178 @@
+// The guardian on Linux: a fork of the program made before any thread, which runs only raw
+// system calls. It learns of each opened line through a socket (the descriptor travels in
+// the message), closes its copy whenever the program closes the port, and sees the
+// program's end as the end of the socket, however the program went.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+
+#include "raw_io.h"
+#include "stop_guard.h"
+#include "stop_sender.h"
+
+namespace {
+
+constexpr char kOpened = 'O';
+constexpr char kClosed = 'C';
+constexpr char kLetGo = 'c';
+constexpr int kChannelFd = 3;
+// How long the program waits for the guardian to let a closed line go.
+constexpr int kLetGoMs = 200;
+// The stop is on its way to the device before the guardian lets the line go, unless the
+// line is stalled: then the guardian goes anyway, so the port is never held long.
+constexpr int kDrainMs = 100;
+
+// One message with at most one descriptor in it; false at the end of the socket.
+bool ReceiveMessage(int channel, char& tag, int& fd) {
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    struct iovec data = {&tag, 1};
+    struct msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    fd = -1;
+    ssize_t n;
+    do {
+        n = ::recvmsg(channel, &message, MSG_CMSG_CLOEXEC);
+    } while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return false;
+    struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_RIGHTS)
+        std::memcpy(&fd, CMSG_DATA(header), sizeof(int));
+    return true;
+}
+
+void DrainBriefly(int line) {
+    const struct timespec tick = {0, 1000000};
+    for (int ms = 0; ms < kDrainMs; ++ms) {
+        int queued = 0;
+        if (::ioctl(line, TIOCOUTQ, &queued) != 0 || queued == 0)
+            return;
+        ::nanosleep(&tick, nullptr);
+    }
+}
+
+[[noreturn]] void RunGuardian(int channel, MovementRecord& record) {
+    ::prctl(PR_SET_NAME, "velmor-guard", 0, 0, 0);
+    // A Ctrl+C or a hang-up meant for the program must not take the guardian first; the
+    // program's own end is what it waits for.
+    for (int signalNumber : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE, SIGTSTP})
+        ::signal(signalNumber, SIG_IGN);
+    // Of what the program had open it keeps standard error only: a pipe or a terminal held
+    // here would outlive the program.
+    if (channel != kChannelFd) {
+        ::dup2(channel, kChannelFd);
+        ::close(channel);
+    }
+    ::close(STDIN_FILENO);
+    ::close(STDOUT_FILENO);
+    ::close_range(kChannelFd + 1, ~0U, 0);
+    int line = -1;
+    char tag = 0;
+    int fd = -1;
+    while (ReceiveMessage(kChannelFd, tag, fd)) {
+        if (line >= 0)
+            ::close(line);
+        line = tag == kOpened ? fd : -1;
+        if (tag != kOpened && fd >= 0)
+            ::close(fd);
+        if (tag == kClosed)
+            ::send(kChannelFd, &kLetGo, 1, MSG_NOSIGNAL);
+    }
+    const bool moving = record.running != 0;
+    if (line >= 0 && SendOwedBytes(line, record) > 0)
+        SayOnStandardError(
+            moving ? "velmor: the program was killed while a camera moved: the guardian sent "
+                     "the stop.\n"
+                   : "velmor: the program was killed mid-frame: the guardian finished the "
+                     "frame.\n");
+    if (line >= 0 && static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
+        // Closed as the program closes a network line, so that input left unread does not
+        // turn the close into a reset that loses the stop.
+        CloseSocketGently(line, kDrainMs);
+    } else if (line >= 0) {
+        DrainBriefly(line);
+        ::close(line);
+    }
+    ::_exit(0);
+}
+
+}  // namespace
+
+bool StopGuard::StartGuardian(int, char**) {
+    void* memory = ::mmap(nullptr, sizeof(MovementRecord), PROT_READ | PROT_WRITE,
+                          MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) {
+        problem = "no shared memory";
+        return false;
+    }
+    int pair[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        ::munmap(memory, sizeof(MovementRecord));
+        problem = "no socket";
+        return false;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pair[0]);
+        RunGuardian(pair[1], *static_cast<MovementRecord*>(memory));
+    }
+    ::close(pair[1]);
+    if (pid < 0) {
+        ::close(pair[0]);
+        ::munmap(memory, sizeof(MovementRecord));
+        problem = "no process";
+        return false;
+    }
+    shared = memory;
+    record = static_cast<MovementRecord*>(memory);
+    guardian = pair[0];
+    return true;
+}
+
+void StopGuard::PassLine(intptr_t line) {
+    if (guardian < 0 || line < 0)
+        return;
+    const int fd = static_cast<int>(line);
+    alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    char tag = kOpened;
+    struct iovec data = {&tag, 1};
+    struct msghdr message {};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    struct cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof(int));
+    // The message waits in the socket until the guardian takes it, even if the program is
+    // killed at once: the line is the guardian's from here on.
+    while (::sendmsg(static_cast<int>(guardian), &message, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    }
+}
+
+void StopGuard::DropLine() {
+    if (guardian < 0)
+        return;
+    const int channel = static_cast<int>(guardian);
+    // The guardian's copy shares the port's exclusive lock: it must be gone before the
+    // port can be opened again.
+    if (::send(channel, &kClosed, 1, MSG_NOSIGNAL) != 1)
+        return;
+    struct pollfd answer = {channel, POLLIN, 0};
+    char reply = 0;
+    if (::poll(&answer, 1, kLetGoMs) == 1) [[maybe_unused]]
+        const ssize_t n = ::recv(channel, &reply, 1, 0);
+}
