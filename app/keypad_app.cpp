@@ -7,7 +7,7 @@
 #include "panel/keypad_dlg.h"
 #include "profile/profile_store.h"
 #include "serial/device/system_serial_device.h"
-#include "serial/failsafe/stop_guard.h"
+#include "serial/guardian/stop_guard.h"
 #include "serial/line/pause.h"
 #include "serial/ports/port_catalog.h"
 #include "version.h"

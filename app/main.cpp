@@ -1,5 +1,5 @@
 #include "keypad_app.h"
-#include "serial/failsafe/stop_guard.h"
+#include "serial/guardian/stop_guard.h"
 
 int main(int argc, char** argv) {
     StopGuard::Start(argc, argv);

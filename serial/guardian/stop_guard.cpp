@@ -1,7 +1,7 @@
 #include "stop_guard.h"
 
 #include "crash_stop.h"
-#include "raw_io.h"
+#include "serial/failsafe/raw_io.h"
 
 namespace {
 

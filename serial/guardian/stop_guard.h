@@ -1,6 +1,6 @@
 #pragma once
 
-#include "line_guard.h"
+#include "serial/failsafe/line_guard.h"
 
 // Keeps the endings the program cannot handle itself from leaving a camera moving. A crash:
 // a handler in the program sends the stop from the movement record, then lets the crash go

@@ -11,8 +11,8 @@
 #include <cwchar>
 
 #include "guardian_share_win.h"
-#include "raw_io.h"
-#include "stop_sender.h"
+#include "serial/failsafe/raw_io.h"
+#include "serial/failsafe/stop_sender.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "raw_io.h"
+#include "serial/failsafe/raw_io.h"
 #include "stop_guard.h"
-#include "stop_sender.h"
+#include "serial/failsafe/stop_sender.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "movement_record.h"
+#include "serial/failsafe/movement_record.h"
 
 // The crash handler: on a fault or an abort it finishes the frame in flight and sends the
 // stop while a movement runs, from record on the open line, says so in one line on

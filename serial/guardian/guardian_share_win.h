@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "movement_record.h"
+#include "serial/failsafe/movement_record.h"
 
 // What the program and its guardian share on Windows, in a file mapping.
 struct GuardianShare {

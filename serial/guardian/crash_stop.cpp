@@ -1,7 +1,7 @@
 #include "crash_stop.h"
 
-#include "raw_io.h"
-#include "stop_sender.h"
+#include "serial/failsafe/raw_io.h"
+#include "serial/failsafe/stop_sender.h"
 
 void SendCrashStop(const char* how, MovementRecord& record, intptr_t line) {
     const bool moving = record.running != 0;
