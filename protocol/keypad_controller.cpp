@@ -143,6 +143,12 @@ Notice KeypadController::Moved(Notice sent) {
     return sent;
 }
 
+// The record keeps the stop whole, and the slowest rate bounds the time-out a stop sender
+// waits for each byte.
+static_assert(MovementRecord::kMaxFrame >= FrameBuilder::kOskaLength &&
+              MovementRecord::kMaxFrame >= FrameBuilder::kPelcoLength);
+static_assert(LineTiming::kMaxByteTimeoutMs == 19200 / KeypadController::kBaudRates[0]);
+
 void KeypadController::BeginMovement() {
     const TxFrame stop = FrameBuilder::CompleteFrame(
         FrameBuilder::WriteStop(state.txFrame, state.protocol), state.protocol, state.cameraId);

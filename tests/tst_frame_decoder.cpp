@@ -4,7 +4,13 @@
 #include "camera_model.h"
 #include "frame_decoder.h"
 #include "frame_text.h"
+#include "serial/failsafe/line_timing.h"
 #include "telnet_filter.h"
+
+// The analyser judges the keypad's pauses by figures of its own, so that it never takes the
+// keypad's word for them; they must still be the keypad's.
+static_assert(FrameDecoder::kBytePauseUs == LineTiming::kBytePauseMs * 1000);
+static_assert(FrameDecoder::kFramePauseUs == LineTiming::kFramePauseMs * 1000);
 
 // The line analyser's decoder: byte streams in, frames out. Every stream and every
 // expected meaning is written out literally; none is built with the keypad's code.

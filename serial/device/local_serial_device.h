@@ -18,6 +18,7 @@ public:
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override;
+    bool LineLost() const override;
     intptr_t NativeHandle() const override;
 
 private:

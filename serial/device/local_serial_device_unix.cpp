@@ -10,14 +10,12 @@
 #include <cerrno>
 
 #include "local_serial_device.h"
+#include "serial/failsafe/line_timing.h"
 #include "serial/ports/port_holder.h"
 #include "terminal_probe.h"
 
 // Off Windows the port is a QSerialPort, opened write-only.
 struct LocalSerialDevice::Port {
-    // Long enough for a whole frame to leave at the slowest rate (11 bytes at 2400 baud).
-    static constexpr int kDrainMs = 100;
-
     bool WaitForDrain(int timeoutMs);
     bool WaitForRoom(int timeoutMs);
     // Refuses the open because name is held elsewhere, naming the holder where possible.
@@ -28,6 +26,7 @@ struct LocalSerialDevice::Port {
 
     QSerialPort serial;
     PortProblem problem;
+    bool lost = false;  // the device went away under an open port
 };
 
 LocalSerialDevice::LocalSerialDevice() : port(std::make_unique<Port>()) {}
@@ -38,6 +37,10 @@ PortProblem LocalSerialDevice::LastProblem() const {
     return port->problem;
 }
 
+bool LocalSerialDevice::LineLost() const {
+    return port->lost;
+}
+
 intptr_t LocalSerialDevice::NativeHandle() const {
     return port->serial.isOpen() ? intptr_t(port->serial.handle()) : -1;
 }
@@ -46,6 +49,7 @@ bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
     QSerialPort& serial = port->serial;
     serial.close();
     port->problem = {};
+    port->lost = false;
     // Frames must never be written into a regular file, a directory or a pipe.
     const TerminalProbe probe(name);
     if (!probe.isTerminal) {
@@ -105,7 +109,7 @@ void LocalSerialDevice::Close() {
     // bounded time to send them, and drop only what a stalled line still holds, so that
     // closing never waits for the line. Flushing a pseudo-terminal would also throw away
     // what its far end has not read yet.
-    if (!port->WaitForDrain(Port::kDrainMs))
+    if (!port->WaitForDrain(LineTiming::kCloseDrainMs))
         serial.clear(QSerialPort::Output);
     serial.close();
 }
@@ -139,9 +143,10 @@ uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeo
     if (serial.error() != QSerialPort::NoError) {
         // A resource error means the device is gone (unplugged): let it go, so that a
         // later reopen can take it again. Other errors leave the port usable.
-        if (serial.error() == QSerialPort::ResourceError)
+        if (serial.error() == QSerialPort::ResourceError) {
+            port->lost = true;
             serial.close();
-        else
+        } else
             serial.clearError();
     }
     return written;

@@ -70,6 +70,7 @@ struct LocalSerialDevice::Port {
     HANDLE claim = nullptr;        // the port's mutex while held
     unsigned long timeoutsMs = 0;  // the write time-out the port has; 0 before any is set
     PortProblem problem;
+    bool lost = false;  // the device went away under an open port
 };
 
 LocalSerialDevice::LocalSerialDevice() : port(std::make_unique<Port>()) {}
@@ -82,6 +83,10 @@ PortProblem LocalSerialDevice::LastProblem() const {
     return port->problem;
 }
 
+bool LocalSerialDevice::LineLost() const {
+    return port->lost;
+}
+
 intptr_t LocalSerialDevice::NativeHandle() const {
     return port->handle ? intptr_t(port->handle) : -1;
 }
@@ -90,6 +95,7 @@ bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
     Close();
     PortProblem& problem = port->problem;
     problem = {};
+    port->lost = false;
     if (!name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
         problem = {PortFault::NotSerial, name, QString()};
         return false;
@@ -185,8 +191,10 @@ uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeo
         DWORD errors = 0;
         ClearCommError(handle, &errors, nullptr);
         // A port that is gone (unplugged) is let go, so a later reopen can take it again.
-        if (error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED)
+        if (error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED) {
+            port->lost = true;
             Close();
+        }
     }
     if (port->handle && written < count)
         PurgeComm(handle, PURGE_TXCLEAR | PURGE_TXABORT);  // what is late is never sent later

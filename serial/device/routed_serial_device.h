@@ -18,6 +18,7 @@ public:
     }
     PortProblem LastProblem() const override { return active->LastProblem(); }
     PortProblem WriteProblem() const override { return active->WriteProblem(); }
+    bool LineLost() const override { return active->LineLost(); }
     // The open line for the crash handler and the guardian.
     intptr_t NativeHandle() const override { return active->NativeHandle(); }
     LineKind NativeKind() const override { return active->NativeKind(); }

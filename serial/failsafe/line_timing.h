@@ -13,6 +13,12 @@ constexpr int kFramePauseMs = 25;
 // rate of 1 would otherwise let one stalled byte hold the window for 19 s.
 constexpr int kMaxByteTimeoutMs = 19200 / 2400;
 
+// How long a closing line gives the bytes already sent to leave before it drops what a
+// stalled line still holds, so that closing never waits for the line: long enough for a
+// whole frame at the slowest rate (11 bytes of 10 bits at 2400 baud take 46 ms).
+constexpr int kCloseDrainMs = 100;
+static_assert(kCloseDrainMs >= 11 * 10 * 1000 / 2400, "a closing line cuts the last frame");
+
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kBytePauseNs = kBytePauseMs * kNsPerMs;
 constexpr int64_t kFramePauseNs = kFramePauseMs * kNsPerMs;

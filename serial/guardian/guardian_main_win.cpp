@@ -11,13 +11,14 @@
 #include <cwchar>
 
 #include "guardian_share_win.h"
+#include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial/failsafe/stop_sender.h"
 
 namespace {
 
 // How long the guardian gives the stop to leave over a network line before it closes.
-constexpr int kSocketCloseMs = 100;
+constexpr int kSocketCloseMs = LineTiming::kCloseDrainMs;
 
 // Takes the socket the program offers, or lets the held one go, as socketChange says.
 void Settle(GuardianShare& share, SOCKET& held) {

@@ -14,9 +14,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
-#include "stop_guard.h"
 #include "serial/failsafe/stop_sender.h"
+#include "stop_guard.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ constexpr int kChannelFd = 3;
 constexpr int kLetGoMs = 200;
 // The stop is on its way to the device before the guardian lets the line go, unless the
 // line is stalled: then the guardian goes anyway, so the port is never held long.
-constexpr int kDrainMs = 100;
+constexpr int kDrainMs = LineTiming::kCloseDrainMs;
 
 // One message with at most one descriptor in it; false at the end of the socket.
 bool ReceiveMessage(int channel, char& tag, int& fd) {

@@ -38,4 +38,8 @@ public:
     virtual PortProblem LastProblem() const { return {}; }
     // Why the last Write fell short, where the device can tell (a network line can).
     virtual PortProblem WriteProblem() const { return {}; }
+    // The line is gone since the last Open, as far as the device can tell: an adapter
+    // unplugged, a connection the server closed or reset. Writes fail until the port is
+    // opened again. A short write on a line that is not lost is a stall, not a loss.
+    virtual bool LineLost() const { return false; }
 };

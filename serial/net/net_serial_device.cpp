@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial/failsafe/telnet_escape.h"
 #include "telnet_com_port.h"
@@ -123,7 +124,7 @@ bool NetSerialDevice::Open(const QString& name, uint32_t baud) {
 }
 
 void NetSerialDevice::Close() {
-    CloseSocketGently(socket, dropped ? 0 : kCloseMs);
+    CloseSocketGently(socket, dropped ? 0 : LineTiming::kCloseDrainMs);
     socket = NetSocket::kNone;
     dropped = false;
 }

@@ -20,6 +20,7 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override { return problem; }
     PortProblem WriteProblem() const override { return writeProblem; }
+    bool LineLost() const override { return dropped; }
     // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet.
     intptr_t NativeHandle() const override { return socket; }
     LineKind NativeKind() const override {
@@ -28,8 +29,6 @@ public:
     }
 
     static constexpr int kConnectMs = 2000;
-    // As a local line's close: the last frame gets this long to leave.
-    static constexpr int kCloseMs = 100;
 
 private:
     void Drop(const QString& why);
