@@ -2,7 +2,7 @@
 #include <limits>
 #include <memory>
 
-#include "fakes.h"
+#include "keypad_rig.h"
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
 #include "profile/settings_store.h"
@@ -62,26 +62,6 @@ struct Profile {
     QString path;
     MemoryProfile* memory = nullptr;
     std::unique_ptr<ProfileStore> store;
-};
-
-class LoggedDevice : public SerialDevice {
-public:
-    LoggedDevice(RecordingDevice& inner, QStringList& log) : inner(inner), log(log) {}
-    bool Open(const QString& name, uint32_t baud) override {
-        log << QStringLiteral("open %1 %2").arg(name).arg(baud);
-        return inner.Open(name, baud);
-    }
-    void Close() override {
-        log << QStringLiteral("close");
-        inner.Close();
-    }
-    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
-        return inner.Write(data, count, timeoutMs);
-    }
-
-private:
-    RecordingDevice& inner;
-    QStringList& log;
 };
 
 // The controller on a recording device, naming its ports from the profile as the program
@@ -171,8 +151,8 @@ private slots:
     void applyOpensClosedLink();
     void applyReturnsOpenResult();
 
-    void protocolBaudRate_data();
-    void protocolBaudRate();
+    void protocolRate_data();
+    void protocolRate();
     void portDeviceName_data();
     void portDeviceName();
 };
@@ -540,21 +520,46 @@ void TestSettings::applyReturnsOpenResult() {
     QCOMPARE(profile.values.value(QStringLiteral("Settings/BAUDRATE")).toInt(), 0);
 }
 
-void TestSettings::protocolBaudRate_data() {
-    QTest::addColumn<int>("protocol");
-    QTest::addColumn<uint>("baud");
+// A protocol imposes its rate: 9600 for OSKA-DEFAULT and 2400 for PELCO D, at start-up over
+// the stored rate and when its row is picked; any other protocol keeps the stored rate.
+void TestSettings::protocolRate_data() {
+    QTest::addColumn<Stored>("stored");
+    QTest::addColumn<uint>("opened");   // the rate the port opened at, at start-up
+    QTest::addColumn<int>("picked");    // the protocol row picked then; -1: none
+    QTest::addColumn<uint>("inForce");  // the rate in force after the pick
 
-    QTest::newRow("OSKA-DEFAULT") << 0 << 9600u;
-    QTest::newRow("PELCO D") << 1 << 2400u;
-    QTest::newRow("2") << 2 << 0u;
-    QTest::newRow("-1") << -1 << 0u;
-    QTest::newRow("7") << 7 << 0u;
+    QTest::newRow("OSKA-DEFAULT stored at 19200")
+        << Stored{{"PROTOCOL", 0}, {"BAUDRATE", 19200}} << 9600u << -1 << 9600u;
+    QTest::newRow("PELCO D stored at 9600")
+        << Stored{{"PROTOCOL", 1}, {"BAUDRATE", 9600}} << 2400u << -1 << 2400u;
+    QTest::newRow("2 stored at 19200")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << -1 << 19200u;
+    QTest::newRow("-1 stored at 4800")
+        << Stored{{"PROTOCOL", -1}, {"BAUDRATE", 4800}} << 4800u << -1 << 4800u;
+    QTest::newRow("7 stored at 2400")
+        << Stored{{"PROTOCOL", 7}, {"BAUDRATE", 2400}} << 2400u << -1 << 2400u;
+    QTest::newRow("PELCO D picked") << Stored{} << 9600u << 1 << 2400u;
+    QTest::newRow("OSKA-DEFAULT picked") << Stored{{"PROTOCOL", 1}} << 2400u << 0 << 9600u;
+    QTest::newRow("PELCO D picked under 2 at 19200")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << 1 << 2400u;
+    QTest::newRow("row 2 picked changes nothing")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << 2 << 19200u;
 }
 
-void TestSettings::protocolBaudRate() {
-    QFETCH(int, protocol);
-    QFETCH(uint, baud);
-    QCOMPARE(ProtocolBaudRate(protocol), baud);
+void TestSettings::protocolRate() {
+    QFETCH(Stored, stored);
+    QFETCH(uint, opened);
+    QFETCH(int, picked);
+    QFETCH(uint, inForce);
+
+    KeypadRig rig(stored);
+    QCOMPARE(rig.device.openedBaud, opened);
+    QCOMPARE(rig.controller.Settings().baudRate, opened);
+    if (picked >= 0)
+        rig.controller.OnSelChangeProtocol(picked);
+    QCOMPARE(rig.controller.Settings().baudRate, inForce);
+    // The port keeps its rate until COMMUNICATION SET.
+    QCOMPARE(rig.device.openedBaud, opened);
 }
 
 void TestSettings::portDeviceName_data() {
@@ -588,6 +593,12 @@ void TestSettings::portDeviceName_data() {
                                                   << "/dev/pts/9" << 4 << "/dev/pts/9";
         QTest::addRow("%s COM3 mapped to nothing", b.data()) << backend << "COM3"
                                                              << "" << 3 << "/dev/ttyS2";
+        QTest::addRow("%s COM4 absent", b.data()) << backend << ""
+                                                  << "" << 4 << "/dev/ttyS3";
+        QTest::addRow("%s COM12 absent", b.data()) << backend << ""
+                                                   << "" << 12 << "/dev/ttyS11";
+        QTest::addRow("%s COM7 mapped", b.data()) << backend << "COM7"
+                                                  << "/dev/ttyACM2" << 7 << "/dev/ttyACM2";
 #endif
     }
 }
