@@ -91,13 +91,14 @@ struct ControllerRig {
     KeypadController controller;
 };
 
-QString BuiltInPort(int port) {
+// The devices COM1 to COM3 stand for without an entry of their own.
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
+const QString kCom1 = QStringLiteral("COM1"), kCom2 = QStringLiteral("COM2"),
+              kCom3 = QStringLiteral("COM3");
 #else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+const QString kCom1 = QStringLiteral("/dev/ttyS0"), kCom2 = QStringLiteral("/dev/ttyS1"),
+              kCom3 = QStringLiteral("/dev/ttyS2");
 #endif
-}
 
 int32_t LoadedField(const StoredSettings& state, const QString& key) {
     if (key == QLatin1String("COMUINIT"))
@@ -402,7 +403,7 @@ void TestSettings::applyWritesInOrder() {
     QVERIFY(!profile.values.contains(QStringLiteral("Settings/COMUINIT")));
 
     // Reopened with the values in force, whatever the writes did.
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().comPort, 3);
     QCOMPARE(rig.controller.Settings().baudRate, 2400u);
@@ -420,7 +421,7 @@ void TestSettings::applyOnFileProfile() {
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.controller.Settings().settingsValid, 1);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(BuiltInPort(2)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(kCom2));
 
     // A fresh store on the same file sees what was kept.
     SettingsProfileStore again(path);
@@ -453,7 +454,7 @@ void TestSettings::applyRefusedByFileProfile() {
     QVERIFY(rig.Open());
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.controller.Settings().settingsValid, 0);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().comPort, 3);
     QCOMPARE(SettingsStore(profile).GetProfileInt({"COMPORT", -5}), -5);
@@ -469,14 +470,14 @@ void TestSettings::applyClosesOpenLink() {
     ControllerRig rig(profile);
     rig.controller.OnSelChangeComPort(0);
     QVERIFY(rig.Open());
-    QCOMPARE(rig.device.openedName, BuiltInPort(1));
+    QCOMPARE(rig.device.openedName, kCom1);
     rig.controller.OnSelChangeComPort(2);
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 1);
     QCOMPARE(rig.pause.pauses, QVector<int>{100});
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QCOMPARE(rig.device.openedName, BuiltInPort(3));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
+    QCOMPARE(rig.device.openedName, kCom3);
     QCOMPARE(rig.device.openedBaud, 2400u);
     QVERIFY(rig.controller.PortOpen());
 }
@@ -492,7 +493,7 @@ void TestSettings::applyOpensClosedLink() {
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 0);
     QCOMPARE(rig.pause.pauses, QVector<int>());
-    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
 }
 
@@ -506,7 +507,7 @@ void TestSettings::applyReturnsOpenResult() {
     QVERIFY(!rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().settingsValid, 1);
     QCOMPARE(profile.written, kApplyOrder);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
 
     // A stored rate of 0 under an unknown protocol cannot open the link.
     profile.values.insert(QStringLiteral("Settings/BAUDRATE"), 0);
