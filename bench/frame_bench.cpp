@@ -1,7 +1,8 @@
-// How long a frame keeps the window busy, against the floor that its pauses set: frames of
-// both protocols go through the real link to a line whose far end is read all the time,
-// so the line never stalls. Also measures the pause and the single-byte write that make up
-// a frame, to show where any time above the floor goes.
+// How long a frame keeps the window busy, against the floor that its pauses set: Z/I
+// presses of both protocols go through the keypad's core, as the dialog hands them on, to a
+// real line whose far end is read all the time, so the line never stalls. Also measures
+// the pause and the single-byte write that make up a frame, to show where any time above
+// the floor goes.
 //
 // Usage: velmor_bench [frames per protocol [port]]   (default 300; the port on Windows,
 //        default COM1; elsewhere the line is a pseudo-terminal of its own)
@@ -16,14 +17,11 @@
 
 #include "fakes.h"
 #include "frame_bench.h"
-#include "profile/port_map.h"
-#include "protocol/camera_id_entry.h"
-#include "protocol/command_set.h"
-#include "protocol/status_list.h"
+#include "protocol/control_ids.h"
+#include "protocol/keypad_controller.h"
 #include "serial/device/system_serial_device.h"
 #include "serial/line/pause.h"
 #include "serial/line/serial_link.h"
-#include "serial/ports/problem_words.h"
 
 namespace {
 
@@ -63,83 +61,88 @@ struct ProtocolRun {
     const char* name;
     int protocol;
     int frameBytes;
-    uint8_t command[6];  // bytes 3..8 (OSKA-DEFAULT) or 2..5 (PELCO D): zoom in
 };
 
 const ProtocolRun kRuns[] = {
-    {"OSKA-DEFAULT", ProtocolOskaDefault, 11, {'7', '5', '0', '1', '0', '0'}},
-    {"PELCO D", ProtocolPelcoD, 7, {0x00, 0x20, 0x00, 0x00}},
+    {"OSKA-DEFAULT", ProtocolOskaDefault, 11},
+    {"PELCO D", ProtocolPelcoD, 7},
 };
 
-std::vector<long long> TimeFrames(CommandSet& commands, ControllerState& state,
-                                  const ProtocolRun& run, int frames, qint64& failed) {
-    state.protocol = run.protocol;
-    state.cameraId = 12;
-    const int first = run.protocol == ProtocolOskaDefault ? 3 : 2;
-    std::copy(run.command, run.command + (run.protocol == ProtocolOskaDefault ? 6 : 4),
-              state.txFrame.begin() + first);
-    for (int i = 0; i < kWarmUpFrames; ++i) failed += commands.TransmitFrame().Whole() ? 0 : 1;
+// The keypad's core on the benchmark's line, as COM1 at 9600 baud, camera 12 selected.
+struct Rig {
+    explicit Rig(const QString& line) : line(line) {
+        profile.values.insert(QStringLiteral("Ports/COM1"), line);
+    }
+    QString line;
+    MemoryProfile profile;
+    SystemSerialDevice device;
+    PrecisePause pause;
+    KeypadController controller{KeypadServices{device, pause, profile}};
+    qint64 transferErrors = 0;
+
+    bool Open() {
+        if (line.isEmpty())
+            return false;
+        controller.OnInitDialog();
+        controller.FinishInitDialog();
+        for (int key : {ControlId::Key1, ControlId::Key2, ControlId::Ent}) controller.PressKey(key);
+        return controller.PortOpen();
+    }
+    // One operator action, counted when its frame did not leave whole.
+    void Count(Notice notice) {
+        transferErrors += notice == Notice::TransferError ? 1 : 0;
+        controller.SettleFailedFrame();
+    }
+};
+
+// Times Z/I presses under the run's protocol, then releases the key; the protocol is picked
+// as the operator picks its row, so the port keeps its 9600 baud.
+std::vector<long long> TimeFrames(Rig& rig, const ProtocolRun& run, int frames) {
+    rig.Count(rig.controller.OnSelChangeProtocol(run.protocol));
+    for (int i = 0; i < kWarmUpFrames; ++i) rig.Count(rig.controller.PressKey(ControlId::ZoomIn));
     std::vector<long long> times;
     times.reserve(frames);
     QElapsedTimer timer;
     for (int i = 0; i < frames; ++i) {
         timer.start();
-        const bool whole = commands.TransmitFrame().Whole();
+        const Notice notice = rig.controller.PressKey(ControlId::ZoomIn);
         times.push_back(timer.nsecsElapsed());
-        failed += whole ? 0 : 1;
+        rig.Count(notice);
     }
+    rig.Count(rig.controller.SendStop());
     return times;
 }
 
-std::vector<long long> TimeByteWrites(CSerialLink& link, Pause& pause, int samples) {
+// The device's own write of one byte, as the line makes it for each byte of a frame.
+std::vector<long long> TimeByteWrites(SerialDevice& device, Pause& pause, int samples) {
     std::vector<long long> times;
     times.reserve(samples);
     QElapsedTimer timer;
     const uint8_t byte = 0x55;
+    const int timeoutMs = CSerialLink::WriteTimeoutMs(9600);
     for (int i = 0; i < samples; ++i) {
         timer.start();
-        link.WriteBytes(&byte, 1);
+        device.Write(&byte, 1, timeoutMs);
         times.push_back(timer.nsecsElapsed());
         pause.Sleep(CSerialLink::kBytePauseMs);
     }
     return times;
 }
 
-// The link on the benchmark's line, as COM1 at 9600 baud.
-struct Rig {
-    explicit Rig(const QString& line) : line(line) {}
-    QString line;
-    MemoryProfile profile;
-    SystemSerialDevice device;
-    PrecisePause pause;
-    ControllerState state;
-    CSerialLink link{device, pause, [this](int port) { return PortDeviceName(port, profile); }};
-    StatusList lines;
-    CameraIdEntry entry{state, lines};
-    CommandSet commands{state, link, entry};
-    qint64 transferErrors = 0;
-
-    bool Open() {
-        profile.values.insert(QStringLiteral("Ports/COM1"), line);
-        return !line.isEmpty() && link.OpenPort(1, 9600) == 1;
-    }
-};
-
 // Prints median and p95 frame time per protocol; returns the median time above the floor.
 std::vector<double> ReportFrames(Rig& rig, int frames, qint64& sent) {
-    std::printf("Frame time: TransmitFrame call, %d frames per protocol, 9600 baud on %s\n", frames,
+    std::printf("Frame time: Z/I press, %d frames per protocol, 9600 baud on %s\n", frames,
                 qPrintable(rig.line));
     std::printf("%-14s %10s %10s %8s %10s %8s\n", "protocol", "floor ms", "median ms", "ratio",
                 "p95 ms", "ratio");
     std::vector<double> excessMs;
     for (const ProtocolRun& run : kRuns) {
-        const Summary s =
-            Summarise(TimeFrames(rig.commands, rig.state, run, frames, rig.transferErrors));
+        const Summary s = Summarise(TimeFrames(rig, run, frames));
         const double floor =
             run.frameBytes * CSerialLink::kBytePauseMs + CSerialLink::kFramePauseMs;
         std::printf("%-14s %10.3f %10.3f %8.4f %10.3f %8.4f\n", run.name, floor, s.medianMs,
                     s.medianMs / floor, s.p95Ms, s.p95Ms / floor);
-        sent += qint64(frames + kWarmUpFrames) * run.frameBytes;
+        sent += qint64(frames + kWarmUpFrames + 1) * run.frameBytes;  // and the stop
         excessMs.push_back(s.medianMs - floor);
     }
     return excessMs;
@@ -149,7 +152,7 @@ std::vector<double> ReportFrames(Rig& rig, int frames, qint64& sent) {
 // and how far they explain the time above the floor.
 void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
     const int samples = 1000;
-    const Summary write = Summarise(TimeByteWrites(rig.link, rig.pause, samples));
+    const Summary write = Summarise(TimeByteWrites(rig.device, rig.pause, samples));
     sent += samples;
     const Summary sleep2 = Summarise(TimeSleeps(rig.pause, CSerialLink::kBytePauseMs, samples));
     const Summary sleep25 = Summarise(TimeSleeps(rig.pause, CSerialLink::kFramePauseMs, 200));
@@ -158,7 +161,7 @@ void ReportParts(Rig& rig, const std::vector<double>& excessMs, qint64& sent) {
     PrintRow("PrecisePause::Sleep(2) overshoot", sleep2);
     ReportPlatformPauses(rig.pause, samples);
     PrintRow("PrecisePause::Sleep(25) overshoot", sleep25);
-    PrintRow("WriteBytes of one byte", write);
+    PrintRow("device write of one byte", write);
 
     std::printf("\nTime above the floor, median (us)    measured   from parts\n");
     for (size_t i = 0; i < std::size(kRuns); ++i) {
@@ -179,7 +182,7 @@ int main(int argc, char** argv) {
     Rig rig(line->Device());
     if (!rig.Open()) {
         std::fprintf(stderr, "cannot open %s as COM1: %s\n", qPrintable(rig.line),
-                     qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
+                     qPrintable(rig.controller.OpenFailureReason()));
         return 1;
     }
     qint64 sent = 0;
@@ -195,6 +198,6 @@ int main(int argc, char** argv) {
         static_cast<long long>(sent),
         line->Received() < 0 ? "at its far end" : qPrintable(QString::number(line->Received())),
         static_cast<long long>(rig.transferErrors));
-    rig.link.ClosePort();
+    rig.controller.ReleasePort();
     return rig.transferErrors == 0 ? 0 : 1;
 }

@@ -31,6 +31,23 @@ QByteArray RecordingDevice::Bytes() const {
     return bytes;
 }
 
+bool LoggedDevice::Open(const QString& name, uint32_t baud) {
+    log << QStringLiteral("open %1 %2").arg(name).arg(baud);
+    return inner.Open(name, baud);
+}
+
+void LoggedDevice::Close() {
+    log << QStringLiteral("close");
+    inner.Close();
+}
+
+uint32_t LoggedDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
+    const uint32_t written = inner.Write(data, count, timeoutMs);
+    for (uint32_t i = 0; i < written; ++i)
+        log << QStringLiteral("%1").arg(data[i], 2, 16, QLatin1Char('0')).toUpper();
+    return written + overclaim;
+}
+
 void RecordingPause::Sleep(int ms) {
     pauses.append(ms);
     if (real)

@@ -6,7 +6,6 @@
 #include <QVector>
 #include <cstdint>
 
-#include "panel/message_sink.h"
 #include "profile/profile_store.h"
 #include "serial/line/pause.h"
 #include "serial/line/serial_device.h"
@@ -42,6 +41,41 @@ public:
     RecordingDevice() { clock.start(); }
 };
 
+// Passes everything on to another device; a test overrides what it watches.
+class ForwardingDevice : public SerialDevice {
+public:
+    explicit ForwardingDevice(SerialDevice& inner) : inner(inner) {}
+    bool Open(const QString& name, uint32_t baud) override { return inner.Open(name, baud); }
+    void Close() override { inner.Close(); }
+    bool OpenMayWait(const QString& name) const override { return inner.OpenMayWait(name); }
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
+        return inner.Write(data, count, timeoutMs);
+    }
+    intptr_t NativeHandle() const override { return inner.NativeHandle(); }
+    LineKind NativeKind() const override { return inner.NativeKind(); }
+    PortProblem LastProblem() const override { return inner.LastProblem(); }
+    PortProblem WriteProblem() const override { return inner.WriteProblem(); }
+    bool LineLost() const override { return inner.LineLost(); }
+
+protected:
+    SerialDevice& inner;
+};
+
+// Writes what the device does into a shared time line: "open <name> <baud>", "close", and
+// each byte that left as two upper-case hex digits ("2A").
+class LoggedDevice : public ForwardingDevice {
+public:
+    LoggedDevice(SerialDevice& inner, QStringList& log) : ForwardingDevice(inner), log(log) {}
+    bool Open(const QString& name, uint32_t baud) override;
+    void Close() override;
+    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
+    // Added to every result: a platform that reports more than it was asked to write.
+    uint32_t overclaim = 0;
+
+private:
+    QStringList& log;
+};
+
 // Records pauses; sleeps for real only when asked to.
 class RecordingPause : public Pause {
 public:
@@ -67,12 +101,6 @@ private:
     QStringList& log;
 };
 
-class RecordingMessages : public MessageSink {
-public:
-    void ShowMessage(const QString& text) override { shown << text; }
-    QStringList shown;
-};
-
 // A profile in memory; a key listed in refuse is never kept.
 class MemoryProfile : public ProfileStore {
 public:
@@ -84,3 +112,8 @@ public:
     QStringList refuse;               // keys whose writes fail
     QStringList written;              // keys in the order written, refused ones included
 };
+
+// Bytes from hex digits; spaces between them are skipped.
+inline QByteArray Hex(const char* hex) {
+    return QByteArray::fromHex(hex);
+}

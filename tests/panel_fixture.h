@@ -8,8 +8,15 @@
 
 #include "fakes.h"
 #include "panel/keypad_dlg.h"
+#include "panel/message_sink.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
+
+class RecordingMessages : public MessageSink {
+public:
+    void ShowMessage(const QString& text) override { shown << text; }
+    QStringList shown;
+};
 
 // The keypad window on a real line: COM1 of the profile names a pseudo-terminal, and
 // what the window sends is read on its other end. Pauses are recorded, not slept, and
@@ -78,7 +85,3 @@ struct Panel {
     // Everything the line has carried since the last call.
     QByteArray line() { return pty.ReadAvailable(50); }
 };
-
-inline QByteArray Hex(const char* hex) {
-    return QByteArray::fromHex(hex);
-}

@@ -1,83 +1,25 @@
+#include <QRandomGenerator>
 #include <QtTest>
 
-#include "fakes.h"
-#include "protocol/camera_id_entry.h"
-#include "protocol/command_set.h"
-#include "protocol/status_list.h"
-#include "serial/line/serial_link.h"
+#include "keypad_rig.h"
 
-// The camera address typed on the digit keys, its line in the status list, and its commit
-// by ENT, CLR and CAM.
+// The camera address typed on the digit keys (on the panel or the PC), its line in the
+// status list, and its commit by ENT, CLR and CAM, with the keypad's core driven as the
+// dialog drives it.
 
 namespace {
 
-const QString kRange = QStringLiteral("Camera ID Range (0 ~ 255) Error!");
-
-QString Line(int index) {
-    return QStringLiteral("line %1").arg(index);
-}
-
-// The entry wired as the dialog wires it, on a ten-line status list and a recording port.
-struct Rig {
-    explicit Rig(int cameraId = 0) {
-        for (int i = 0; i < 10; ++i) lines.InsertLine(i, Line(i));
-        link.OpenPort(1, 9600);
-        state.cameraId = cameraId;
-    }
-
-    // Carries out space-separated keys: digits, ENT, CLR and CAM. False for anything else.
-    bool Press(const QString& keys) {
-        for (const QString& key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-            bool isDigit = false;
-            const int digit = key.toInt(&isDigit);
-            if (isDigit && key.size() == 1)
-                entry.EnterDigit(digit);
-            else if (key == QLatin1String("ENT"))
-                Tell(entry.CommitCameraId() ? Notice::None : Notice::CameraIdRange);
-            else if (key == QLatin1String("CLR"))
-                entry.ClearCameraId();
-            else if (key == QLatin1String("CAM"))
-                Tell(commands.SelectCamera());
-            else
-                return false;
-        }
-        return true;
-    }
-
-    QByteArray TakeLine() {
-        const QByteArray bytes = device.Bytes().toHex(' ').toUpper();
-        device.ClearRecord();
-        return bytes;
-    }
-
-    // The list keeps ten lines, and only line 8 ever changes.
-    bool ListIntact() const {
-        if (lines.Lines().size() != 10)
+// The list keeps the ten lines it started with; only line 8 ever changes.
+bool ListIntact(const KeypadRig& rig, const QStringList& start) {
+    const QStringList& lines = rig.controller.StatusTexts();
+    if (lines.size() != 10)
+        return false;
+    for (int i = 0; i < 10; ++i) {
+        if (i != 8 && lines.at(i) != start.at(i))
             return false;
-        for (int i = 0; i < 10; ++i) {
-            if (i != CameraIdEntry::kStatusLine && lines.Lines().at(i) != Line(i))
-                return false;
-        }
-        return true;
     }
-    QString Line8() const { return lines.Lines().value(CameraIdEntry::kStatusLine); }
-    // The operator is told, as the panel tells them.
-    void Tell(Notice notice) {
-        if (notice == Notice::CameraIdRange)
-            messages.ShowMessage(kRange);
-        else if (notice == Notice::TransferError)
-            messages.ShowMessage(QStringLiteral("Transfer Error!"));
-    }
-
-    ControllerState state;
-    RecordingDevice device;
-    RecordingPause pause;
-    RecordingMessages messages;
-    StatusList lines;
-    CSerialLink link{device, pause, [](int port) { return QStringLiteral("COM%1").arg(port); }};
-    CameraIdEntry entry{state, lines};
-    CommandSet commands{state, link, entry};
-};
+    return true;
+}
 
 }  // namespace
 
@@ -87,241 +29,124 @@ private slots:
     void startState();
     void stateTable_data();
     void stateTable();
-    void typingFourDigits();
-    void leadingZerosThenEnt();
-    void outOfRangeEnt();
-    void enter255();
-    void clearThenEnt();
-    void outOfRangeCamThenDigit();
-    void listKeepsTenLines();
     void matchesStateTable();
 };
 
 void TestCameraId::startState() {
-    Rig rig(9);
-    rig.entry.EnterDigit(5);
-    rig.entry.EnterDigit(5);
-    rig.entry.Reset();
-    QCOMPARE(rig.entry.PendingId(), 0);
-    QCOMPARE(rig.entry.DigitCount(), 0);
-    QCOMPARE(rig.state.cameraId, 0);
-    QCOMPARE(CameraIdEntry::CamIdLine(0), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(CameraIdEntry::CamIdLine(427), QStringLiteral("CAM ID : 427"));
-    QVERIFY(CameraIdEntry::InRange(0));
-    QVERIFY(CameraIdEntry::InRange(255));
-    QVERIFY(!CameraIdEntry::InRange(256));
-    QVERIFY(!CameraIdEntry::InRange(-1));
+    KeypadRig rig;
+    QCOMPARE(rig.controller.PendingId(), 0);
+    QCOMPARE(rig.controller.DigitCount(), 0);
+    QCOMPARE(rig.Camera(), 0);
+    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
 }
 
+// Each row starts at start-up (camera 0, nothing typed, line 8 "CAM ID : 0"); "9 ENT"
+// puts it in state 0 with camera 9 in force, so that a commit of 0 shows.
 void TestCameraId::stateTable_data() {
     QTest::addColumn<QString>("keys");
-    QTest::addColumn<int>("cameraBefore");
     QTest::addColumn<int>("pendingId");
     QTest::addColumn<int>("digitCount");
     QTest::addColumn<int>("cameraId");
     QTest::addColumn<QString>("line8");
-    QTest::addColumn<int>("messages");
+    QTest::addColumn<int>("rangeErrors");
     QTest::addColumn<QByteArray>("frame");  // the camera-select frame, if any
 
-    const QString untouched = Line(8);
     const QByteArray none;
-
     // State 0: nothing typed since the last commit or clear.
-    QTest::newRow("0 digit") << "5" << 9 << 5 << 1 << 9 << "CAM ID : 5" << 0 << none;
-    QTest::newRow("0 ENT at start") << "ENT" << 9 << 0 << 0 << 0 << untouched << 0 << none;
-    QTest::newRow("0 ENT again") << "4 2 ENT ENT" << 9 << 42 << 0 << 42 << "CAM ID : 42" << 0
-                                 << none;
+    QTest::newRow("0 digit") << "9 ENT 5" << 5 << 1 << 9 << "CAM ID : 5" << 0 << none;
+    QTest::newRow("0 ENT at start") << "ENT" << 0 << 0 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("0 ENT again") << "4 2 ENT ENT" << 42 << 0 << 42 << "CAM ID : 42" << 0 << none;
     QTest::newRow("0 ENT out of range")
-        << "2 5 6 ENT ENT" << 9 << 256 << 0 << 9 << "CAM ID : 256" << 2 << none;
-    QTest::newRow("0 CLR at start") << "CLR" << 9 << 0 << 0 << 0 << "CAM ID : 0" << 0 << none;
+        << "9 ENT 2 5 6 ENT ENT" << 256 << 0 << 9 << "CAM ID : 256" << 2 << none;
+    QTest::newRow("0 ENT after CLR commits the number typed before")
+        << "1 2 ENT CLR ENT" << 12 << 0 << 12 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("0 CLR at start") << "CLR" << 0 << 0 << 0 << "CAM ID : 0" << 0 << none;
     QTest::newRow("0 CLR after commit")
-        << "4 2 ENT CLR" << 9 << 42 << 0 << 0 << "CAM ID : 0" << 0 << none;
-    QTest::newRow("0 CAM at start *09740000BE") << "CAM" << 9 << 0 << 0 << 0 << untouched << 0
-                                                << QByteArray("2A 30 39 37 34 30 30 30 30 42 45");
+        << "4 2 ENT CLR" << 42 << 0 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("0 CAM at start *00740000B5")
+        << "CAM" << 0 << 0 << 0 << "CAM ID : 0" << 0 << QByteArray("*00740000B5");
     QTest::newRow("0 CAM after commit *2A742A00DB")
-        << "4 2 ENT CAM" << 9 << 42 << 0 << 42 << "CAM ID : 42" << 0
-        << QByteArray("2A 32 41 37 34 32 41 30 30 44 42");
+        << "4 2 ENT CAM" << 42 << 0 << 42 << "CAM ID : 42" << 0 << QByteArray("*2A742A00DB");
     QTest::newRow("0 CAM out of range")
-        << "2 5 6 ENT CAM" << 9 << 256 << 0 << 9 << "CAM ID : 256" << 2 << none;
+        << "9 ENT 2 5 6 ENT CAM" << 256 << 0 << 9 << "CAM ID : 256" << 2 << none;
 
     // State 1: one digit typed.
-    QTest::newRow("1 digit") << "4 2" << 9 << 42 << 2 << 9 << "CAM ID : 42" << 0 << none;
-    QTest::newRow("1 ENT") << "4 ENT" << 9 << 4 << 0 << 4 << "CAM ID : 4" << 0 << none;
-    QTest::newRow("1 CLR") << "4 CLR" << 9 << 4 << 0 << 0 << "CAM ID : 0" << 0 << none;
-    QTest::newRow("1 CAM *09740400C2") << "4 CAM" << 9 << 4 << 0 << 4 << "CAM ID : 4" << 0
-                                       << QByteArray("2A 30 39 37 34 30 34 30 30 43 32");
+    QTest::newRow("1 digit") << "9 ENT 4 2" << 42 << 2 << 9 << "CAM ID : 42" << 0 << none;
+    QTest::newRow("1 ENT") << "4 ENT" << 4 << 0 << 4 << "CAM ID : 4" << 0 << none;
+    QTest::newRow("1 CLR") << "9 ENT 4 CLR" << 4 << 0 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("1 CAM *09740400C2")
+        << "9 ENT 4 CAM" << 4 << 0 << 4 << "CAM ID : 4" << 0 << QByteArray("*09740400C2");
 
     // State 2: two digits typed.
-    QTest::newRow("2 digit") << "4 2 7" << 9 << 427 << 3 << 9 << "CAM ID : 427" << 0 << none;
-    QTest::newRow("2 ENT") << "4 2 ENT" << 9 << 42 << 0 << 42 << "CAM ID : 42" << 0 << none;
-    QTest::newRow("2 CLR") << "4 2 CLR" << 9 << 42 << 0 << 0 << "CAM ID : 0" << 0 << none;
-    QTest::newRow("2 CAM *09742A00D1") << "4 2 CAM" << 9 << 42 << 0 << 42 << "CAM ID : 42" << 0
-                                       << QByteArray("2A 30 39 37 34 32 41 30 30 44 31");
+    QTest::newRow("2 digit") << "9 ENT 4 2 7" << 427 << 3 << 9 << "CAM ID : 427" << 0 << none;
+    QTest::newRow("2 ENT") << "4 2 ENT" << 42 << 0 << 42 << "CAM ID : 42" << 0 << none;
+    QTest::newRow("2 CLR") << "9 ENT 4 2 CLR" << 42 << 0 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("2 CAM *09742A00D1")
+        << "9 ENT 4 2 CAM" << 42 << 0 << 42 << "CAM ID : 42" << 0 << QByteArray("*09742A00D1");
     QTest::newRow("2 CAM leading zero *09740700C5")
-        << "0 7 CAM" << 9 << 7 << 0 << 7 << "CAM ID : 7" << 0
-        << QByteArray("2A 30 39 37 34 30 37 30 30 43 35");
+        << "9 ENT 0 7 CAM" << 7 << 0 << 7 << "CAM ID : 7" << 0 << QByteArray("*09740700C5");
 
     // State 3: three digits typed; the number may be out of range.
-    QTest::newRow("3 digit wraps") << "1 2 3 8" << 9 << 8 << 1 << 9 << "CAM ID : 8" << 0 << none;
+    QTest::newRow("3 digit wraps") << "9 ENT 1 2 3 8" << 8 << 1 << 9 << "CAM ID : 8" << 0 << none;
     QTest::newRow("3 digit wraps after out of range")
-        << "4 2 7 0" << 9 << 0 << 1 << 9 << "CAM ID : 0" << 0 << none;
-    QTest::newRow("3 ENT") << "1 2 3 ENT" << 9 << 123 << 0 << 123 << "CAM ID : 123" << 0 << none;
-    QTest::newRow("3 ENT 255") << "2 5 5 ENT" << 9 << 255 << 0 << 255 << "CAM ID : 255" << 0
-                               << none;
+        << "9 ENT 4 2 7 0" << 0 << 1 << 9 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("3 ENT") << "1 2 3 ENT" << 123 << 0 << 123 << "CAM ID : 123" << 0 << none;
+    QTest::newRow("3 ENT leading zeros") << "0 0 7 ENT" << 7 << 0 << 7 << "CAM ID : 7" << 0 << none;
+    QTest::newRow("3 ENT 255") << "2 5 5 ENT" << 255 << 0 << 255 << "CAM ID : 255" << 0 << none;
     QTest::newRow("3 ENT out of range")
-        << "4 2 7 ENT" << 9 << 427 << 0 << 9 << "CAM ID : 427" << 1 << none;
-    QTest::newRow("3 CLR") << "1 2 3 CLR" << 9 << 123 << 0 << 0 << "CAM ID : 0" << 0 << none;
+        << "9 ENT 4 2 7 ENT" << 427 << 0 << 9 << "CAM ID : 427" << 1 << none;
+    QTest::newRow("3 ENT out of range, then a digit starts a new number")
+        << "9 ENT 2 5 6 ENT 3" << 3 << 1 << 9 << "CAM ID : 3" << 1 << none;
+    QTest::newRow("3 CLR") << "9 ENT 1 2 3 CLR" << 123 << 0 << 0 << "CAM ID : 0" << 0 << none;
     QTest::newRow("3 CLR out of range")
-        << "4 2 7 CLR" << 9 << 427 << 0 << 0 << "CAM ID : 0" << 0 << none;
-    QTest::newRow("3 CAM *09747B00D7") << "1 2 3 CAM" << 9 << 123 << 0 << 123 << "CAM ID : 123" << 0
-                                       << QByteArray("2A 30 39 37 34 37 42 30 30 44 37");
+        << "9 ENT 4 2 7 CLR" << 427 << 0 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("3 CAM *09747B00D7")
+        << "9 ENT 1 2 3 CAM" << 123 << 0 << 123 << "CAM ID : 123" << 0 << QByteArray("*09747B00D7");
     QTest::newRow("3 CAM 255 from 12 *0C74FF00F4")
-        << "2 5 5 CAM" << 12 << 255 << 0 << 255 << "CAM ID : 255" << 0
-        << QByteArray("2A 30 43 37 34 46 46 30 30 46 34");
+        << "1 2 ENT 2 5 5 CAM" << 255 << 0 << 255 << "CAM ID : 255" << 0
+        << QByteArray("*0C74FF00F4");
     QTest::newRow("3 CAM out of range")
-        << "4 2 7 CAM" << 9 << 427 << 3 << 9 << "CAM ID : 427" << 1 << none;
-    QTest::newRow("3 CAM 300") << "3 0 0 CAM" << 9 << 300 << 3 << 9 << "CAM ID : 300" << 1 << none;
+        << "9 ENT 4 2 7 CAM" << 427 << 3 << 9 << "CAM ID : 427" << 1 << none;
+    QTest::newRow("3 CAM 300") << "9 ENT 3 0 0 CAM" << 300 << 3 << 9 << "CAM ID : 300" << 1 << none;
+    // CAM left the count at 3, so the next digit starts a new number.
+    QTest::newRow("3 CAM out of range, then a digit and CAM *09740600C4")
+        << "9 ENT 3 0 0 CAM 6 CAM" << 6 << 0 << 6 << "CAM ID : 6" << 1 << QByteArray("*09740600C4");
+
+    // The PC's keys: the digits of both blocks, Enter for ENT and Delete for CLR.
+    QTest::newRow("PC digits and Enter")
+        << "9 ENT PC-4 PC-Num2 PC-Enter" << 42 << 0 << 42 << "CAM ID : 42" << 0 << none;
+    QTest::newRow("PC digits 0 and 9 of both blocks")
+        << "PC-Num9 PC-0 PC-9 PC-Num0" << 0 << 1 << 0 << "CAM ID : 0" << 0 << none;
+    QTest::newRow("PC Enter out of range")
+        << "9 ENT PC-3 PC-0 PC-0 PC-Enter" << 300 << 0 << 9 << "CAM ID : 300" << 1 << none;
+    QTest::newRow("PC Delete") << "9 ENT PC-Num4 PC-Del" << 4 << 0 << 0 << "CAM ID : 0" << 0
+                               << none;
 }
 
 void TestCameraId::stateTable() {
     QFETCH(QString, keys);
-    QFETCH(int, cameraBefore);
     QFETCH(int, pendingId);
     QFETCH(int, digitCount);
     QFETCH(int, cameraId);
     QFETCH(QString, line8);
-    QFETCH(int, messages);
+    QFETCH(int, rangeErrors);
     QFETCH(QByteArray, frame);
 
-    Rig rig(cameraBefore);
+    KeypadRig rig;
+    const QStringList start = rig.controller.StatusTexts();
     QVERIFY(rig.Press(keys));
-    QCOMPARE(rig.entry.PendingId(), pendingId);
-    QCOMPARE(rig.entry.DigitCount(), digitCount);
-    QCOMPARE(rig.state.cameraId, cameraId);
+    QCOMPARE(rig.controller.PendingId(), pendingId);
+    QCOMPARE(rig.controller.DigitCount(), digitCount);
+    QCOMPARE(rig.Camera(), cameraId);
     QCOMPARE(rig.Line8(), line8);
-    QCOMPARE(rig.messages.shown, QStringList(messages, kRange));
+    QCOMPARE(rig.notices, QList<Notice>(rangeErrors, Notice::CameraIdRange));
     QCOMPARE(rig.TakeLine(), frame);
-    QVERIFY(rig.ListIntact());
-    if (line8 != Line(8))
-        QCOMPARE(rig.entry.CamIdText(), line8);
-}
-
-void TestCameraId::typingFourDigits() {
-    Rig rig(9);
-    const struct {
-        int digit;
-        const char* line;
-        int count;
-    } steps[] = {
-        {1, "CAM ID : 1", 1},
-        {2, "CAM ID : 12", 2},
-        {3, "CAM ID : 123", 3},
-        {4, "CAM ID : 4", 1},
-    };
-    for (const auto& step : steps) {
-        rig.entry.EnterDigit(step.digit);
-        QCOMPARE(rig.Line8(), QString::fromLatin1(step.line));
-        QCOMPARE(rig.entry.CamIdText(), QString::fromLatin1(step.line));
-        QCOMPARE(rig.entry.DigitCount(), step.count);
-        QVERIFY(rig.ListIntact());
-    }
-    QCOMPARE(rig.entry.PendingId(), 4);
-    QCOMPARE(rig.state.cameraId, 9);
-    QCOMPARE(rig.TakeLine(), QByteArray());
-    QCOMPARE(rig.messages.shown, QStringList());
-}
-
-void TestCameraId::leadingZerosThenEnt() {
-    Rig rig(9);
-    const char* shown[] = {"CAM ID : 0", "CAM ID : 0", "CAM ID : 7"};
-    const int digits[] = {0, 0, 7};
-    for (int i = 0; i < 3; ++i) {
-        rig.entry.EnterDigit(digits[i]);
-        QCOMPARE(rig.Line8(), QString::fromLatin1(shown[i]));
-    }
-    QVERIFY(rig.entry.CommitCameraId());
-    QCOMPARE(rig.state.cameraId, 7);
-    QCOMPARE(rig.entry.DigitCount(), 0);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 7"));
-    // Committing sends nothing and does not pause.
-    QCOMPARE(rig.device.attempts, 0);
-    QCOMPARE(rig.pause.pauses, QVector<int>());
-    QCOMPARE(rig.messages.shown, QStringList());
-}
-
-void TestCameraId::outOfRangeEnt() {
-    Rig rig(9);
-    QVERIFY(rig.Press(QStringLiteral("2 5 6 ENT")));
-    QCOMPARE(rig.messages.shown, QStringList{kRange});
-    QCOMPARE(rig.state.cameraId, 9);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 256"));
-    QCOMPARE(rig.entry.PendingId(), 256);
-    QCOMPARE(rig.entry.DigitCount(), 0);
-
-    // The next digit starts a new number.
-    rig.entry.EnterDigit(3);
-    QCOMPARE(rig.entry.PendingId(), 3);
-    QCOMPARE(rig.entry.DigitCount(), 1);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 3"));
-    QCOMPARE(rig.state.cameraId, 9);
-    QCOMPARE(rig.device.attempts, 0);
-    QVERIFY(rig.ListIntact());
-}
-
-void TestCameraId::enter255() {
-    Rig rig(9);
-    QVERIFY(rig.Press(QStringLiteral("2 5 5 ENT")));
-    QCOMPARE(rig.state.cameraId, 255);
-    QCOMPARE(rig.messages.shown, QStringList());
-    QCOMPARE(rig.device.attempts, 0);
-}
-
-void TestCameraId::clearThenEnt() {
-    Rig rig(9);
-    QVERIFY(rig.Press(QStringLiteral("1 2 ENT")));
-    QCOMPARE(rig.state.cameraId, 12);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 12"));
-
-    rig.entry.ClearCameraId();
-    QCOMPARE(rig.state.cameraId, 0);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.CamIdText(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.PendingId(), 12);
-
-    // ENT without a digit commits the number typed before; line 8 keeps showing 0.
-    QVERIFY(rig.entry.CommitCameraId());
-    QCOMPARE(rig.state.cameraId, 12);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.entry.CamIdText(), QStringLiteral("CAM ID : 0"));
-    QCOMPARE(rig.device.attempts, 0);
-    QVERIFY(rig.ListIntact());
-}
-
-void TestCameraId::outOfRangeCamThenDigit() {
-    Rig rig(9);
-    QVERIFY(rig.Press(QStringLiteral("3 0 0 CAM")));
-    QCOMPARE(rig.messages.shown, QStringList{kRange});
-    QCOMPARE(rig.TakeLine(), QByteArray());
-    QCOMPARE(rig.entry.DigitCount(), 3);
-
-    // CAM left the count at 3, so the next digit wraps to a new number.
-    rig.entry.EnterDigit(6);
-    QCOMPARE(rig.entry.PendingId(), 6);
-    QCOMPARE(rig.entry.DigitCount(), 1);
-    QCOMPARE(rig.Line8(), QStringLiteral("CAM ID : 6"));
-    QVERIFY(rig.Press(QStringLiteral("CAM")));
-    QCOMPARE(rig.TakeLine(), QByteArray("2A 30 39 37 34 30 36 30 30 43 34"));  // *09740600C4
-    QCOMPARE(rig.state.cameraId, 6);
-}
-
-void TestCameraId::listKeepsTenLines() {
-    // Every digit and clear deletes line 8 and inserts it again at the same index.
-    Rig rig;
-    const QString keys = QStringLiteral("1 2 3 4 5 6 7 8 9 0 CLR ENT CAM CLR CLR 9 9 9 ENT CAM");
-    for (const QString& key : keys.split(QLatin1Char(' '))) {
-        QVERIFY(rig.Press(key));
-        QVERIFY2(rig.ListIntact(), qPrintable(key));
-    }
+    // Typing and committing send nothing and do not pause.
+    QCOMPARE(rig.pause.pauses, frame.isEmpty() ? QVector<int>() : FramePauses(11));
+    QVERIFY(ListIntact(rig, start));
+    // COMMUNICATION SET rewrites line 8 with the text it showed.
+    QVERIFY(rig.controller.ApplyCommunicationSettings());
+    QCOMPARE(rig.Line8(), line8);
 }
 
 void TestCameraId::matchesStateTable() {
@@ -330,7 +155,7 @@ void TestCameraId::matchesStateTable() {
         int pending = 0;
         int count = 0;
         int camera = 0;
-        QString line8 = QStringLiteral("line 8");
+        QString line8 = QStringLiteral("CAM ID : 0");
         int messages = 0;
         int frames = 0;
     };
@@ -338,7 +163,8 @@ void TestCameraId::matchesStateTable() {
                               "7", "8", "9", "ENT", "CLR", "CAM"};
     QRandomGenerator random(20240611);
     for (int run = 0; run < 20; ++run) {
-        Rig rig;
+        KeypadRig rig;
+        const QStringList start = rig.controller.StatusTexts();
         Model model;
         QString typed;
         for (int step = 0; step < 200; ++step) {
@@ -371,13 +197,13 @@ void TestCameraId::matchesStateTable() {
                 model.line8 = QStringLiteral("CAM ID : %1").arg(model.pending);
             }
             const QByteArray where = typed.toLatin1();
-            QVERIFY2(rig.entry.PendingId() == model.pending, where);
-            QVERIFY2(rig.entry.DigitCount() == model.count, where);
-            QVERIFY2(rig.state.cameraId == model.camera, where);
+            QVERIFY2(rig.controller.PendingId() == model.pending, where);
+            QVERIFY2(rig.controller.DigitCount() == model.count, where);
+            QVERIFY2(rig.Camera() == model.camera, where);
             QVERIFY2(rig.Line8() == model.line8, where);
-            QVERIFY2(rig.messages.shown.size() == model.messages, where);
+            QVERIFY2(rig.notices.size() == model.messages, where);
             QVERIFY2(rig.device.writes.size() == 11 * model.frames, where);
-            QVERIFY2(rig.ListIntact(), where);
+            QVERIFY2(ListIntact(rig, start), where);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
@@ -15,6 +16,7 @@
 
 #include "dialog/dialog_font.h"
 #include "dialog/dialog_template.h"
+#include "dialog/resource_image.h"
 #include "panel/about_dlg.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
@@ -224,18 +226,20 @@ private slots:
     void storedPelcoRateIsStoredBySet();
     void builtInRowsLeaveComuInit();
     void controlsFollowLayoutTable();
+    void dialogUnits_data();
+    void dialogUnits();
     void controlsSitAtTheirRectangles();
     void accessibleNames();
     void tabOrderFollowsTable();
     void windowTitle();
     void f1OpensAboutBox();
     void escapeClosesWindow();
-    void minimisedIconOrigin();
+    void minimisedWindowShowsItsIcon();
     void usableFace_data();
     void usableFace();
     void statusLinesShowWhole_data();
     void statusLinesShowWhole();
-    void renderToPng();
+    void controlsShowTheirText();
 };
 
 void TestKeypadDlg::startupLines_data() {
@@ -806,6 +810,31 @@ void TestKeypadDlg::controlsFollowLayoutTable() {
     }
 }
 
+// Dialog units to pixels as the dialog manager's MulDiv rounds them: x * baseX / 4 and
+// y * baseY / 8, halves up. The rectangles below lean on this conversion.
+void TestKeypadDlg::dialogUnits_data() {
+    QTest::addColumn<QSize>("base");
+    QTest::addColumn<QRect>("units");
+    QTest::addColumn<QRect>("pixels");
+    QTest::newRow("key 1, 6 x 13") << QSize(6, 13) << QRect(7, 55, 24, 20) << QRect(11, 89, 36, 33);
+    QTest::newRow("status list, 6 x 13")
+        << QSize(6, 13) << QRect(88, 7, 93, 85) << QRect(132, 11, 140, 138);
+    QTest::newRow("one unit, 6 x 13") << QSize(6, 13) << QRect(1, 1, 1, 1) << QRect(2, 2, 2, 2);
+    QTest::newRow("window, 7 x 16")
+        << QSize(7, 16) << QRect(0, 0, 295, 145) << QRect(0, 0, 516, 290);
+    QTest::newRow("status list, 7 x 16")
+        << QSize(7, 16) << QRect(88, 7, 93, 85) << QRect(154, 14, 163, 170);
+}
+
+void TestKeypadDlg::dialogUnits() {
+    QFETCH(QSize, base);
+    QFETCH(QRect, units);
+    QFETCH(QRect, pixels);
+    const DialogUnits du{base.width(), base.height()};
+    QCOMPARE(du.ToPixels(units), pixels);
+    QCOMPARE(du.ToPixels(units.size()), pixels.size());
+}
+
 void TestKeypadDlg::controlsSitAtTheirRectangles() {
     Panel panel;
     const DialogUnits du = DialogUnits::ForFont(panel.dlg->font());
@@ -969,12 +998,20 @@ void TestKeypadDlg::escapeClosesWindow() {
     QVERIFY(panel.messages.shown.isEmpty());
 }
 
-void TestKeypadDlg::minimisedIconOrigin() {
-    QCOMPARE(CKeypadDlg::MinimisedIconOrigin({36, 36}, {32, 32}), QPoint(2, 2));
-    QCOMPARE(CKeypadDlg::MinimisedIconOrigin({37, 36}, {32, 32}), QPoint(3, 2));
-    QCOMPARE(CKeypadDlg::MinimisedIconOrigin({32, 32}, {32, 32}), QPoint(0, 0));
-    // Divisions round toward zero for a client smaller than the icon.
-    QCOMPARE(CKeypadDlg::MinimisedIconOrigin({20, 29}, {32, 32}), QPoint(-5, -1));
+// Minimised, the window paints only its icon, 32 pixels square at the centre of its client
+// area; an odd pixel to spare goes to the left or the top.
+void TestKeypadDlg::minimisedWindowShowsItsIcon() {
+    Panel panel;
+    panel.dlg->setFixedSize(101, 80);
+    panel.dlg->setWindowState(Qt::WindowMinimized);
+    QVERIFY(panel.dlg->isMinimized());
+    QImage shot(101, 80, QImage::Format_ARGB32_Premultiplied);
+    shot.fill(Qt::transparent);
+    panel.dlg->render(&shot, QPoint(), QRegion(), {});
+    QImage expected(shot.size(), shot.format());
+    expected.fill(Qt::transparent);
+    QPainter(&expected).drawPixmap(35, 24, LoadAppIcon().pixmap(32, 32));
+    QCOMPARE(shot, expected);
 }
 
 void TestKeypadDlg::usableFace_data() {
@@ -1040,11 +1077,33 @@ void TestKeypadDlg::statusLinesShowWhole() {
     }
 }
 
-void TestKeypadDlg::renderToPng() {
-    Panel panel({{"PROTOCOL", 1}});
-    const QPixmap shot = panel.dlg->grab();
-    QCOMPARE(shot.size(), panel.dlg->size() * panel.dlg->devicePixelRatioF());
-    QVERIFY(shot.save(QStringLiteral("/tmp/keypad.png")));
+// Every key and combo box shows its text: in the window's picture each holds dark pixels
+// inside its edges, where its caption or its row is drawn. A key without a caption holds
+// none, so the count tells a missing text.
+void TestKeypadDlg::controlsShowTheirText() {
+    Panel panel;
+    QVERIFY(panel.exposed);
+    const auto darkPixels = [&panel](int id) {
+        const QImage shot = panel.dlg->grab().toImage();
+        const qreal ratio = shot.devicePixelRatio();
+        QRect inside = panel.control(id)->geometry().adjusted(4, 4, -4, -4);
+        if (panel.combo(id))
+            inside.setWidth(inside.width() * 2 / 3);  // the arrow is dark too
+        int dark = 0;
+        for (int y = int(inside.top() * ratio); y <= int(inside.bottom() * ratio); ++y) {
+            for (int x = int(inside.left() * ratio); x <= int(inside.right() * ratio); ++x)
+                dark += qGray(shot.pixel(x, y)) < 80 ? 1 : 0;
+        }
+        return dark;
+    };
+    for (const ExpectedControl& c : kControls) {
+        const QLatin1String kind(c.kind);
+        if (kind == QLatin1String("button") || kind == QLatin1String("combo"))
+            QVERIFY2(darkPixels(c.id) > 0,
+                     qPrintable(QStringLiteral("%1 %2").arg(c.id).arg(QLatin1String(c.caption))));
+    }
+    qobject_cast<QPushButton*>(panel.control(ControlId::Power))->setText(QString());
+    QCOMPARE(darkPixels(ControlId::Power), 0);
 }
 
 QTEST_MAIN(TestKeypadDlg)

@@ -14,10 +14,10 @@
 #include "fakes.h"
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
-#include "protocol/frame_builder.h"
+#include "protocol/control_ids.h"
+#include "protocol/keypad_controller.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
-#include "serial/line/serial_link.h"
 #include "serial/ports/port_holder.h"
 #include "serial/ports/problem_words.h"
 
@@ -27,23 +27,32 @@ namespace {
 
 const QByteArray kPelcoZoomIn = QByteArray::fromHex("FF0C002000002C");
 
-// The link on the real device with the profile given, pauses recorded.
+// The keypad's core on the real device with the profile given, pauses recorded.
 struct Rig {
-    explicit Rig(ProfileStore& profile) : profile(profile) {}
-    ProfileStore& profile;
+    explicit Rig(ProfileStore& profile) : controller(KeypadServices{device, pause, profile}) {}
+
+    // The first time, starts the keypad on COM1 and picks PELCO D and camera 12; after that,
+    // COMMUNICATION SET, as the operator is told to press. Then sends FF 0C 00 20 00 00 2C
+    // (zoom in); false when the port did not open.
+    bool SendZoomIn() {
+        if (!started) {
+            started = true;
+            controller.OnInitDialog();
+            controller.OnSelChangeProtocol(ProtocolPelcoD);
+            for (int key : {ControlId::Key1, ControlId::Key2, ControlId::Ent})
+                controller.PressKey(key);
+        } else {
+            controller.ApplyCommunicationSettings();
+        }
+        if (!controller.PortOpen())
+            return false;
+        return controller.PressKey(ControlId::ZoomIn) == Notice::None;
+    }
+
     LocalSerialDevice device;
     RecordingPause pause;
-    CSerialLink link{device, pause, [this](int port) { return ResolvePort(port, profile); }};
-
-    // Opens COM1 and sends FF 0C 00 20 00 00 2C; false when the port did not open.
-    bool SendZoomIn() {
-        if (link.OpenPort(1, 9600) != 1)
-            return false;
-        TxFrame frame = FrameBuilder::WriteCommand({}, ProtocolPelcoD, 0x00, 0x20, 0x00, 0x00);
-        frame = FrameBuilder::CompleteFrame(frame, ProtocolPelcoD, 12);
-        link.SendFrame(frame.data(), FrameBuilder::kPelcoLength);
-        return true;
-    }
+    KeypadController controller;
+    bool started = false;
 };
 
 // A second program holding the line with flock, until destroyed.
@@ -187,10 +196,8 @@ void TestPorts::commaEntryOnTheRealLine() {
     conf.close();
 
     SettingsProfileStore profile(file);
-    // The program writes the camera type before it opens the port; that write makes
-    // QSettings rewrite every line of the file in its own way.
-    QVERIFY(profile.WriteValue(QStringLiteral("Settings"), QStringLiteral("CAMTYPE"), 0));
-    QCOMPARE(ResolvePort(1, profile).device, pty.slavePath());
+    // The keypad writes the camera type before it opens the port; that write makes QSettings
+    // rewrite every line of the file in its own way.
     Rig rig(profile);
     QVERIFY(rig.SendZoomIn());
     QCOMPARE(pty.Read(7).toHex(' '), kPelcoZoomIn.toHex(' '));
@@ -212,20 +219,24 @@ void TestPorts::relativeEntryFromAnyFolder() {
 
 void TestPorts::failureReasons_data() {
     QTest::addColumn<QString>("kind");
-    QTest::addColumn<PortFault>("fault");
     QTest::addColumn<QString>("words");
-    QTest::newRow("missing") << "missing" << PortFault::NoSuchDevice << "no such device";
-    QTest::newRow("regular file") << "file" << PortFault::NotSerial << "not a serial device";
-    QTest::newRow("/dev/null") << "null" << PortFault::NotSerial << "not a serial device";
-    QTest::newRow("multiplexer") << "ptmx" << PortFault::Multiplexer << "multiplexer";
-    QTest::newRow("list of two") << "list" << PortFault::NoSuchDevice << "no such device";
-    QTest::newRow("not text") << "number" << PortFault::UnusableEntry << "can't be used";
+    QTest::newRow("missing") << "missing"
+                             << "no such device";
+    QTest::newRow("regular file") << "file"
+                                  << "not a serial device";
+    QTest::newRow("/dev/null") << "null"
+                               << "not a serial device";
+    QTest::newRow("multiplexer") << "ptmx"
+                                 << "multiplexer";
+    QTest::newRow("list of two") << "list"
+                                 << "no such device";
+    QTest::newRow("not text") << "number"
+                              << "can't be used";
 }
 
 // Each failure through the real device: the link stays closed and says why.
 void TestPorts::failureReasons() {
     QFETCH(QString, kind);
-    QFETCH(PortFault, fault);
     QFETCH(QString, words);
     QTemporaryDir dir;
     QVariant entry = dir.filePath(QStringLiteral("gone"));
@@ -245,13 +256,9 @@ void TestPorts::failureReasons() {
     profile.values.insert(QStringLiteral("Ports/COM1"), entry);
     Rig rig(profile);
     QVERIFY(!rig.SendZoomIn());
-    QVERIFY(!rig.link.isOpen());
-    QCOMPARE(rig.link.LastProblem().fault, fault);
-    QVERIFY2(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())
-                 .startsWith(QLatin1String("COM1")),
-             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
-    QVERIFY2(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem()).contains(words),
-             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
+    const QString reason = rig.controller.OpenFailureReason();
+    QVERIFY2(reason.startsWith(QLatin1String("COM1")) && reason.contains(words),
+             qPrintable(reason));
 }
 
 // Even a caller that skips the entry check never opens the multiplexer.
@@ -333,9 +340,10 @@ void TestPorts::heldByAnotherProgram() {
         FlockHolder holder(pty.slavePath());
         QVERIFY(holder.held);
         QVERIFY(!rig.SendZoomIn());
-        QCOMPARE(rig.link.LastProblem().fault, PortFault::Busy);
-        QCOMPARE(rig.link.LastProblem().detail,
-                 QStringLiteral("flock (pid %1)").arg(holder.process.processId()));
+        QVERIFY2(rig.controller.OpenFailureReason().contains(
+                     QStringLiteral("held by another program, flock (pid %1).")
+                         .arg(holder.process.processId())),
+                 qPrintable(rig.controller.OpenFailureReason()));
         QCOMPARE(pty.ReadAvailable(50), QByteArray());
     }
     QVERIFY(rig.SendZoomIn());
@@ -349,13 +357,14 @@ void TestPorts::holdsTheLineAgainstOthers() {
     MemoryProfile profile;
     profile.values.insert(QStringLiteral("Ports/COM1"), pty.slavePath());
     Rig rig(profile);
-    QCOMPARE(rig.link.OpenPort(1, 9600), 1);
+    rig.controller.OnInitDialog();
+    QVERIFY(rig.controller.PortOpen());
     const int refused = TryFlock(pty.slavePath());
     if (::geteuid() == 0)
         QCOMPARE(refused, 9);  // root passes the exclusive-open flag; the lock stops it
     else
         QVERIFY(refused != 0);
-    rig.link.ClosePort();
+    QVERIFY(rig.controller.ReleasePort());
     QCOMPARE(TryFlock(pty.slavePath()), 0);
 }
 

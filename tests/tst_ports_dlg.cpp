@@ -11,9 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "fakes.h"
-#include "panel/keypad_dlg.h"
 #include "panel/serial_ports_dlg.h"
+#include "panel_fixture.h"
 #include "protocol/control_ids.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"

@@ -13,8 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fakes.h"
-#include "panel/keypad_dlg.h"
+#include "panel_fixture.h"
 #include "profile/profile_guard.h"
 #include "profile/profile_store.h"
 #include "profile/settings_store.h"

@@ -31,6 +31,7 @@ private slots:
     void noImagePluginLoaded();
     void pictures_data();
     void pictures();
+    void picturesByNumber();
     void appIconSizes();
 };
 
@@ -49,8 +50,8 @@ void TestResourceImage::pictures_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QSize>("size");  // invalid: no picture
     QTest::addColumn<bool>("alpha");
-    QTest::newRow("logo") << ResourceImagePath(138) << QSize(123, 47) << false;
-    QTest::newRow("About icon") << ResourceImagePath(128) << QSize(117, 135) << true;
+    QTest::newRow("logo") << ":/res/logo138.png" << QSize(123, 47) << false;
+    QTest::newRow("About icon") << ":/res/icon128.png" << QSize(117, 135) << true;
     QTest::newRow("window icon") << ":/res/icon-48.png" << QSize(48, 48) << true;
     QTest::newRow("missing") << ":/res/icon-5.png" << QSize() << false;
     QTest::newRow("not a PNG") << ":/res/dialogs.json" << QSize() << false;
@@ -63,6 +64,14 @@ void TestResourceImage::pictures() {
     const QImage image = ReadResourcePng(path);
     QCOMPARE(image.size(), size.isValid() ? size : QSize(0, 0));
     QCOMPARE(image.hasAlphaChannel(), alpha);
+}
+
+// The dialog layouts name their pictures by resource number.
+void TestResourceImage::picturesByNumber() {
+    QCOMPARE(ResourceImagePath(138), QStringLiteral(":/res/logo138.png"));
+    QCOMPARE(ResourceImagePath(128), QStringLiteral(":/res/icon128.png"));
+    QCOMPARE(ResourceImagePath(0), QString());
+    QCOMPARE(ResourceImagePath(139), QString());
 }
 
 void TestResourceImage::appIconSizes() {

@@ -2,7 +2,7 @@
 #include <limits>
 #include <memory>
 
-#include "fakes.h"
+#include "keypad_rig.h"
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
 #include "profile/settings_store.h"
@@ -64,26 +64,6 @@ struct Profile {
     std::unique_ptr<ProfileStore> store;
 };
 
-class LoggedDevice : public SerialDevice {
-public:
-    LoggedDevice(RecordingDevice& inner, QStringList& log) : inner(inner), log(log) {}
-    bool Open(const QString& name, uint32_t baud) override {
-        log << QStringLiteral("open %1 %2").arg(name).arg(baud);
-        return inner.Open(name, baud);
-    }
-    void Close() override {
-        log << QStringLiteral("close");
-        inner.Close();
-    }
-    uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
-        return inner.Write(data, count, timeoutMs);
-    }
-
-private:
-    RecordingDevice& inner;
-    QStringList& log;
-};
-
 // The controller on a recording device, naming its ports from the profile as the program
 // does, with COM3 and PELCO D (so 2400 baud) picked.
 struct ControllerRig {
@@ -111,13 +91,14 @@ struct ControllerRig {
     KeypadController controller;
 };
 
-QString BuiltInPort(int port) {
+// The devices COM1 to COM3 stand for without an entry of their own.
 #ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
+const QString kCom1 = QStringLiteral("COM1"), kCom2 = QStringLiteral("COM2"),
+              kCom3 = QStringLiteral("COM3");
 #else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+const QString kCom1 = QStringLiteral("/dev/ttyS0"), kCom2 = QStringLiteral("/dev/ttyS1"),
+              kCom3 = QStringLiteral("/dev/ttyS2");
 #endif
-}
 
 int32_t LoadedField(const StoredSettings& state, const QString& key) {
     if (key == QLatin1String("COMUINIT"))
@@ -171,8 +152,8 @@ private slots:
     void applyOpensClosedLink();
     void applyReturnsOpenResult();
 
-    void protocolBaudRate_data();
-    void protocolBaudRate();
+    void protocolRate_data();
+    void protocolRate();
     void portDeviceName_data();
     void portDeviceName();
 };
@@ -422,7 +403,7 @@ void TestSettings::applyWritesInOrder() {
     QVERIFY(!profile.values.contains(QStringLiteral("Settings/COMUINIT")));
 
     // Reopened with the values in force, whatever the writes did.
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().comPort, 3);
     QCOMPARE(rig.controller.Settings().baudRate, 2400u);
@@ -440,7 +421,7 @@ void TestSettings::applyOnFileProfile() {
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.controller.Settings().settingsValid, 1);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(BuiltInPort(2)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 19200").arg(kCom2));
 
     // A fresh store on the same file sees what was kept.
     SettingsProfileStore again(path);
@@ -473,7 +454,7 @@ void TestSettings::applyRefusedByFileProfile() {
     QVERIFY(rig.Open());
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.controller.Settings().settingsValid, 0);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().comPort, 3);
     QCOMPARE(SettingsStore(profile).GetProfileInt({"COMPORT", -5}), -5);
@@ -489,14 +470,14 @@ void TestSettings::applyClosesOpenLink() {
     ControllerRig rig(profile);
     rig.controller.OnSelChangeComPort(0);
     QVERIFY(rig.Open());
-    QCOMPARE(rig.device.openedName, BuiltInPort(1));
+    QCOMPARE(rig.device.openedName, kCom1);
     rig.controller.OnSelChangeComPort(2);
 
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 1);
     QCOMPARE(rig.pause.pauses, QVector<int>{100});
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
-    QCOMPARE(rig.device.openedName, BuiltInPort(3));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
+    QCOMPARE(rig.device.openedName, kCom3);
     QCOMPARE(rig.device.openedBaud, 2400u);
     QVERIFY(rig.controller.PortOpen());
 }
@@ -512,7 +493,7 @@ void TestSettings::applyOpensClosedLink() {
     QVERIFY(rig.controller.ApplyCommunicationSettings());
     QCOMPARE(rig.device.closeCount, 0);
     QCOMPARE(rig.pause.pauses, QVector<int>());
-    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("open %1 2400").arg(kCom3));
     QVERIFY(rig.controller.PortOpen());
 }
 
@@ -526,7 +507,7 @@ void TestSettings::applyReturnsOpenResult() {
     QVERIFY(!rig.controller.PortOpen());
     QCOMPARE(rig.controller.Settings().settingsValid, 1);
     QCOMPARE(profile.written, kApplyOrder);
-    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(BuiltInPort(3)));
+    QCOMPARE(rig.TakeLog(), QStringLiteral("close p100 open %1 2400").arg(kCom3));
 
     // A stored rate of 0 under an unknown protocol cannot open the link.
     profile.values.insert(QStringLiteral("Settings/BAUDRATE"), 0);
@@ -540,21 +521,46 @@ void TestSettings::applyReturnsOpenResult() {
     QCOMPARE(profile.values.value(QStringLiteral("Settings/BAUDRATE")).toInt(), 0);
 }
 
-void TestSettings::protocolBaudRate_data() {
-    QTest::addColumn<int>("protocol");
-    QTest::addColumn<uint>("baud");
+// A protocol imposes its rate: 9600 for OSKA-DEFAULT and 2400 for PELCO D, at start-up over
+// the stored rate and when its row is picked; any other protocol keeps the stored rate.
+void TestSettings::protocolRate_data() {
+    QTest::addColumn<Stored>("stored");
+    QTest::addColumn<uint>("opened");   // the rate the port opened at, at start-up
+    QTest::addColumn<int>("picked");    // the protocol row picked then; -1: none
+    QTest::addColumn<uint>("inForce");  // the rate in force after the pick
 
-    QTest::newRow("OSKA-DEFAULT") << 0 << 9600u;
-    QTest::newRow("PELCO D") << 1 << 2400u;
-    QTest::newRow("2") << 2 << 0u;
-    QTest::newRow("-1") << -1 << 0u;
-    QTest::newRow("7") << 7 << 0u;
+    QTest::newRow("OSKA-DEFAULT stored at 19200")
+        << Stored{{"PROTOCOL", 0}, {"BAUDRATE", 19200}} << 9600u << -1 << 9600u;
+    QTest::newRow("PELCO D stored at 9600")
+        << Stored{{"PROTOCOL", 1}, {"BAUDRATE", 9600}} << 2400u << -1 << 2400u;
+    QTest::newRow("2 stored at 19200")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << -1 << 19200u;
+    QTest::newRow("-1 stored at 4800")
+        << Stored{{"PROTOCOL", -1}, {"BAUDRATE", 4800}} << 4800u << -1 << 4800u;
+    QTest::newRow("7 stored at 2400")
+        << Stored{{"PROTOCOL", 7}, {"BAUDRATE", 2400}} << 2400u << -1 << 2400u;
+    QTest::newRow("PELCO D picked") << Stored{} << 9600u << 1 << 2400u;
+    QTest::newRow("OSKA-DEFAULT picked") << Stored{{"PROTOCOL", 1}} << 2400u << 0 << 9600u;
+    QTest::newRow("PELCO D picked under 2 at 19200")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << 1 << 2400u;
+    QTest::newRow("row 2 picked changes nothing")
+        << Stored{{"PROTOCOL", 2}, {"BAUDRATE", 19200}} << 19200u << 2 << 19200u;
 }
 
-void TestSettings::protocolBaudRate() {
-    QFETCH(int, protocol);
-    QFETCH(uint, baud);
-    QCOMPARE(ProtocolBaudRate(protocol), baud);
+void TestSettings::protocolRate() {
+    QFETCH(Stored, stored);
+    QFETCH(uint, opened);
+    QFETCH(int, picked);
+    QFETCH(uint, inForce);
+
+    KeypadRig rig(stored);
+    QCOMPARE(rig.device.openedBaud, opened);
+    QCOMPARE(rig.controller.Settings().baudRate, opened);
+    if (picked >= 0)
+        rig.controller.OnSelChangeProtocol(picked);
+    QCOMPARE(rig.controller.Settings().baudRate, inForce);
+    // The port keeps its rate until COMMUNICATION SET.
+    QCOMPARE(rig.device.openedBaud, opened);
 }
 
 void TestSettings::portDeviceName_data() {
@@ -588,6 +594,12 @@ void TestSettings::portDeviceName_data() {
                                                   << "/dev/pts/9" << 4 << "/dev/pts/9";
         QTest::addRow("%s COM3 mapped to nothing", b.data()) << backend << "COM3"
                                                              << "" << 3 << "/dev/ttyS2";
+        QTest::addRow("%s COM4 absent", b.data()) << backend << ""
+                                                  << "" << 4 << "/dev/ttyS3";
+        QTest::addRow("%s COM12 absent", b.data()) << backend << ""
+                                                   << "" << 12 << "/dev/ttyS11";
+        QTest::addRow("%s COM7 mapped", b.data()) << backend << "COM7"
+                                                  << "/dev/ttyACM2" << 7 << "/dev/ttyACM2";
 #endif
     }
 }

@@ -1,3 +1,4 @@
+#include <QDialog>
 #include <QListWidget>
 #include <QStyle>
 #include <QtTest>
@@ -22,11 +23,36 @@ const QStringList kWidestLines = {"=====================",
                                   "CAM ID : 255",
                                   "Can't OPEN!"};
 
-const int kListWidthUnits = 93;  // as the layout draws it
-
 // Qt's item views draw an item's text this far inside the item, on the left and the right.
 int TextMargin(const QListWidget* list) {
     return list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+}
+
+// The room a list leaves for an item's text.
+int TextRoom(const QListWidget* list) {
+    return list->contentsRect().width() - 2 * TextMargin(list);
+}
+
+int Widest(const QFontMetrics& metrics) {
+    int widest = 0;
+    for (const QString& line : kWidestLines) widest = qMax(widest, metrics.horizontalAdvance(line));
+    return widest;
+}
+
+// The keypad's layout, its status list as wide as listUnits (or as the layout draws it),
+// built into dialog with the lines the list holds or without any.
+QListWidget* BuildKeypad(QDialog& dialog, bool holdsLines, int listUnits = 0) {
+    DialogTemplate layout = LoadDialogTemplate(102);
+    for (ControlTemplate& control : layout.controls) {
+        if (control.id != ControlId::StatusList)
+            continue;
+        if (!holdsLines)
+            control.holds.clear();
+        if (listUnits > 0)
+            control.rect.setWidth(listUnits);
+    }
+    BuildControls(&dialog, layout);
+    return qobject_cast<QListWidget*>(FindControl(&dialog, ControlId::StatusList));
 }
 
 }  // namespace
@@ -38,6 +64,7 @@ class TestStatusList : public QObject {
 private slots:
     void linesShowWhole_data();
     void linesShowWhole();
+    void narrowListWidensToItsLines();
 };
 
 void TestStatusList::linesShowWhole_data() {
@@ -80,12 +107,35 @@ void TestStatusList::linesShowWhole() {
                             .arg(list->viewport()->height())));
     QVERIFY(lastRow.height() >= metrics.height());
 
-    // A list wider than its rectangle is no wider than its widest line needs.
-    if (list->width() > DialogUnits::ForFont(panel.dlg->font()).X(kListWidthUnits)) {
-        int widest = 0;
-        for (const QString& line : kWidestLines)
-            widest = qMax(widest, metrics.horizontalAdvance(line));
-        QCOMPARE(room, widest);
+    // The list keeps its rectangle where the lines fit in it, and grows just enough for the
+    // widest where they do not.
+    QDialog plain;
+    const QListWidget* unwidened = BuildKeypad(plain, false);
+    if (Widest(metrics) <= TextRoom(unwidened))
+        QCOMPARE(list->width(), unwidened->width());
+    else
+        QCOMPARE(room, Widest(metrics));
+}
+
+// A list too narrow for its lines in any font grows to the widest; every control beyond its
+// right edge moves right by as much, the rest stay, and the window grows with it.
+void TestStatusList::narrowListWidensToItsLines() {
+    QDialog widened, kept;
+    const QListWidget* list = BuildKeypad(widened, true, 20);
+    const QListWidget* narrow = BuildKeypad(kept, false, 20);
+    const int growth = list->width() - narrow->width();
+    QVERIFY(growth > 0);
+    QCOMPARE(TextRoom(list), Widest(QFontMetrics(list->font())));
+    QCOMPARE(widened.size(), kept.size() + QSize(growth, 0));
+    const int edge = narrow->x() + narrow->width();
+    const QList<QWidget*> before =
+        kept.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QWidget*> after =
+        widened.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    QCOMPARE(after.size(), before.size());
+    for (int i = 0; i < before.size(); ++i) {
+        const int shift = before[i]->x() >= edge ? growth : 0;
+        QCOMPARE(after[i]->pos(), before[i]->pos() + QPoint(shift, 0));
     }
 }
 

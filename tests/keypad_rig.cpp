@@ -1,0 +1,106 @@
+#include "keypad_rig.h"
+
+#include "protocol/control_ids.h"
+
+namespace {
+
+const QHash<QString, int>& KeysByCaption() {
+    using namespace ControlId;
+    static const QHash<QString, int> keys = {
+        {"1", Key1},       {"2", Key2},        {"3", Key3},  {"4", Key4},     {"5", Key5},
+        {"6", Key6},       {"7", Key7},        {"8", Key8},  {"9", Key9},     {"0", Key0},
+        {"ENT", Ent},      {"CLR", Clr},       {"CAM", Cam}, {"Z/I", ZoomIn}, {"Z/O", ZoomOut},
+        {"F/F", FocusFar}, {"F/N", FocusNear}, {"SET", Set}, {"INIT", Init},  {"M/U", MenuUp},
+        {"POWER", Power},  {"RESET", Reset},   {"UP", Up},   {"DOWN", Down},  {"LEFT", Left},
+        {"RIGHT", Right},
+    };
+    return keys;
+}
+
+const QHash<QString, int>& PcKeysByCaption() {
+    static const QHash<QString, int> keys = [] {
+        QHash<QString, int> k = {
+            {"PC-Up", VirtualKey::Up},       {"PC-Down", VirtualKey::Down},
+            {"PC-Left", VirtualKey::Left},   {"PC-Right", VirtualKey::Right},
+            {"PC-Enter", VirtualKey::Enter}, {"PC-Del", VirtualKey::Delete},
+        };
+        for (int digit = 0; digit <= 9; ++digit) {
+            k.insert(QStringLiteral("PC-%1").arg(digit), VirtualKey::Digit0 + digit);
+            k.insert(QStringLiteral("PC-Num%1").arg(digit), VirtualKey::Numpad0 + digit);
+        }
+        return k;
+    }();
+    return keys;
+}
+
+QString NoticeName(Notice notice) {
+    return notice == Notice::TransferError ? QStringLiteral("TransferError")
+                                           : QStringLiteral("CameraIdRange");
+}
+
+}  // namespace
+
+KeypadRig::KeypadRig(const Stored& stored, SerialDevice* line)
+    : loggedDevice(line ? *line : device, log) {
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
+        const QString key =
+            it.key().contains(QLatin1Char('/')) ? it.key() : QStringLiteral("Settings/") + it.key();
+        profile.values.insert(key, it.value());
+    }
+    controller.OnInitDialog();
+    controller.FinishInitDialog();
+    log.clear();
+    profile.written.clear();
+}
+
+void KeypadRig::Tell(Notice notice) {
+    if (notice == Notice::None)
+        return;
+    notices << notice;
+    log << NoticeName(notice);
+    controller.SettleFailedFrame();
+}
+
+bool KeypadRig::Press(const QString& keys) {
+    for (const QString& key : keys.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (KeysByCaption().contains(key))
+            Tell(controller.PressKey(KeysByCaption().value(key)));
+        else if (PcKeysByCaption().contains(key))
+            Tell(controller.PressPcKey(PcKeysByCaption().value(key)));
+        else if (key == QLatin1String("stop"))
+            Tell(controller.SendStop());
+        else if (key == QLatin1String("OSKA") || key == QLatin1String("PELCO"))
+            Tell(controller.OnSelChangeProtocol(key == QLatin1String("PELCO") ? 1 : 0));
+        else if (key == QLatin1String("refuse"))
+            device.refuseNth = device.attempts + 1;
+        else if (key.startsWith(QLatin1String("refuse@")))
+            device.refuseNth = device.attempts + key.mid(7).toInt();
+        else
+            return false;
+    }
+    return true;
+}
+
+void KeypadRig::Select(int cameraId) {
+    QStringList keys;
+    for (QChar digit : QString::number(cameraId)) keys << digit;
+    Press(keys.join(QLatin1Char(' ')) + QStringLiteral(" ENT"));
+}
+
+QByteArray KeypadRig::TakeLine() {
+    const QByteArray bytes = device.Bytes();
+    device.ClearRecord();
+    return bytes;
+}
+
+QString KeypadRig::TakeLog() {
+    const QString text = log.join(QLatin1Char(' '));
+    log.clear();
+    return text;
+}
+
+QVector<int> FramePauses(int bytes) {
+    QVector<int> pauses(bytes, 2);
+    pauses << 25;
+    return pauses;
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+#include <QVariant>
+
+#include "fakes.h"
+#include "protocol/keypad_controller.h"
+
+using Stored = QHash<QString, QVariant>;
+
+// The keypad's core driven as the dialog drives it, its seams recorded. One time line holds
+// what happened, in order: "open <device> <baud>", "close", "2A" for a byte that left, "p2"
+// for a pause of 2 ms, and "TransferError" or "CameraIdRange" for a notice the operator was
+// shown.
+struct KeypadRig {
+    // The profile's values go in before the dialog starts: "PROTOCOL" -> 1 in section
+    // Settings, "Ports/COM1" -> a device. Bytes go to line when given, else to device.
+    explicit KeypadRig(const Stored& stored = {}, SerialDevice* line = nullptr);
+
+    // Carries out keys by caption, separated by spaces: the digits, ENT, CLR and the keys
+    // with a frame ("Z/I", "CAM"); PC keys ("PC-Up", "PC-Enter", "PC-Del", "PC-7" on the
+    // main block, "PC-Num7" on the numeric pad); "stop", a key released; "OSKA" and
+    // "PELCO", a protocol row picked; "refuse@N", the recorder refuses the N-th byte from
+    // here ("refuse" is "refuse@1"). False at the first caption it does not know.
+    bool Press(const QString& keys);
+    // Commits a camera address as the operator does: its digits, then ENT.
+    void Select(int cameraId);
+    // As the panel does with a notice: the operator is told, then the failed frame's
+    // closing pause follows.
+    void Tell(Notice notice);
+
+    // What reached the device since the last call, and the time line since the last call.
+    QByteArray TakeLine();
+    QString TakeLog();
+    int Camera() const { return controller.Settings().cameraId; }
+    QString Line8() const { return controller.StatusTexts().value(8); }
+
+    QStringList log;
+    RecordingDevice device;
+    RecordingPause pause;
+    LoggedDevice loggedDevice;
+    LoggedPause loggedPause{pause, log};
+    MemoryProfile profile;
+    KeypadController controller{KeypadServices{loggedDevice, loggedPause, profile}};
+    QList<Notice> notices;
+};
+
+// The pauses of a frame whose bytes all left: 2 ms after each byte, 25 ms after the frame.
+QVector<int> FramePauses(int bytes);
