@@ -7,6 +7,7 @@
 #include <QWindow>
 
 #include "dialog/dialog_template.h"
+#include "key_repeat.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
 
@@ -22,7 +23,7 @@ constexpr int kRepeatPairGraceMs = 3;
 KeypadInput::KeypadInput(QWidget& window, Queries queries)
     : window(window), queries(std::move(queries)) {
     qApp->installEventFilter(this);
-    repeatPairsSplit = QGuiApplication::platformName() == QLatin1String("xcb");
+    repeatPairsSplit = ReleasesMayBeRepeats();
     releaseTimer.setSingleShot(true);
     connect(&releaseTimer, &QTimer::timeout, this, &KeypadInput::FinishArrowRelease);
     for (QPushButton* key : window.findChildren<QPushButton*>()) {
@@ -152,6 +153,9 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
     }
     if (CommandSet::IsArrowKey(vk)) {
         altArrows.remove(vk);
+        // Another press of a key that is down and was never released is a repeat, however
+        // the platform flags it (X11's detectable repeats come unflagged).
+        autoRepeat = autoRepeat || heldArrows.contains(vk);
         heldArrows.insert(vk);
         if (!autoRepeat) {
             RunArrow(vk);

@@ -41,7 +41,9 @@ BAUD_COMBO = 1025
 COMMUNICATION_SET = 1034
 
 CASES = [
-    # protocol, camera type, control clicked for the focus (None: where it starts), key
+    # protocol, camera type, control clicked for the focus (None: where it starts), key,
+    # and whether two busy processes load both cores while the key is held: a busy machine
+    # delays the events of each repeat, which must still read as repeats, not releases.
     (0, 0, None, "Down"),
     (1, 1, None, "Up"),
     (0, 1, None, "Left"),
@@ -50,6 +52,8 @@ CASES = [
     (1, 0, CAMERA_COMBO, "Up"),
     (0, 1, COM_COMBO, "Up"),
     (1, 1, BAUD_COMBO, "Down"),
+    (0, 0, None, "Up", True),
+    (1, 0, None, "Left", True),
 ]
 HOLD_SECONDS = 3.0
 
@@ -129,7 +133,12 @@ def line_profile(**settings):
     return master, slave, profile, conf_path
 
 
-def run_case(program, layout, protocol, camera_type, focus, key):
+def busy_cores():
+    """Two busy processes, one for each core, until they are killed."""
+    return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+
+
+def run_case(program, layout, protocol, camera_type, focus, key, loaded=False):
     master, slave, profile, conf_path = line_profile(PROTOCOL=protocol, CAMTYPE=camera_type)
     env = dict(os.environ, XDG_CONFIG_HOME=profile)
     app = subprocess.Popen([program], env=env, stderr=subprocess.DEVNULL)
@@ -150,10 +159,16 @@ def run_case(program, layout, protocol, camera_type, focus, key):
         read_line(master, time.monotonic() + 0.5, events)
         if events:
             return ["frames before the key went down: %r" % bytes(b for _, b in events)]
-        xdotool(env, "keydown", key)
-        read_line(master, time.monotonic() + HOLD_SECONDS, events)
-        released = time.monotonic()
-        xdotool(env, "keyup", key)
+        hogs = busy_cores() if loaded else []
+        try:
+            xdotool(env, "keydown", key)
+            read_line(master, time.monotonic() + HOLD_SECONDS, events)
+            released = time.monotonic()
+            xdotool(env, "keyup", key)
+        finally:
+            for hog in hogs:
+                hog.kill()
+                hog.wait()
         read_line(master, time.monotonic() + 1.0, events)
         held = len(events)
         window.click(COMMUNICATION_SET)
@@ -198,8 +213,9 @@ def run_case(program, layout, protocol, camera_type, focus, key):
                             % (name, stored and stored.get(name), value))
     if not problems:
         late = (frames[stops[0]][0] - released) * 1000
-        print("protocol %d, camera type %d, focus %s, %s held: %d frames, stop %.0f ms after "
-              "the release" % (protocol, camera_type, focus or "start", key, len(frames), late))
+        print("protocol %d, camera type %d, focus %s, %s held%s: %d frames, stop %.0f ms after "
+              "the release" % (protocol, camera_type, focus or "start", key,
+                               " on a busy machine" if loaded else "", len(frames), late))
     return problems
 
 

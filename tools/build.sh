@@ -22,9 +22,10 @@ esac
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 
-# Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules.
+# Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules, and the XCB XKB
+# library through which the window asks X11 for held keys' repeats as presses alone.
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
-    libgl-dev qt6-qpa-plugins fonts-dejavu-core)
+    libgl-dev qt6-qpa-plugins fonts-dejavu-core libxcb-xkb-dev)
 # Tests: a real X server and a typist for the held-key test, Python to drive it, and its X
 # library for the start-up benchmark, which watches the server for the window; for the
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
