@@ -6,6 +6,7 @@
 #include "profile/port_map.h"
 #include "serial/ports/port_catalog.h"
 #include "serial/ports/port_name.h"
+#include "serial/ports/problem_words.h"
 
 Q_DECLARE_METATYPE(PortFault)
 
