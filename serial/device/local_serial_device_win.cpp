@@ -1,16 +1,19 @@
 #include <QStringList>
+#include <algorithm>
 
 #include <windows.h>
 
+#include "line_settings_win.h"
 #include "local_serial_device.h"
+#include "serial/failsafe/line_timing.h"
 #include "serial/ports/port_claim_win.h"
-
-namespace {
 
 // Every field that decides how bytes leave, whatever the last program left: no flow
 // control of any kind, since a write-only line may have no CTS or DSR wired; DTR and RTS
 // up for converters powered from them; no abort on a line error, which would fail every
-// later write until someone cleared it.
+// later write until someone cleared it. The XON/XOFF characters and limits are unused with
+// flow control off, yet drivers check them on every SetCommState: one character for both,
+// or a limit beyond the queue, and the whole setting is refused.
 DCB LineSettings(DCB dcb, uint32_t baud) {
     dcb.BaudRate = baud;
     dcb.ByteSize = 8;
@@ -29,8 +32,33 @@ DCB LineSettings(DCB dcb, uint32_t baud) {
     dcb.fNull = FALSE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = FALSE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.XonLim = kLineFlowLimitBytes;
+    dcb.XoffLim = kLineFlowLimitBytes;
     return dcb;
 }
+
+bool LineGoneError(unsigned long error) {
+    // What the drivers of unplugged adapters answer a write with, and a driver that has
+    // stopped its device (Wine's word for a line that hung up as well). A write that only
+    // timed out succeeds with fewer bytes written, or fails with a time-out: neither is here.
+    switch (error) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_GEN_FAILURE:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_OPERATION_ABORTED:
+        case ERROR_INVALID_HANDLE:
+        case ERROR_NOT_READY:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
 
 // The line settings in which got differs from wanted, named; empty when none.
 QString LineDifference(const DCB& got, const DCB& wanted) {
@@ -133,7 +161,7 @@ bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
 
 QString LocalSerialDevice::Port::Configure(uint32_t baud) {
     HANDLE port = handle;
-    SetupComm(port, 64, 64);
+    SetupComm(port, kLineQueueBytes, kLineQueueBytes);
     PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_RXABORT);
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
@@ -151,17 +179,18 @@ QString LocalSerialDevice::Port::Configure(uint32_t baud) {
     if (!differ.isEmpty())
         return QStringLiteral("it kept its own ") + differ;
     timeoutsMs = 0;
-    if (!SetWriteTimeout(1))
+    if (!SetWriteTimeout(LineTiming::kWriteFloorMs))
         return QStringLiteral("it takes no write time-out");
     return QString();
 }
 
 bool LocalSerialDevice::Port::SetWriteTimeout(int timeoutMs) {
-    const DWORD wanted = static_cast<DWORD>(timeoutMs > 0 ? timeoutMs : 1);
+    const DWORD wanted = static_cast<DWORD>(std::max(timeoutMs, LineTiming::kWriteFloorMs));
     if (wanted == timeoutsMs)
         return true;
-    // The whole write may take at most this long; the driver gives up after it. Frames go
-    // out one byte at a time with the same time-out, so this is set once per open port.
+    // The whole write may take at most this long, and never less than the floor no healthy
+    // adapter reaches; the driver gives up after it. Frames go out one byte at a time with
+    // the same time-out, so this is set once per open port.
     COMMTIMEOUTS timeouts{};
     timeouts.WriteTotalTimeoutConstant = wanted;
     if (!SetCommTimeouts(handle, &timeouts))
@@ -180,7 +209,9 @@ void LocalSerialDevice::Close() {
 }
 
 uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
-    if (!port->handle || count == 0)
+    // A line that is gone takes nothing more: the link closes it and, in time, opens it
+    // again, and until then no write waits on a device the system is removing.
+    if (!port->handle || port->lost || count == 0)
         return 0;
     HANDLE handle = port->handle;
     if (!port->SetWriteTimeout(timeoutMs))
@@ -188,15 +219,16 @@ uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeo
     DWORD written = 0;
     if (!WriteFile(handle, data, count, &written, nullptr)) {
         const DWORD error = GetLastError();  // before ClearCommError sets its own
+        // A port that is gone (unplugged) stays open here: the link closes it through its
+        // own path, which lets the guardian's copy of the handle go as well.
+        if (LineGoneError(error)) {
+            port->lost = true;
+            return written;
+        }
         DWORD errors = 0;
         ClearCommError(handle, &errors, nullptr);
-        // A port that is gone (unplugged) is let go, so a later reopen can take it again.
-        if (error == ERROR_BAD_COMMAND || error == ERROR_DEVICE_REMOVED) {
-            port->lost = true;
-            Close();
-        }
     }
-    if (port->handle && written < count)
+    if (written < count)
         PurgeComm(handle, PURGE_TXCLEAR | PURGE_TXABORT);  // what is late is never sent later
     return written;
 }

@@ -13,6 +13,17 @@ constexpr int kFramePauseMs = 25;
 // rate of 1 would otherwise let one stalled byte hold the window for 19 s.
 constexpr int kMaxByteTimeoutMs = 19200 / 2400;
 
+// The least time a write to a local port on Windows is given, whatever the rate, there and
+// in the guardian. A Windows write returns only once the adapter has taken the byte: a USB
+// transfer (1 ms frames, a share of a busy bus), a wake from selective suspend (20 ms of
+// resume signalling and 10 ms of recovery), and a driver time-out that fires on the system
+// clock's tick (15.6 ms unless a program raised it). 19200 / baud ms alone runs out on a
+// healthy adapter and cuts a frame, a stop included. A dead line still holds the window
+// only this long per frame: the first refused byte ends the frame.
+constexpr int kWriteFloorMs = 50;
+static_assert(kWriteFloorMs >= 20 + 10 + 16, "a waking adapter's write times out");
+static_assert(kWriteFloorMs >= kMaxByteTimeoutMs, "the floor lowers a slow rate's time-out");
+
 // How long a closing line gives the bytes already sent to leave before it drops what a
 // stalled line still holds, so that closing never waits for the line: long enough for a
 // whole frame at the slowest rate (11 bytes of 10 bits at 2400 baud take 46 ms).

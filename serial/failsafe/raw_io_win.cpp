@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include "line_timing.h"
 #include "raw_io.h"
 #include "raw_io_win.h"
@@ -11,6 +13,24 @@
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
+
+// Windows 10 1709 and 11; not in every MinGW-w64's headers. Declared apart, under names of
+// this file's own, so that headers which do have them never clash.
+namespace {
+constexpr int kProcessPowerThrottling = 4;  // PROCESS_INFORMATION_CLASS
+constexpr ULONG kThrottlingVersion = 1;
+constexpr ULONG kThrottleExecutionSpeed = 0x1;
+constexpr ULONG kThrottleIgnoreTimerResolution = 0x4;
+struct PowerThrottlingState {
+    ULONG version;
+    ULONG controlMask;
+    ULONG stateMask;
+};
+using SetProcessInformationCall = BOOL(WINAPI*)(HANDLE, int, void*, DWORD);
+
+// Whether this process has raised the system timer's resolution.
+volatile LONG timerRaised = 0;
+}  // namespace
 
 int64_t LineClockNs() {
     LARGE_INTEGER count, frequency;
@@ -21,8 +41,40 @@ int64_t LineClockNs() {
 }
 
 void* CreatePauseTimer() {
-    return CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                  TIMER_ALL_ACCESS);
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS);
+    if (timer)
+        return timer;
+    // Before Windows 10 1803 there is no high-resolution timer. A plain one fires on the
+    // system clock's tick, 15.6 ms unless raised: raised to 1 ms once, for the rest of the
+    // run, a 2 ms pause stays a 2 ms pause.
+    if (InterlockedCompareExchange(&timerRaised, 1, 0) == 0)
+        timeBeginPeriod(1);
+    return CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+}
+
+bool PauseTimerRaised() {
+    return timerRaised != 0;
+}
+
+void KeepFullSpeed() {
+    // Where the call or the class is unknown (before Windows 8, or 10 1709), there is no
+    // throttling to opt out of either.
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    const auto set = kernel ? reinterpret_cast<SetProcessInformationCall>(reinterpret_cast<void*>(
+                                  GetProcAddress(kernel, "SetProcessInformation")))
+                            : nullptr;
+    if (!set)
+        return;
+    // Control without state: this process is never slowed down (efficiency mode, a laptop
+    // on battery) and its timer requests are kept while its window is hidden. Windows 10
+    // knows only the first flag and refuses both together, so it is asked again alone.
+    PowerThrottlingState state{kThrottlingVersion,
+                               kThrottleExecutionSpeed | kThrottleIgnoreTimerResolution, 0};
+    if (!set(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof state)) {
+        state.controlMask = kThrottleExecutionSpeed;
+        set(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof state);
+    }
 }
 
 void ClosePauseTimer(void* timer) {
@@ -88,7 +140,7 @@ bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int coun
         return SendToSocket(static_cast<SOCKET>(line), bytes, count);
     HANDLE port = reinterpret_cast<HANDLE>(line);
     COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = LineTiming::kMaxByteTimeoutMs;
+    timeouts.WriteTotalTimeoutConstant = LineTiming::kWriteFloorMs;
     SetCommTimeouts(port, &timeouts);
     DWORD written = 0;
     return WriteFile(port, bytes, DWORD(count), &written, nullptr) && written == DWORD(count);

@@ -13,12 +13,15 @@
 #include "guardian_share_win.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
+#include "serial/failsafe/raw_io_win.h"
 #include "serial/failsafe/stop_sender.h"
 
 namespace {
 
 // How long the guardian gives the stop to leave over a network line before it closes.
 constexpr int kSocketCloseMs = LineTiming::kCloseDrainMs;
+// And over a local port.
+constexpr int kPortCloseMs = LineTiming::kCloseDrainMs;
 
 // Takes the socket the program offers, or lets the held one go, as socketChange says.
 void Settle(GuardianShare& share, SOCKET& held) {
@@ -48,6 +51,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(GuardianShare)));
     if (!share)
         return 2;
+    KeepFullSpeed();
     WSADATA winsock{};
     const bool sockets = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
     SOCKET held = INVALID_SOCKET;
@@ -64,7 +68,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const auto line = reinterpret_cast<HANDLE>(share->guardianLine);
     if (line) {
         SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
-        FlushFileBuffers(line);
+        // Time for the stop to leave the adapter, bounded: a flush may never end on a
+        // device that is being removed.
+        SleepUntilNs(LineClockNs() + kPortCloseMs * LineTiming::kNsPerMs);
         CloseHandle(line);
     } else if (held != INVALID_SOCKET) {
         SendOwedBytes(static_cast<intptr_t>(held), share->record);

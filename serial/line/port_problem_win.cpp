@@ -20,10 +20,17 @@ PortFault FaultFromSystemError(int error) {
 }
 
 QString SystemErrorWords(int error) {
+    // In English, the interface's language, where the system has its texts in English;
+    // else in the system's own language rather than none.
     wchar_t* text = nullptr;
-    FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    for (const DWORD language : {DWORD(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), DWORD(0)}) {
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(error), language,
+                       reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        if (text)
+            break;
+    }
     const QString words = text ? QString::fromWCharArray(text).trimmed() : QString();
     LocalFree(text);
     return words.isEmpty() ? QStringLiteral("system error %1").arg(error) : words;
