@@ -9,8 +9,9 @@
 #   4. the uninstaller, silently: nothing of the program left behind;
 #   5. the portable zip holds the same files as the installed tree;
 #   6. velmor.exe's manifest, read back out of it, and the third-party notices;
-#   7. signing with a throwaway certificate: osslsigncode verifies velmor.exe, the
-#      uninstaller and the installer.
+#   7. the Windows desk table: packages signed with a throwaway certificate, every .exe and
+#      .dll verified; the installer and uninstaller refusing while velmor.exe runs; the
+#      uninstall entry; the version blocks; a line set up and hung up on a pseudo-terminal.
 # Needs the host build (build/) and tools/windows/build_velmor.sh first.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -113,9 +114,9 @@ while read -r text; do
 done <<<"$shipped"
 echo "notices: THIRD-PARTY-NOTICES.txt and $(wc -l <<<"$shipped") licence texts"
 
-# Signing. A build made without a certificate carries no signature. Packages made with a
-# throwaway one have velmor.exe, the uninstaller and the installer signed by it, with no
-# time-stamp as no server is given, and the signed installer and uninstaller still work.
+# What Wine forgives and a Windows desk does not, as one table, on packages signed with a
+# throwaway certificate and installed: each row names a check below and says what it shows.
+# A build made without a certificate carries no signature.
 if [ -z "${VELMOR_SIGN_PFX:-}" ] && osslsigncode verify -in "$installer" >/dev/null 2>&1; then
     fail "signing: $installer has a signature, though no certificate was given"
 fi
@@ -128,27 +129,115 @@ VELMOR_SIGN_PASSWORD=$(openssl rand -hex 12)
 export VELMOR_SIGN_PASSWORD
 openssl pkcs12 -export -inkey "$signing/key.pem" -in "$signing/cert.pem" \
     -out "$signing/cert.pfx" -passout env:VELMOR_SIGN_PASSWORD
-VELMOR_SIGN_PFX=$signing/cert.pfx VELMOR_SIGN_TIMESTAMP_URL='' \
+# No time-stamp server here: signing without one must be asked for.
+cp build-win/deploy/velmor.exe "$signing/unasked.exe"
+if VELMOR_SIGN_PFX=$signing/cert.pfx VELMOR_SIGN_TIMESTAMP_URL='' \
+    tools/windows/sign.sh "$signing/unasked.exe" 2>"$signing/refusal"; then
+    fail "signing: signed with no time-stamp though not asked to"
+fi
+grep -q "time-stamp" "$signing/refusal" || fail "signing: refused without saying why: $(cat "$signing/refusal")"
+echo "signing: with no time-stamp server and not asked to sign so all the same, refused"
+VELMOR_SIGN_PFX=$signing/cert.pfx VELMOR_SIGN_TIMESTAMP_URL='' VELMOR_SIGN_NO_TIMESTAMP=1 \
     cpack --config build-win/CPackConfig.cmake -G "NSIS;ZIP" -B "$signing/packages" >/dev/null
 unset VELMOR_SIGN_PASSWORD
 signed_installer=$(ls "$signing"/packages/velmor-*-win64.exe)
-unzip -q -j "$signing"/packages/velmor-*-win64.zip '*/velmor.exe' -d "$signing/zip"
+unzip -q "$signing"/packages/velmor-*-win64.zip -d "$signing/zip"
 wine "$signed_installer" /S
 wineserver -w
-while IFS='|' read -r what file; do
-    osslsigncode verify -in "$file" -CAfile "$signing/cert.pem" >"$signing/verify" 2>&1 ||
-        { cat "$signing/verify" >&2; fail "signing: $file does not verify"; }
-    grep -q "Subject: /CN=Velmor signing check" "$signing/verify" ||
-        fail "signing: $file is not signed by the throwaway certificate"
-    grep -q "Timestamp is not available" "$signing/verify" ||
-        fail "signing: $file has a time-stamp, though no server was given"
-    echo "signing: $what: $(grep -m1 '^Signature verification' "$signing/verify")"
-done <<EOF
-the installer|$signed_installer
-the installed velmor.exe|$app/velmor.exe
-the uninstaller|$app/Uninstall.exe
-the zip's velmor.exe|$signing/zip/velmor.exe
+[ -f "$app/velmor.exe" ] || fail "signing: the signed installer installed nothing"
+
+# Every installed file, as a list of checksums.
+installed() { (cd "$app" && find . -type f -exec md5sum {} + | sort -k2); }
+# A Windows process of this name runs in this prefix (Wine's tasklist lists nothing).
+running_here() {
+    local pid
+    for pid in $(pgrep -f "$1"); do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "/proc/$pid/environ" 2>/dev/null && return 0
+    done
+    return 1
+}
+# velmor.exe started from the installed folder, on Qt's screenless platform, and running:
+# its guardian is started in main(), after the mutex is made before it.
+start_velmor() {
+    QT_QPA_PLATFORM=offscreen wine "$app/velmor.exe" >/dev/null 2>&1 &
+    velmor=$!
+    for _ in $(seq 300); do
+        running_here 'velmor-guard\.exe' && return 0
+        sleep 0.1
+    done
+    return 1
+}
+stop_velmor() {
+    wine taskkill /F /IM velmor.exe >/dev/null 2>&1 || true
+    wait "$velmor" 2>/dev/null || true
+    wineserver -w
+}
+# The command refuses, silently, while velmor.exe runs: exit code 3, no installed file changed.
+refuses_while_running() {
+    local before after code=0
+    before=$(installed)
+    start_velmor || { stop_velmor; echo "velmor.exe did not start"; return 1; }
+    "$@" || code=$?
+    stop_velmor
+    after=$(installed)
+    [ "$code" = 3 ] || { echo "exit code $code, not 3"; return 1; }
+    [ "$before" = "$after" ] || { diff <(echo "$before") <(echo "$after"); return 1; }
+}
+installer_refuses() { refuses_while_running wine "$signed_installer" /S; }
+# In place (_?=), so that its exit code is its own and not that of a copy it starts.
+uninstaller_refuses() {
+    refuses_while_running wine "$app/Uninstall.exe" /S '_?=C:\Program Files\Velmor'
+}
+uninstall_entry() {
+    local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmor' entry
+    entry=$(wine reg query "$key" 2>/dev/null | tr -d '\r')
+    grep -qE 'EstimatedSize +REG_DWORD +0x[0-9a-f]*[1-9a-f]' <<<"$entry" &&
+        grep -qF 'QuietUninstallString    REG_SZ    "C:\Program Files\Velmor\Uninstall.exe" /S' \
+            <<<"$entry" || { echo "$entry"; return 1; }
+}
+all_signed() {
+    local file count=0
+    while IFS= read -r -d '' file; do
+        osslsigncode verify -in "$file" -CAfile "$signing/cert.pem" >"$signing/verify" 2>&1 &&
+            grep -q "Subject: /CN=Velmor signing check" "$signing/verify" &&
+            grep -q "Timestamp is not available" "$signing/verify" ||
+            { echo "$file:"; cat "$signing/verify"; return 1; }
+        count=$((count + 1))
+    done < <(find "$app" "$signing/zip" "$signed_installer" -type f \
+        \( -iname '*.exe' -o -iname '*.dll' \) -print0)
+    [ "$count" -ge 20 ] || { echo "only $count files"; return 1; }
+}
+# A version block's text, UTF-16 as Windows keeps it, holds each of the given words.
+version_block_names() {
+    wrestool -x --raw --type=16 "$1" | python3 -c '
+import sys
+block = sys.stdin.buffer.read()
+sys.exit(0 if all(w.encode("utf-16-le") in block for w in sys.argv[1:]) else 1)' "${@:2}"
+}
+version_blocks() {
+    version_block_names "$app/velmor-guard.exe" "Velmor stop guardian" "Velmor developers" &&
+        version_block_names "$app/velmor.exe" CompanyName "Velmor developers" LegalCopyright \
+            "Copyright (C) 2026 Velmor developers"
+}
+line_on_a_pty() {
+    python3 tools/windows/wine_line_check.py build-win/tst_device_win.exe "$top/build-win/deploy"
+}
+
+while IFS='|' read -r check what; do
+    if ! out=$($check 2>&1); then
+        echo "$out" >&2
+        fail "windows desk: $what: failed"
+    fi
+    echo "windows desk: $what"
+done <<'EOF'
+installer_refuses|the installer, silent, while velmor.exe runs: exit code 3, every installed file the same
+uninstaller_refuses|the uninstaller, silent, while velmor.exe runs: exit code 3, every installed file the same
+uninstall_entry|the uninstall entry gives EstimatedSize and QuietUninstallString
+all_signed|every .exe and .dll, installed, in the zip and the installer, verifies against the throwaway certificate
+version_blocks|velmor-guard.exe says "Velmor stop guardian"; velmor.exe names the company and copyright
+line_on_a_pty|a line left with XON == XOFF and limits past its queue is set up sanely, its write time-out at the floor; a line that hangs up is lost, and its port let go once the device is closed
 EOF
+
 wine "$app/Uninstall.exe" /S
 wineserver -w
 [ ! -e "$app" ] || fail "signing: the signed uninstaller left $app"
