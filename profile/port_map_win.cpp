@@ -16,7 +16,8 @@ int PortNumber(const SerialPortFacts& facts) {
 // A COMn up to COM4 that is there stays itself. The ports above COM4 fill the rows whose
 // own port is absent, USB adapters first, each in number order. When no row is filled so,
 // nothing is written: COMn is COMn, and an adapter plugged in later is still mapped at a
-// later start.
+// later start. A Bluetooth port is never mapped so: opening it connects, and may hold the
+// window for seconds, which nobody asked for.
 bool MapPortsOnFirstStart(ProfileStore& profile,
                           const std::function<QList<SerialPortFacts>()>& lookUp) {
     if (!PortsSectionEmpty(profile))
@@ -28,7 +29,7 @@ bool MapPortsOnFirstStart(ProfileStore& profile,
         const int number = PortNumber(facts);
         if (number >= 1 && number <= 4)
             low << number;
-        else if (number > 4)
+        else if (number > 4 && !facts.bluetooth)
             high << facts;
     }
     std::stable_sort(high.begin(), high.end(),

@@ -12,13 +12,14 @@ Q_DECLARE_METATYPE(PortFault)
 
 namespace {
 
-// "COM1,COM7u" -> the ports, a trailing u marking a USB adapter.
+// "COM1,COM7u,COM9b" -> the ports, a trailing u marking a USB adapter, a b a Bluetooth port.
 QList<SerialPortFacts> Ports(const QString& list) {
     QList<SerialPortFacts> ports;
     for (const QString& name : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         SerialPortFacts facts;
         facts.usb = name.endsWith(QLatin1Char('u'));
-        facts.device = facts.usb ? name.chopped(1) : name;
+        facts.bluetooth = name.endsWith(QLatin1Char('b'));
+        facts.device = facts.usb || facts.bluetooth ? name.chopped(1) : name;
         ports << facts;
     }
     return ports;
@@ -85,6 +86,10 @@ void TestPortsWin::firstStart_data() {
                                                      << "" << QStringList();
     QTest::newRow("no ports") << ""
                               << "" << QStringList();
+    QTest::newRow("Bluetooth ports left out") << "COM1,COM5b,COM8,COM11b"
+                                              << "" << QStringList{"COM1=COM1", "COM2=COM8"};
+    QTest::newRow("only a Bluetooth port above COM4: nothing to map") << "COM2,COM6b"
+                                                                      << "" << QStringList();
     QTest::newRow("a mapping that exists stays") << "COM1,COM7"
                                                  << "COM3=COM1" << QStringList{"COM3=COM1"};
 }
@@ -126,6 +131,8 @@ void TestPortsWin::reasonsSpeakWindows() {
     QCOMPARE(tip, QStringLiteral("COM1 = COM9\nNo such port on this machine."));
     QCOMPARE(PortNote(PortTarget(QStringLiteral("COM9")), Ports("COM1"), QString()),
              QStringLiteral("missing: no such port on this machine"));
+    QCOMPARE(PortNote(PortTarget(QStringLiteral("COM6")), Ports("COM6b"), QString()),
+             QStringLiteral("a Bluetooth port, which connects when opened"));
 }
 
 QTEST_GUILESS_MAIN(TestPortsWin)

@@ -80,6 +80,8 @@ QStringList AboutPort(const SerialPortFacts& facts) {
             about << fact;
     if (!facts.serialNumber.isEmpty())
         about << QStringLiteral("serial number %1").arg(facts.serialNumber);
+    if (facts.bluetooth)
+        about << QStringLiteral("a Bluetooth port, which connects when opened");
     return about;
 }
 

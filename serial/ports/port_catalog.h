@@ -16,6 +16,9 @@ struct SerialPortFacts {
     QString serialNumber;
     QString driverName;  // on Windows its name in the serial device map, \Device\Serial0
     bool usb = false;    // a plug-in adapter rather than a built-in port
+    // A serial port over Bluetooth (Windows), which connects when opened and may hold the
+    // opener for seconds: never opened on trial, nor mapped on a first start.
+    bool bluetooth = false;
 
     // The name to store for it: the stable one where there is one.
     QString PreferredName() const { return byId.isEmpty() ? device : byId; }

@@ -100,6 +100,7 @@ QHash<QString, SerialPortFacts> DeviceManagerPorts() {
             const QString instance = QString::fromWCharArray(id);
             facts.usb = instance.startsWith(QLatin1String("USB\\"), Qt::CaseInsensitive) ||
                         instance.startsWith(QLatin1String("FTDIBUS\\"), Qt::CaseInsensitive);
+            facts.bluetooth = instance.startsWith(QLatin1String("BTHENUM\\"), Qt::CaseInsensitive);
             const QString last = instance.section(QLatin1Char('\\'), -1);
             if (facts.usb && !last.contains(QLatin1Char('&')))
                 facts.serialNumber = last;
@@ -125,6 +126,7 @@ QList<SerialPortFacts> SystemPortCatalog::Ports() const {
             facts.manufacturer = found->manufacturer;
             facts.serialNumber = found->serialNumber;
             facts.usb = found->usb;
+            facts.bluetooth = found->bluetooth;
         }
         ports << facts;
     }
@@ -135,7 +137,8 @@ QList<SerialPortFacts> SystemPortCatalog::Ports() const {
 }
 
 // The port's mutex tells a Velmor that holds it; any other holder shows only as a refused
-// open. The trial open is let go at once, and a port that opens is no one's.
+// open. The trial open is let go at once, and a port that opens is no one's. A Bluetooth
+// port is not tried: opening it connects to the far device, for seconds if it is away.
 QString SystemPortCatalog::Holder(const QString& device) const {
     const QString claimName = PortClaimName(device);
     HANDLE claim = OpenMutexW(SYNCHRONIZE, FALSE, reinterpret_cast<LPCWSTR>(claimName.utf16()));
@@ -143,6 +146,8 @@ QString SystemPortCatalog::Holder(const QString& device) const {
         CloseHandle(claim);
         return QStringLiteral("Velmor");
     }
+    if (DeviceManagerPorts().value(device.toUpper()).bluetooth)
+        return QString();
     const QString path = QStringLiteral("\\\\.\\") + device;
     HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                               0, nullptr, OPEN_EXISTING, 0, nullptr);
