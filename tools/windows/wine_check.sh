@@ -184,9 +184,12 @@ refuses_while_running() {
     [ "$before" = "$after" ] || { diff <(echo "$before") <(echo "$after"); return 1; }
 }
 installer_refuses() { refuses_while_running wine "$signed_installer" /S; }
-# In place (_?=), so that its exit code is its own and not that of a copy it starts.
+# In place (_?=), so that its exit code is its own and not that of a copy it starts; by the
+# folder's short name, since NSIS takes _?= only unquoted and Wine quotes a word with spaces.
 uninstaller_refuses() {
-    refuses_while_running wine "$app/Uninstall.exe" /S '_?=C:\Program Files\Velmor'
+    local folder
+    folder=$(winepath -s 'C:\Program Files\Velmor' 2>/dev/null | tr -d '\r')
+    refuses_while_running wine "$app/Uninstall.exe" /S "_?=$folder"
 }
 uninstall_entry() {
     local key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Velmor' entry
