@@ -58,8 +58,8 @@ bool PauseTimerRaised() {
 }
 
 void KeepFullSpeed() {
-    // Where the call or the class is unknown (before Windows 8, or 10 1709), there is no
-    // throttling to opt out of either.
+    // Before Windows 8 the call is missing, and before Windows 10 1709 it refuses the
+    // class: there is no throttling to opt out of either.
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     const auto set = kernel ? reinterpret_cast<SetProcessInformationCall>(reinterpret_cast<void*>(
                                   GetProcAddress(kernel, "SetProcessInformation")))
@@ -67,8 +67,8 @@ void KeepFullSpeed() {
     if (!set)
         return;
     // Control without state: this process is never slowed down (efficiency mode, a laptop
-    // on battery) and its timer requests are kept while its window is hidden. Windows 10
-    // knows only the first flag and refuses both together, so it is asked again alone.
+    // on battery) and its timer requests are kept while its window is hidden. A Windows
+    // that knows only the first flag may refuse both together: it is then asked alone.
     PowerThrottlingState state{kThrottlingVersion,
                                kThrottleExecutionSpeed | kThrottleIgnoreTimerResolution, 0};
     if (!set(GetCurrentProcess(), kProcessPowerThrottling, &state, sizeof state)) {
