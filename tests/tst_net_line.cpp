@@ -2,6 +2,7 @@
 // nobody here wrote) to a pseudo-terminal behind it, read byte by byte, and the reasons
 // hostile servers in this test get. Everything on the loopback address.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -179,6 +180,8 @@ public:
     int lateBytes() const { return late; }
     int heldAtStallEnd() const { return held; }
     bool stallOver() const { return over; }
+    // Ends the stall now.
+    void Resume() { resumed = true; }
 
     uint16_t port = 0;
 
@@ -198,13 +201,13 @@ private:
         bool confirmed = script.confirm.isEmpty();
         while (!stop) {
             const qint64 now = clock.elapsed();
-            const bool stalled = script.stallFromMs >= 0 && now >= script.stallFromMs &&
-                                 now < script.stallFromMs + script.stallMs;
+            const bool ended = now >= script.stallFromMs + script.stallMs || resumed;
+            const bool stalled = script.stallFromMs >= 0 && now >= script.stallFromMs && !ended;
             if (stalled) {
                 QThread::msleep(1);
                 continue;
             }
-            if (script.stallFromMs >= 0 && now >= script.stallFromMs + script.stallMs && !over) {
+            if (script.stallFromMs >= 0 && ended && !over) {
                 ::ioctl(peer, FIONREAD, &held);
                 over = true;
             }
@@ -235,6 +238,7 @@ private:
     std::atomic<int> late{0};
     int held = 0;
     std::atomic<bool> over{false};
+    std::atomic<bool> resumed{false};
     std::atomic<bool> stop{false};
     std::thread worker;
 };
@@ -588,7 +592,7 @@ void TestNetLine::hostileServers() {
     rig.link.ClosePort();
 }
 
-enum class Fault { Stall, Strict, OtherRate, NotBinary, Suspends, SlowLookup };
+enum class Fault { Stall, ReleasedInStall, Strict, OtherRate, NotBinary, Suspends, SlowLookup };
 
 // Each fault through the keypad's core as the dialog drives it, with the real pauses and
 // the system's default buffers: the bytes that reached the server, and the words the
@@ -606,6 +610,12 @@ void TestNetLine::faultServers_data() {
                                             << "the frame was given up so that it cannot "
                                                "arrive late"
                                             << QByteArray("*");
+    // The port released while bytes wait unsent: they are dropped, not sent once the server
+    // reads again.
+    QTest::newRow("released during a stall") << int(Fault::ReleasedInStall) << true
+                                             << "the frame was given up so that it cannot "
+                                                "arrive late"
+                                             << QByteArray("*");
     QTest::newRow("strict server refuses the option")
         << int(Fault::Strict) << false << "127.0.0.1:%1 refused the COM-PORT-OPTION"
         << offers + " ff fe 03 ff fc 18 ff fc 1f ff fe 01";
@@ -645,6 +655,11 @@ void TestNetLine::faultServers() {
             script.stallMs = 22000;
             script.rcvbuf = 1024;
             break;
+        case Fault::ReleasedInStall:
+            script.stallFromMs = 300;
+            script.stallMs = 60000;  // until the test resumes it
+            script.rcvbuf = 1024;
+            break;
         case Fault::Strict:
             // Suppress-go-ahead, echo, terminal type and window size asked for; the option
             // and binary mode refused.
@@ -665,7 +680,7 @@ void TestNetLine::faultServers() {
             break;
     }
     FaultServer server(script);
-    const bool telnet = how != Fault::Stall;
+    const bool telnet = how != Fault::Stall && how != Fault::ReleasedInStall;
     QString entry = QStringLiteral("%1://127.0.0.1:%2")
                         .arg(telnet ? QStringLiteral("rfc2217") : QStringLiteral("tcp"))
                         .arg(server.port);
@@ -717,6 +732,40 @@ void TestNetLine::faultServers() {
         // closed, at most one frame on the wire.
         QVERIFY2(lateBytes - server.heldAtStallEnd() <= NetSerialDevice::kMaxQueuedBytes,
                  qPrintable(QString::number(lateBytes)));
+    }
+    if (how == Fault::ReleasedInStall) {
+        QElapsedTimer held;
+        held.start();
+        while (rig.notices.isEmpty() && held.elapsed() < 11000) rig.Press(QStringLiteral("PC-Up"));
+        QVERIFY(!rig.notices.isEmpty());
+        told << rig.controller.WriteFailureReason();
+        rig.Press(QStringLiteral("stop"));
+        // Released at once, well within the time a silent peer is given.
+        QVERIFY2(held.elapsed() < 11000 - NetSocket::kPeerGoneMs,
+                 qPrintable(QString::number(held.elapsed())));
+        rig.controller.ReleasePort();
+        // The server reads again soon after, long before a silent peer would be given up.
+        QTest::qWait(300);
+        server.Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(server.stallOver(), 2000);
+        QTest::qWait(1000);
+        qInfo(
+            "released during a stall: the server's system held %d bytes; %d arrived once it "
+            "read again",
+            server.heldAtStallEnd(), server.lateBytes());
+        QCOMPARE(server.lateBytes(), server.heldAtStallEnd());
+    }
+    if (how == Fault::NotBinary) {
+        // A peer that stops acknowledging is given up within a few seconds.
+        const int fd = int(line.NativeHandle());
+        unsigned int userTimeout = 0;
+        int keepAlive = 0;
+        socklen_t size = sizeof userTimeout;
+        ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &size);
+        size = sizeof keepAlive;
+        ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size);
+        QCOMPARE(int(userTimeout), NetSocket::kPeerGoneMs);
+        QCOMPARE(keepAlive, 1);
     }
     if (how == Fault::NotBinary || how == Fault::Suspends) {
         rig.TakeLog();
