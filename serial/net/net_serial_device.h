@@ -19,7 +19,8 @@ class NetSerialDevice : public SerialDevice {
 public:
     ~NetSerialDevice() override;
     // Looks up the host within kLookupMs, connects within kConnectMs of knowing its address,
-    // and for RFC 2217 settles the Telnet conversation within kNegotiationMs. The window
+    // and for RFC 2217 waits at most kNegotiationMs for the answers to its offers and as
+    // long again for the settings to be confirmed. The window
     // keeps painting meanwhile: the work runs on a thread beside the event loop, which
     // handles everything but the operator's input (held back until the port is settled).
     bool Open(const QString& name, uint32_t baud) override;
