@@ -393,29 +393,37 @@ void TestFrameDecoder::telnetFilter_data() {
     QTest::addColumn<QList<QByteArray>>("readsHex");
     QTest::addColumn<QByteArray>("dataHex");
     QTest::addColumn<bool>("telnet");
+    QTest::addColumn<QByteArray>("answersHex");  // what the server owes the client
     QTest::newRow("raw PELCO D, camera 251: FF FB is no Telnet here")
-        << QList<QByteArray>{"fffb00200000"} << QByteArray("fffb00200000") << false;
+        << QList<QByteArray>{"fffb00200000"} << QByteArray("fffb00200000") << false << QByteArray();
     QTest::newRow("raw, one byte at a time")
-        << QList<QByteArray>{"ff", "fb", "00"} << QByteArray("fffb00") << false;
+        << QList<QByteArray>{"ff", "fb", "00"} << QByteArray("fffb00") << false << QByteArray();
     QTest::newRow("Telnet: negotiation, subnegotiation with a doubled FF, then data")
         << QList<QByteArray>{"fffb2cfffb00fffa2c010000ffff60fff0", "ffff01002000"}
-        << QByteArray("ff01002000") << true;
+        << QByteArray("ff01002000") << true << QByteArray("fffd2cfffd00fffa2c650000ffff60fff0");
     QTest::newRow("Telnet, split inside commands")
         << QList<QByteArray>{"ff", "fd", "2c41", "fffa2c", "05", "08fff042ff", "ff"}
-        << QByteArray("4142ff") << true;
+        << QByteArray("4142ff") << true << QByteArray("fffb2cfffa2c6908fff0");
     QTest::newRow("Telnet: NOP and GA dropped")
-        << QList<QByteArray>{"fffd2cfff141fff942"} << QByteArray("4142") << true;
+        << QList<QByteArray>{"fffd2cfff141fff942"} << QByteArray("4142") << true
+        << QByteArray("fffb2c");
+    QTest::newRow("Telnet: other options refused")
+        << QList<QByteArray>{"fffb2cfffd18fffb03fffd00"} << QByteArray() << true
+        << QByteArray("fffd2cfffc18fffe03fffb00");
 }
 
 void TestFrameDecoder::telnetFilter() {
     QFETCH(QList<QByteArray>, readsHex);
     QFETCH(QByteArray, dataHex);
     QFETCH(bool, telnet);
+    QFETCH(QByteArray, answersHex);
     TelnetFilter filter;
     QByteArray data;
     for (const QByteArray& read : readsHex) data += filter.Feed(QByteArray::fromHex(read));
     QCOMPARE(data.toHex(), dataHex);
     QCOMPARE(filter.isTelnet(), telnet);
+    QCOMPARE(filter.TakeAnswers().toHex(), answersHex);
+    QCOMPARE(filter.TakeAnswers(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestFrameDecoder)

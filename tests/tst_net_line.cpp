@@ -2,15 +2,20 @@
 // nobody here wrote) to a pseudo-terminal behind it, read byte by byte, and the reasons
 // hostile servers in this test get. Everything on the loopback address.
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "fakes.h"
+#include "keypad_rig.h"
 #include "profile/port_map.h"
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
@@ -20,6 +25,7 @@
 #include "serial/device/system_serial_device.h"
 #include "serial/line/serial_link.h"
 #include "serial/net/net_address.h"
+#include "serial/net/net_serial_device.h"
 #include "serial/net/telnet_com_port.h"
 #include "serial/ports/problem_words.h"
 
@@ -133,6 +139,163 @@ private:
     std::thread worker;
 };
 
+// What a fault server does, on a loopback port of its own, with the system's default
+// buffers unless rcvbuf says otherwise.
+struct FaultScript {
+    QByteArray hello;      // sent as soon as the client is accepted
+    QByteArray confirm;    // sent once the last of the client's settings has arrived
+    int stallFromMs = -1;  // reads nothing from then on, for stallMs
+    int stallMs = 0;
+    int rcvbuf = 0;
+};
+
+class FaultServer {
+public:
+    explicit FaultServer(const FaultScript& script) : script(script) {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (script.rcvbuf > 0)
+            ::setsockopt(listener, SOL_SOCKET, SO_RCVBUF, &script.rcvbuf, sizeof script.rcvbuf);
+        struct sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+        ::listen(listener, 4);
+        worker = std::thread([this] { Serve(); });
+    }
+    ~FaultServer() {
+        stop = true;
+        ::shutdown(listener, SHUT_RDWR);
+        worker.join();
+        ::close(listener);
+    }
+    QByteArray Received() const {
+        const std::lock_guard<std::mutex> hold(lock);
+        return received;
+    }
+    // The bytes that arrived once the stall was over, and what the server's own system had
+    // taken (acknowledged, unread) by the end of it.
+    int lateBytes() const { return late; }
+    int heldAtStallEnd() const { return held; }
+    bool stallOver() const { return over; }
+    // Ends the stall now.
+    void Resume() { resumed = true; }
+
+    uint16_t port = 0;
+
+private:
+    void Serve() {
+        struct pollfd wait = {listener, POLLIN, 0};
+        while (!stop && ::poll(&wait, 1, 20) == 0) {
+        }
+        if (stop)
+            return;
+        const int peer = ::accept(listener, nullptr, nullptr);
+        if (peer < 0)
+            return;
+        QElapsedTimer clock;
+        clock.start();
+        ::send(peer, script.hello.constData(), size_t(script.hello.size()), MSG_NOSIGNAL);
+        bool confirmed = script.confirm.isEmpty();
+        while (!stop) {
+            const qint64 now = clock.elapsed();
+            const bool ended = now >= script.stallFromMs + script.stallMs || resumed;
+            const bool stalled = script.stallFromMs >= 0 && now >= script.stallFromMs && !ended;
+            if (stalled) {
+                QThread::msleep(1);
+                continue;
+            }
+            if (script.stallFromMs >= 0 && ended && !over) {
+                ::ioctl(peer, FIONREAD, &held);
+                over = true;
+            }
+            struct pollfd p = {peer, POLLIN, 0};
+            if (::poll(&p, 1, 5) <= 0)
+                continue;
+            char buffer[4096];
+            const ssize_t got = ::recv(peer, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (got <= 0)
+                break;
+            const std::lock_guard<std::mutex> hold(lock);
+            received.append(buffer, int(got));
+            if (over)
+                late += int(got);
+            if (!confirmed && received.contains(QByteArray::fromHex("fffa2c050bfff0"))) {
+                confirmed = true;
+                ::send(peer, script.confirm.constData(), size_t(script.confirm.size()),
+                       MSG_NOSIGNAL);
+            }
+        }
+        ::close(peer);
+    }
+
+    FaultScript script;
+    int listener = -1;
+    mutable std::mutex lock;
+    QByteArray received;
+    std::atomic<int> late{0};
+    int held = 0;
+    std::atomic<bool> over{false};
+    std::atomic<bool> resumed{false};
+    std::atomic<bool> stop{false};
+    std::thread worker;
+};
+
+// The data a Telnet server reads out of the bytes: commands and sub-negotiations left out,
+// IAC IAC read as 0xFF and, outside binary mode, CR NUL as CR.
+QByteArray TelnetData(const QByteArray& wire, bool binary) {
+    QByteArray data;
+    for (int i = 0; i < wire.size(); ++i) {
+        const uint8_t b = uint8_t(wire[i]);
+        if (b != 0xFF) {
+            data += char(b);
+            if (b == 0x0D && !binary && i + 1 < wire.size() && wire[i + 1] == 0)
+                ++i;
+            continue;
+        }
+        const uint8_t command = i + 1 < wire.size() ? uint8_t(wire[i + 1]) : 0;
+        if (command == 0xFF) {
+            data += char(0xFF);
+            ++i;
+        } else if (command == 0xFA) {
+            const int end = wire.indexOf(QByteArray::fromHex("fff0"), i);
+            i = end < 0 ? int(wire.size()) : end + 1;
+        } else {
+            i += command >= 0xFB ? 2 : 1;
+        }
+    }
+    return data;
+}
+
+// The bytes the time line of the rig says left, in order.
+QByteArray BytesThatLeft(const QString& log) {
+    QByteArray bytes;
+    for (const QString& item : log.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        if (QRegularExpression(QStringLiteral("^[0-9A-F]{2}$")).match(item).hasMatch())
+            bytes += QByteArray::fromHex(item.toLatin1());
+    return bytes;
+}
+
+std::atomic<int> lookupsRunning{0};
+std::atomic<int> mostLookupsAtOnce{0};
+
+// A name service that takes 3 s for every name, then gives the loopback address.
+QList<NetSocket::Platform::Address> SlowLookup(const QString&, uint16_t port, QString&) {
+    const int running = ++lookupsRunning;
+    for (int most = mostLookupsAtOnce; running > most;)
+        mostLookupsAtOnce.compare_exchange_weak(most, running);
+    QThread::msleep(3000);
+    --lookupsRunning;
+    struct sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return {{AF_INET, SOCK_STREAM, 0,
+             QByteArray(reinterpret_cast<const char*>(&address), sizeof address)}};
+}
+
 speed_t LineSpeed(const PtyPair& pty) {
     const struct termios settings = pty.LineSettings();
     return cfgetospeed(&settings);
@@ -146,10 +309,14 @@ private slots:
     void parsesEntries_data();
     void parsesEntries();
     void escapesForTelnet();
+    void telnetConversation_data();
+    void telnetConversation();
     void throughSer2Net_data();
     void throughSer2Net();
     void hostileServers_data();
     void hostileServers();
+    void faultServers_data();
+    void faultServers();
 };
 
 void TestNetLine::parsesEntries_data() {
@@ -212,14 +379,96 @@ void TestNetLine::parsesEntries() {
 
 void TestNetLine::escapesForTelnet() {
     const uint8_t frame[] = {0xFF, 0xFF, 0x00, 0x20, 0x00, 0x00, 0x1F};
-    QCOMPARE(TelnetComPort::Escaped(frame, sizeof frame).toHex(' '),
-             QByteArray("ff ff ff ff 00 20 00 00 1f"));
-    // The option, binary mode, then 2400 baud, 8N1, no flow control, DTR and RTS on.
-    QCOMPARE(TelnetComPort::Opening(2400).toHex(' '),
-             QByteArray("ff fb 2c ff fb 00 ff fd 00 "
-                        "ff fa 2c 01 00 00 09 60 ff f0 ff fa 2c 02 08 ff f0 "
+    TelnetComPort telnet;
+    // The option and binary mode first; then 2400 baud, 8N1, no flow control, DTR and RTS on.
+    QCOMPARE(telnet.Offers().toHex(' '), QByteArray("ff fb 2c ff fb 00 ff fd 00"));
+    QCOMPARE(telnet.Settings(2400).toHex(' '),
+             QByteArray("ff fa 2c 01 00 00 09 60 ff f0 ff fa 2c 02 08 ff f0 "
                         "ff fa 2c 03 01 ff f0 ff fa 2c 04 01 ff f0 ff fa 2c 05 01 ff f0 "
                         "ff fa 2c 05 08 ff f0 ff fa 2c 05 0b ff f0"));
+    // Camera 255's frame: 0xFF doubled; CR stays bare only once the server agreed to binary.
+    QCOMPARE(telnet.Escaped(frame, sizeof frame).toHex(' '),
+             QByteArray("ff ff ff ff 00 20 00 00 1f"));
+    const uint8_t camera13[] = {0xFF, 0x0D, 0x00, 0x20, 0x00, 0x00, 0x2D};
+    QCOMPARE(telnet.Escaped(camera13, sizeof camera13).toHex(' '),
+             QByteArray("ff ff 0d 00 00 20 00 00 2d"));
+    QCOMPARE(telnet.WireLength(camera13, 2), 4);
+    QCOMPARE(telnet.WholeBytes(camera13, 2, 3), 1u);
+    telnet.Feed("\xff\xfd\x00", 3);
+    QCOMPARE(telnet.Escaped(camera13, sizeof camera13).toHex(' '),
+             QByteArray("ff ff 0d 00 20 00 00 2d"));
+}
+
+// A server's bytes fed to the conversation in one piece after the offers and settings
+// (2400 baud): the answers owed, and what the conversation made of them.
+void TestNetLine::telnetConversation_data() {
+    QTest::addColumn<QByteArray>("serverHex");
+    QTest::addColumn<QByteArray>("answersHex");
+    QTest::addColumn<QString>("state");  // com port, binary out, binary in, confirmed, suspended
+    QTest::addColumn<QString>("fault");
+    const QByteArray agrees = "ff fd 2c ff fd 00 ff fb 00 ";
+    const QByteArray confirms =
+        "ff fa 2c 65 00 00 09 60 ff f0 ff fa 2c 66 08 ff f0 ff fa 2c 67 01 ff f0 "
+        "ff fa 2c 68 01 ff f0 ff fa 2c 69 01 ff f0 ff fa 2c 69 08 ff f0 ff fa 2c 69 0b ff f0";
+    QTest::newRow("agrees, confirms") << agrees + confirms << QByteArray() << "YYYcs"
+                                      << "";
+    // SGA and ECHO offered, SGA, TTYPE and NAWS asked for, each twice: refused once each.
+    QTest::newRow("strict server's requests")
+        << "ff fb 03 ff fd 03 ff fb 01 ff fd 18 ff fd 1f ff fb 03 ff fd 03 ff fd 18 ff fd 1f "
+           "ff fb 01" +
+               agrees
+        << QByteArray("ff fe 03 ff fc 03 ff fe 01 ff fc 18 ff fc 1f") << "YYY-s"
+        << "";
+    QTest::newRow("refuses the option and binary")
+        << QByteArray("ff fe 2c ff fe 00 ff fc 00") << QByteArray() << "NNN-s"
+        << "";
+    QTest::newRow("another rate") << agrees + confirms.left(18) + "12 c0 ff f0" << QByteArray()
+                                  << "YYY-s"
+                                  << "confirmed the baud rate (2400) as 4800 baud";
+    QTest::newRow("DTR left off") << agrees + QByteArray(confirms).replace("69 08", "69 09")
+                                  << QByteArray() << "YYYcs"
+                                  << "confirmed DTR on as value 9";
+    QTest::newRow("suspends, resumes")
+        << agrees + "ff fa 2c 6c ff f0 ff fa 2c 6d ff f0 ff fa 2c 6c ff f0" << QByteArray()
+        << "YYY-S"
+        << "";
+    // Binary granted, then withdrawn: the change is acknowledged.
+    QTest::newRow("withdraws binary")
+        << agrees + "ff fe 00 ff fc 00 ff fe 00" << QByteArray("ff fc 00 ff fe 00") << "YNN-s"
+        << "";
+    // A sub-negotiation that never ends is given up; the DO that follows is still heard.
+    QTest::newRow("endless sub-negotiation")
+        << "ff fa 2c " + QByteArray("41 ").repeated(100) + agrees << QByteArray() << "YYY-s"
+        << "";
+    QTest::newRow("junk and unknown commands")
+        << "00 0d 0a ff f1 ff f6 ff ff 41 ff 07 ff f0 " + agrees << QByteArray() << "YYY-s"
+        << "";
+}
+
+void TestNetLine::telnetConversation() {
+    QFETCH(QByteArray, serverHex);
+    QFETCH(QByteArray, answersHex);
+    QFETCH(QString, state);
+    QFETCH(QString, fault);
+    TelnetComPort telnet;
+    telnet.Offers();
+    telnet.Settings(2400);
+    const QByteArray server = QByteArray::fromHex(serverHex);
+    QCOMPARE(telnet.Feed(server.constData(), int(server.size())).toHex(' '), answersHex);
+    const auto letter = [](TelnetComPort::Answer a) {
+        return a == TelnetComPort::Answer::Yes ? 'Y' : a == TelnetComPort::Answer::No ? 'N' : '?';
+    };
+    const QString seen = QString() + letter(telnet.ComPort()) + letter(telnet.BinaryOut()) +
+                         letter(telnet.BinaryIn()) + (telnet.SettingsConfirmed() ? 'c' : '-') +
+                         (telnet.Suspended() ? 'S' : 's');
+    QCOMPARE(seen, state);
+    QCOMPARE(telnet.SettingsFault(), fault);
+    // The same bytes again, one at a time: nothing is answered twice.
+    QByteArray again;
+    for (char c : server) again += telnet.Feed(&c, 1);
+    const bool changesAnswered = QTest::currentDataTag() == QLatin1String("withdraws binary");
+    if (!changesAnswered)
+        QCOMPARE(again.toHex(' '), QByteArray());
 }
 
 void TestNetLine::throughSer2Net_data() {
@@ -250,7 +499,8 @@ void TestNetLine::throughSer2Net() {
     QVERIFY2(server.ok(), qPrintable(server.error));
     NetRig rig(server.Entry(telnet));
     const uint32_t baud = protocol == 1 ? 2400 : 9600;
-    QCOMPARE(rig.link.OpenPort(1, baud), 1);
+    QVERIFY2(rig.link.OpenPort(1, baud) == 1,
+             qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.LastProblem())));
     QVERIFY2(rig.Send(protocol, cameraId, command[0], command[1], command[2], command[3]) ==
                  Notice::None,
              qPrintable(DescribeProblem(rig.link.LastPort(), rig.link.WriteProblem())));
@@ -280,7 +530,7 @@ void TestNetLine::hostileServers_data() {
     QTest::addColumn<bool>("writesFail");
     QTest::addColumn<QString>("reason");
     QTest::newRow("never reads") << int(Hostility::NeverReads) << true << true
-                                 << "took no more bytes within";
+                                 << "the frame was given up so that it cannot arrive late";
     QTest::newRow("Telnet junk") << int(Hostility::TelnetJunk) << true << false << "";
     QTest::newRow("flood") << int(Hostility::Flood) << true << false << "";
     QTest::newRow("closes mid-frame")
@@ -289,7 +539,8 @@ void TestNetLine::hostileServers_data() {
         << int(Hostility::FullBacklog) << false << false << "no answer from 127.0.0.1:";
     QTest::newRow("refuses") << int(Hostility::Refuses) << false << false
                              << "refused the connection";
-    QTest::newRow("name that does not resolve") << -1 << false << false << "could not be resolved";
+    QTest::newRow("name that does not resolve")
+        << -1 << false << false << "cannot find host cams.invalid";
 }
 
 void TestNetLine::hostileServers() {
@@ -316,11 +567,13 @@ void TestNetLine::hostileServers() {
             QVERIFY2(ticks >= 50, qPrintable(QString::number(ticks)));
         return;
     }
-    rig.pause.real = false;  // the frames as fast as the line takes them
+    // A failing server with the frames as fast as the line takes them; a working one with
+    // the line's pauses, as the keypad sends.
+    rig.pause.real = !writesFail;
     const uint8_t frame[] = {0xFF, 0x01, 0x00, 0x20, 0x00, 0x00, 0x21};
     int sent = 0;
     bool failed = false;
-    const int limit = writesFail ? kMaxStallBytes : 2000 * int(sizeof frame);
+    const int limit = writesFail ? kMaxStallBytes : 100 * int(sizeof frame);
     while (sent < limit && !failed) {
         const int whole = rig.link.SendFrame(frame, sizeof frame);
         sent += whole;
@@ -337,6 +590,223 @@ void TestNetLine::hostileServers() {
     else
         QTRY_COMPARE_WITH_TIMEOUT(server->received.load(), sent, 3000);
     rig.link.ClosePort();
+}
+
+enum class Fault { Stall, ReleasedInStall, Strict, OtherRate, NotBinary, Suspends, SlowLookup };
+
+// Each fault through the keypad's core as the dialog drives it, with the real pauses and
+// the system's default buffers: the bytes that reached the server, and the words the
+// operator was given.
+void TestNetLine::faultServers_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("words");       // in the reason the operator is given
+    QTest::addColumn<QByteArray>("reached");  // every byte that reached the server; "*": any
+    const QByteArray offers = "ff fb 2c ff fb 00 ff fd 00";
+    const QByteArray settings2400 =
+        "ff fa 2c 01 00 00 09 60 ff f0 ff fa 2c 02 08 ff f0 ff fa 2c 03 01 ff f0 "
+        "ff fa 2c 04 01 ff f0 ff fa 2c 05 01 ff f0 ff fa 2c 05 08 ff f0 ff fa 2c 05 0b ff f0";
+    QTest::newRow("stall while Up is held") << int(Fault::Stall) << true
+                                            << "the frame was given up so that it cannot "
+                                               "arrive late"
+                                            << QByteArray("*");
+    // The port released while bytes wait unsent: they are dropped, not sent once the server
+    // reads again.
+    QTest::newRow("released during a stall") << int(Fault::ReleasedInStall) << true
+                                             << "the frame was given up so that it cannot "
+                                                "arrive late"
+                                             << QByteArray("*");
+    QTest::newRow("strict server refuses the option")
+        << int(Fault::Strict) << false << "127.0.0.1:%1 refused the COM-PORT-OPTION"
+        << offers + " ff fe 03 ff fc 18 ff fc 1f ff fe 01";
+    QTest::newRow("server confirms another rate")
+        << int(Fault::OtherRate) << false
+        << "the line settings were refused: 127.0.0.1:%1 confirmed the baud rate (2400) as "
+           "4800 baud"
+        << offers + " " + settings2400;
+    QTest::newRow("server not in binary mode, camera 13")
+        << int(Fault::NotBinary) << true << "" << QByteArray("*");
+    QTest::newRow("server suspends the data")
+        << int(Fault::Suspends) << true << "(FLOWCONTROL-SUSPEND)" << offers + " " + settings2400;
+    QTest::newRow("slow name service")
+        << int(Fault::SlowLookup) << false
+        << "cannot find host cams.example: the name service did not answer within 2 s"
+        << QByteArray();
+}
+
+void TestNetLine::faultServers() {
+    QFETCH(int, fault);
+    QFETCH(bool, opens);
+    QFETCH(QString, words);
+    QFETCH(QByteArray, reached);
+    const Fault how = Fault(fault);
+    const QByteArray agrees = QByteArray::fromHex("fffd2cfffd00fffb00");
+    QByteArray confirms = QByteArray::fromHex(
+        "fffa2c6500000960fff0fffa2c6608fff0fffa2c6701fff0fffa2c6801fff0"
+        "fffa2c6901fff0fffa2c6908fff0fffa2c690bfff0");
+    FaultScript script;
+    script.hello = agrees;
+    script.confirm = confirms;
+    switch (how) {
+        case Fault::Stall:
+            // Up is held for 15 s; the server stops reading at once, for 22 s. Its window is
+            // small, so that it closes within the hold.
+            script.stallFromMs = 300;
+            script.stallMs = 22000;
+            script.rcvbuf = 1024;
+            break;
+        case Fault::ReleasedInStall:
+            script.stallFromMs = 300;
+            script.stallMs = 60000;  // until the test resumes it
+            script.rcvbuf = 1024;
+            break;
+        case Fault::Strict:
+            // Suppress-go-ahead, echo, terminal type and window size asked for; the option
+            // and binary mode refused.
+            script.hello =
+                QByteArray::fromHex("fffb03fffd18fffd1ffffb01fffd18fffb03fffe2cfffe00fffc00");
+            break;
+        case Fault::OtherRate:
+            script.confirm.replace(QByteArray::fromHex("00000960"),
+                                   QByteArray::fromHex("000012c0"));
+            break;
+        case Fault::NotBinary:
+            script.hello = QByteArray::fromHex("fffd2cfffe00fffc00");
+            break;
+        case Fault::Suspends:
+            script.confirm += QByteArray::fromHex("fffa2c6cfff0");
+            break;
+        case Fault::SlowLookup:
+            break;
+    }
+    FaultServer server(script);
+    const bool telnet = how != Fault::Stall && how != Fault::ReleasedInStall;
+    QString entry = QStringLiteral("%1://127.0.0.1:%2")
+                        .arg(telnet ? QStringLiteral("rfc2217") : QStringLiteral("tcp"))
+                        .arg(server.port);
+    if (how == Fault::SlowLookup) {
+        entry = QStringLiteral("rfc2217://cams.example:%1").arg(server.port);
+        NetSocket::Platform::SetResolver(&SlowLookup);
+    }
+    if (words.contains(QLatin1String("%1")))
+        words = words.arg(server.port);
+    SystemSerialDevice line;
+    QElapsedTimer opening;
+    opening.start();
+    KeypadRig rig({{"PROTOCOL", 1}, {"BAUDRATE", 2400}, {"Ports/COM1", entry}}, &line);
+    const qint64 openMs = opening.elapsed();
+    rig.pause.real = true;
+    QCOMPARE(rig.controller.PortOpen(), opens);
+    QStringList told;
+    if (!opens) {
+        told << rig.controller.OpenFailureReason();
+        QCOMPARE(rig.controller.StatusTexts().value(3), QStringLiteral("Can't OPEN!"));
+        for (const QString& text : rig.controller.StatusTexts())
+            QVERIFY2(!text.startsWith(QLatin1String("BAUD")), qPrintable(text));
+    }
+    int lateBytes = -1;
+    if (how == Fault::Stall) {
+        QElapsedTimer held;
+        held.start();
+        qint64 toldAtMs = -1;
+        while (held.elapsed() < 15000) {
+            rig.Press(QStringLiteral("PC-Up"));
+            if (toldAtMs < 0 && !rig.notices.isEmpty()) {
+                toldAtMs = held.elapsed();
+                told << rig.controller.WriteFailureReason();
+            }
+        }
+        rig.Press(QStringLiteral("stop"));
+        qInfo("stall: at the release the operator read: %s",
+              qPrintable(rig.controller.WriteFailureReason()));
+        // The operator was told before the key was released.
+        QVERIFY2(toldAtMs >= 0 && toldAtMs < 15000, qPrintable(QString::number(toldAtMs)));
+        QTRY_VERIFY_WITH_TIMEOUT(server.stallOver(), 10000);
+        QTest::qWait(1000);
+        lateBytes = server.lateBytes();
+        qInfo(
+            "stall: told after %lld ms of the hold; the server's own system held %d bytes at "
+            "the end of the stall, %d bytes arrived in all once it read again",
+            toldAtMs, server.heldAtStallEnd(), lateBytes);
+        // Beyond what the server's own system had taken (and acknowledged) before its window
+        // closed, at most one frame on the wire.
+        QVERIFY2(lateBytes - server.heldAtStallEnd() <= NetSerialDevice::kMaxQueuedBytes,
+                 qPrintable(QString::number(lateBytes)));
+    }
+    if (how == Fault::ReleasedInStall) {
+        QElapsedTimer held;
+        held.start();
+        while (rig.notices.isEmpty() && held.elapsed() < 11000) rig.Press(QStringLiteral("PC-Up"));
+        QVERIFY(!rig.notices.isEmpty());
+        told << rig.controller.WriteFailureReason();
+        rig.Press(QStringLiteral("stop"));
+        // Released at once, well within the time a silent peer is given.
+        QVERIFY2(held.elapsed() < 11000 - NetSocket::kPeerGoneMs,
+                 qPrintable(QString::number(held.elapsed())));
+        rig.controller.ReleasePort();
+        // The server reads again soon after, long before a silent peer would be given up.
+        QTest::qWait(300);
+        server.Resume();
+        QTRY_VERIFY_WITH_TIMEOUT(server.stallOver(), 2000);
+        QTest::qWait(1000);
+        qInfo(
+            "released during a stall: the server's system held %d bytes; %d arrived once it "
+            "read again",
+            server.heldAtStallEnd(), server.lateBytes());
+        QCOMPARE(server.lateBytes(), server.heldAtStallEnd());
+    }
+    if (how == Fault::NotBinary) {
+        // A peer that stops acknowledging is given up within a few seconds.
+        const int fd = int(line.NativeHandle());
+        unsigned int userTimeout = 0;
+        int keepAlive = 0;
+        socklen_t size = sizeof userTimeout;
+        ::getsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, &size);
+        size = sizeof keepAlive;
+        ::getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &keepAlive, &size);
+        QCOMPARE(int(userTimeout), NetSocket::kPeerGoneMs);
+        QCOMPARE(keepAlive, 1);
+    }
+    if (how == Fault::NotBinary || how == Fault::Suspends) {
+        rig.TakeLog();
+        rig.Select(13);
+        rig.Press(QStringLiteral("Z/I stop"));
+        const QString log = rig.TakeLog();
+        if (how == Fault::Suspends) {
+            QVERIFY2(rig.notices.contains(Notice::TransferError), qPrintable(log));
+            told << rig.controller.WriteFailureReason();
+        } else {
+            QVERIFY2(rig.notices.isEmpty(), qPrintable(log));
+        }
+        // Camera 13's frames arrive whole: the server reads each byte as itself.
+        const QByteArray left = BytesThatLeft(log);
+        QTRY_COMPARE_WITH_TIMEOUT(TelnetData(server.Received(), false).toHex(' '), left.toHex(' '),
+                                  2000);
+        if (how == Fault::NotBinary) {
+            QVERIFY2(left.contains(QByteArray::fromHex("ff0d0020")), left.toHex(' ').constData());
+            QVERIFY(server.Received().contains(QByteArray::fromHex("ffff0d000020")));
+        }
+    }
+    if (how == Fault::SlowLookup) {
+        // Its own bound, not the connect's; a second COMMUNICATION SET at once waits for the
+        // first lookup to end and starts no second one beside it.
+        QVERIFY2(openMs < 2900, qPrintable(QString::number(openMs)));
+        QVERIFY(!rig.controller.ApplyCommunicationSettings());
+        told << rig.controller.OpenFailureReason();
+        QCOMPARE(mostLookupsAtOnce.load(), 1);
+        NetSocket::Platform::SetResolver(nullptr);
+    }
+    rig.controller.ReleasePort();
+    const QByteArray seen = server.Received();
+    if (reached != "*")
+        QCOMPARE(seen.toHex(' '), reached);
+    for (const QString& reason : told) {
+        qInfo("%s: the operator read: %s", QTest::currentDataTag(), qPrintable(reason));
+        QVERIFY2(reason.contains(words), qPrintable(reason));
+    }
+    if (!words.isEmpty())
+        QVERIFY(!told.isEmpty());
+    qInfo("%s: %lld bytes reached the server", QTest::currentDataTag(), qlonglong(seen.size()));
 }
 
 QTEST_GUILESS_MAIN(TestNetLine)

@@ -6,81 +6,123 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "serial/failsafe/line_timing.h"
-#include "serial/failsafe/raw_io.h"
-#include "serial/failsafe/telnet_escape.h"
-#include "telnet_com_port.h"
 
 namespace {
 
 using Outcome = NetSocket::ConnectOutcome;
 
-// What one read may drop before a write goes on: a flood is dropped a slice at a time,
+// What one read may take before a write goes on: a flood is read a slice at a time,
 // never waited out.
-constexpr int kDropLimitBytes = 1 << 16;
+constexpr int kReadLimitBytes = 1 << 16;
 
-// Shared by the caller and the connecting thread, which may outlive the caller's wait:
-// a name lookup cannot be cut short.
-struct ConnectJob {
-    std::mutex lock;
-    bool finished = false;
-    bool abandoned = false;
-    Outcome outcome;
+// How the worker's conversation with an RFC 2217 server ended.
+struct Conversation {
+    PortFault fault = PortFault::None;
+    QString why;
 };
 
-// Connects on a thread of its own while the caller's event loop runs, without the
-// operator's input; gives up after timeoutMs whatever the thread is doing.
-Outcome ConnectBesideEventLoop(const NetAddress& address, int timeoutMs) {
-    auto job = std::make_shared<ConnectJob>();
-    QEventLoop loop;
-    QEventLoop* waiting = QCoreApplication::instance() ? &loop : nullptr;
-    std::thread([job, waiting, host = address.host, port = address.port, timeoutMs] {
-        const Outcome outcome = NetSocket::Connect(host, port, timeoutMs);
-        const std::lock_guard<std::mutex> hold(job->lock);
-        if (job->abandoned) {
-            CloseSocketGently(outcome.socket, 0);
-            return;
-        }
-        job->outcome = outcome;
-        job->finished = true;
-        if (waiting)
-            QMetaObject::invokeMethod(waiting, &QEventLoop::quit, Qt::QueuedConnection);
-    }).detach();
-    const QDeadlineTimer deadline(timeoutMs);
-    if (waiting) {
-        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    for (;;) {
-        {
-            const std::lock_guard<std::mutex> hold(job->lock);
-            if (job->finished)
-                return job->outcome;
-            if (deadline.hasExpired()) {
-                job->abandoned = true;
-                return {NetSocket::kNone, Outcome::Failure::NoAnswer, QString()};
-            }
-        }
-        // Without an event loop, or woken by something else than the thread or the timer.
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+// Sends all of bytes on a connection with room for them (the few dozen of the conversation);
+// false when it broke or had no room.
+bool SendAll(NetSocket::Handle socket, const QByteArray& bytes, QString& words) {
+    return bytes.isEmpty() ||
+           NetSocket::Send(socket, bytes.constData(), int(bytes.size()), words) == bytes.size();
 }
 
-QString ConnectFailure(const NetAddress& address, const Outcome& outcome, int timeoutMs) {
+// Reads what the server sent into the conversation and sends the answers it owes; false
+// when the connection ended.
+bool ReadInto(NetSocket::Handle socket, TelnetComPort& telnet, int limit, QString& words) {
+    char buffer[4096];
+    while (limit > 0) {
+        const int got =
+            NetSocket::Receive(socket, buffer, std::min<int>(sizeof buffer, limit), words);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        limit -= got;
+        if (!SendAll(socket, telnet.Feed(buffer, got), words))
+            return false;
+    }
+    return true;
+}
+
+// Reads and answers until done() or the deadline; false when the connection ended.
+template <typename Done>
+bool Converse(NetSocket::Handle socket, TelnetComPort& telnet, const QDeadlineTimer& deadline,
+              Done done, QString& words) {
+    while (!done() && !deadline.hasExpired()) {
+        if (NetSocket::WaitForData(socket, int(deadline.remainingTime())) &&
+            !ReadInto(socket, telnet, kReadLimitBytes, words))
+            return false;
+    }
+    return true;
+}
+
+// Offers the option and binary mode, waits for the answers, sets the far port and checks
+// what the server confirms, each step within NetSerialDevice::kNegotiationMs.
+Conversation SetFarPort(NetSocket::Handle socket, const NetAddress& address, uint32_t baud,
+                        TelnetComPort& telnet) {
+    const QString server = address.Label();
+    const double seconds = NetSerialDevice::kNegotiationMs / 1000.0;
+    QString words;
+    const auto ended = [&] {
+        return Conversation{PortFault::Network,
+                            words.isEmpty()
+                                ? QStringLiteral("%1 closed the connection while its port was "
+                                                 "being set")
+                                      .arg(server)
+                                : QStringLiteral("the connection to %1 broke while its port was "
+                                                 "being set (%2)")
+                                      .arg(server, words)};
+    };
+    if (!SendAll(socket, telnet.Offers(), words))
+        return ended();
+    if (!Converse(
+            socket, telnet, QDeadlineTimer(NetSerialDevice::kNegotiationMs),
+            [&] { return telnet.OffersAnswered(); }, words))
+        return ended();
+    if (telnet.ComPort() == TelnetComPort::Answer::No)
+        return {PortFault::Refused,
+                QStringLiteral("%1 refused the COM-PORT-OPTION, so it cannot set its port to "
+                               "%2 baud")
+                    .arg(server)
+                    .arg(baud)};
+    if (telnet.ComPort() == TelnetComPort::Answer::Pending)
+        return {PortFault::Refused,
+                QStringLiteral("%1 did not answer the offer of the COM-PORT-OPTION within %2 s "
+                               "(it is no RFC 2217 server?), so its port cannot be set to %3 "
+                               "baud")
+                    .arg(server)
+                    .arg(seconds)
+                    .arg(baud)};
+    if (!SendAll(socket, telnet.Settings(baud), words))
+        return ended();
+    if (!Converse(
+            socket, telnet, QDeadlineTimer(NetSerialDevice::kNegotiationMs),
+            [&] { return telnet.SettingsConfirmed() || !telnet.SettingsFault().isEmpty(); }, words))
+        return ended();
+    if (!telnet.SettingsFault().isEmpty())
+        return {PortFault::Refused, QStringLiteral("%1 %2").arg(server, telnet.SettingsFault())};
+    if (!telnet.SettingsConfirmed())
+        return {PortFault::Refused, QStringLiteral("%1 did not confirm %2 within %3 s")
+                                        .arg(server, telnet.Unconfirmed())
+                                        .arg(seconds)};
+    return {};
+}
+
+QString ConnectFailure(const NetAddress& address, const Outcome& outcome) {
     switch (outcome.failure) {
         case Outcome::Failure::Unresolved:
-            return QStringLiteral("the name %1 could not be resolved (%2)")
-                .arg(address.host, outcome.words);
+            return QStringLiteral("cannot find host %1 (%2)").arg(address.host, outcome.words);
         case Outcome::Failure::Refused:
             return QStringLiteral("%1 refused the connection").arg(address.Label());
         case Outcome::Failure::NoAnswer:
             return QStringLiteral("no answer from %1 within %2 s")
                 .arg(address.Label())
-                .arg(timeoutMs / 1000.0);
+                .arg(NetSerialDevice::kConnectMs / 1000.0);
         case Outcome::Failure::Other:
         case Outcome::Failure::None:
             break;
@@ -90,41 +132,183 @@ QString ConnectFailure(const NetAddress& address, const Outcome& outcome, int ti
 
 }  // namespace
 
+// Shared by the device and its worker thread, which may outlive the device's wait: a name
+// lookup cannot be cut short.
+struct NetSerialDevice::OpenJob {
+    enum class Stage { Lookup, Connect, Done };
+    std::mutex lock;
+    Stage stage = Stage::Lookup;
+    bool abandoned = false;      // the device stopped waiting: the worker closes what it opened
+    QEventLoop* wake = nullptr;  // the device's wait, while it waits
+    Outcome outcome;
+    Conversation conversation;
+    TelnetComPort telnet;
+
+    void Run(const NetAddress& address, uint32_t baud) {
+        QString words;
+        const QList<NetSocket::Platform::Address> addresses =
+            NetSocket::Platform::CurrentResolver()(address.host, address.port, words);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (abandoned) {
+                stage = Stage::Done;
+                return;
+            }
+            stage = Stage::Connect;
+        }
+        // The connect's bound starts here, once the address is known.
+        Outcome connected = addresses.isEmpty()
+                                ? Outcome{NetSocket::kNone, Outcome::Failure::Unresolved, words}
+                                : NetSocket::Connect(addresses, kConnectMs);
+        Conversation talk;
+        TelnetComPort session;
+        if (connected.failure == Outcome::Failure::None &&
+            address.scheme == NetAddress::Scheme::Rfc2217) {
+            talk = SetFarPort(connected.socket, address, baud, session);
+            if (talk.fault != PortFault::None) {
+                // The refusals it was sent are its to read before the end.
+                NetSocket::Release(connected.socket, LineTiming::kCloseDrainMs);
+                connected.socket = NetSocket::kNone;
+            }
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        stage = Stage::Done;
+        if (abandoned) {
+            NetSocket::Release(connected.socket, 0);
+            return;
+        }
+        outcome = connected;
+        conversation = talk;
+        telnet = session;
+        if (wake)
+            QMetaObject::invokeMethod(wake, &QEventLoop::quit, Qt::QueuedConnection);
+    }
+};
+
+namespace {
+
+using Job = NetSerialDevice::OpenJob;
+
+// Runs the event loop, without the operator's input, until the job is done or check()
+// says to stop waiting; checked every few milliseconds.
+template <typename Check>
+void WaitBesideEventLoop(Job& job, Check check) {
+    const auto finished = [&job] {
+        const std::lock_guard<std::mutex> hold(job.lock);
+        return job.stage == Job::Stage::Done;
+    };
+    if (!QCoreApplication::instance()) {
+        while (!finished() && !check()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return;
+    }
+    QEventLoop loop;
+    {
+        const std::lock_guard<std::mutex> hold(job.lock);
+        if (job.stage == Job::Stage::Done)
+            return;
+        job.wake = &loop;
+    }
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (check())
+            loop.quit();
+    });
+    poll.start(20);
+    while (!finished() && !check()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    const std::lock_guard<std::mutex> hold(job.lock);
+    job.wake = nullptr;
+}
+
+}  // namespace
+
+NetSerialDevice::~NetSerialDevice() {
+    Close();
+    if (!worker.joinable())
+        return;
+    bool done = false;
+    {
+        const std::lock_guard<std::mutex> hold(job->lock);
+        job->abandoned = true;
+        done = job->stage == OpenJob::Stage::Done;
+    }
+    // A lookup still running ends by itself and closes nothing of this device's.
+    if (done)
+        worker.join();
+    else
+        worker.detach();
+}
+
 bool NetSerialDevice::Open(const QString& name, uint32_t baud) {
     Close();
     problem = {};
     writeProblem = {};
+    telnet = {};
     QString why;
     if (!ParseNetEntry(name, address, why)) {
         problem = {PortFault::UnusableEntry, QString(), QStringLiteral("\"%1\" %2").arg(name, why)};
         return false;
     }
     entry = address.Entry();
-    const Outcome outcome = ConnectBesideEventLoop(address, kConnectMs);
+    if (worker.joinable()) {
+        // The last attempt's lookup may still be running: one at a time, so it is given
+        // one more lookup's time to end before anything new starts.
+        const QDeadlineTimer last(kLookupMs);
+        WaitBesideEventLoop(*job, [&last] { return last.hasExpired(); });
+        const std::lock_guard<std::mutex> hold(job->lock);
+        if (job->stage != OpenJob::Stage::Done) {
+            problem = {PortFault::Network, entry,
+                       QStringLiteral("the lookup of a host from the last attempt has not "
+                                      "ended; press COMMUNICATION SET again in a moment")};
+            return false;
+        }
+    }
+    if (worker.joinable())
+        worker.join();
+    job = std::make_shared<OpenJob>();
+    worker = std::thread([shared = job, target = address, baud] { shared->Run(target, baud); });
+    const QDeadlineTimer lookup(kLookupMs);
+    // Past the lookup, the worker bounds its connect and conversation itself; this cap only
+    // keeps a fault there from holding the window.
+    constexpr int kCapMs = kLookupMs + kConnectMs + 2 * kNegotiationMs + 1000;
+    const QDeadlineTimer cap(kCapMs);
+    bool lookupTooSlow = false;
+    WaitBesideEventLoop(*job, [&] {
+        const std::lock_guard<std::mutex> hold(job->lock);
+        lookupTooSlow = job->stage == OpenJob::Stage::Lookup && lookup.hasExpired();
+        return lookupTooSlow || cap.hasExpired();
+    });
+    std::unique_lock<std::mutex> hold(job->lock);
+    if (job->stage != OpenJob::Stage::Done) {
+        job->abandoned = true;
+        problem = {PortFault::Network, entry,
+                   lookupTooSlow ? QStringLiteral("cannot find host %1: the name service did not "
+                                                  "answer within %2 s")
+                                       .arg(address.host)
+                                       .arg(kLookupMs / 1000.0)
+                                 : QStringLiteral("no answer from %1 within %2 s")
+                                       .arg(address.Label())
+                                       .arg(kCapMs / 1000.0)};
+        return false;
+    }
+    const Outcome outcome = job->outcome;
+    const Conversation talk = job->conversation;
+    telnet = job->telnet;
+    hold.unlock();
+    worker.join();
     if (outcome.failure != Outcome::Failure::None) {
-        problem = {PortFault::Network, entry, ConnectFailure(address, outcome, kConnectMs)};
+        problem = {PortFault::Network, entry, ConnectFailure(address, outcome)};
+        return false;
+    }
+    if (talk.fault != PortFault::None) {
+        problem = {talk.fault, entry, talk.why};
         return false;
     }
     socket = outcome.socket;
-    if (address.scheme != NetAddress::Scheme::Rfc2217)
-        return true;
-    // A fresh connection has room for the few dozen bytes that set the far port.
-    const QByteArray opening = TelnetComPort::Opening(baud);
-    QString words;
-    if (NetSocket::Send(socket, opening.constData(), opening.size(), words) != opening.size()) {
-        CloseSocketGently(socket, 0);
-        socket = NetSocket::kNone;
-        problem = {PortFault::Network, entry,
-                   QStringLiteral("%1 took the connection but not the port settings%2")
-                       .arg(address.Label(),
-                            words.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(words))};
-        return false;
-    }
     return true;
 }
 
 void NetSerialDevice::Close() {
-    CloseSocketGently(socket, dropped ? 0 : LineTiming::kCloseDrainMs);
+    NetSocket::Release(socket, dropped ? 0 : LineTiming::kCloseDrainMs);
     socket = NetSocket::kNone;
     dropped = false;
 }
@@ -138,34 +322,70 @@ void NetSerialDevice::Drop(const QString& why) {
     writeProblem = {PortFault::Network, entry, why};
 }
 
+bool NetSerialDevice::ReadIncoming() {
+    QString words;
+    const bool open = Telnetting() ? ReadInto(socket, telnet, kReadLimitBytes, words)
+                                   : NetSocket::DropIncoming(socket, kReadLimitBytes, words);
+    if (!open)
+        Drop(words.isEmpty()
+                 ? QStringLiteral("%1 closed the connection").arg(address.Label())
+                 : QStringLiteral("the connection to %1 broke (%2)").arg(address.Label(), words));
+    return open;
+}
+
 int NetSerialDevice::WireLength(const uint8_t* data, uint32_t count) const {
-    const bool telnet = address.scheme == NetAddress::Scheme::Rfc2217;
-    return telnet ? TelnetEscape::WireLength(data, static_cast<int>(count))
-                  : static_cast<int>(count);
+    return Telnetting() ? telnet.WireLength(data, count) : static_cast<int>(count);
 }
 
 uint32_t NetSerialDevice::WholeBytes(const uint8_t* data, uint32_t count, int sent) const {
-    const bool telnet = address.scheme == NetAddress::Scheme::Rfc2217;
-    const int whole = telnet ? TelnetEscape::WholeBytes(data, static_cast<int>(count), sent)
-                             : std::min(static_cast<int>(count), sent);
-    return static_cast<uint32_t>(whole);
+    return Telnetting() ? telnet.WholeBytes(data, count, sent)
+                        : static_cast<uint32_t>(std::min(static_cast<int>(count), sent));
 }
 
 uint32_t NetSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     if (socket == NetSocket::kNone || dropped || count == 0)
         return 0;
-    QString words;
-    if (!NetSocket::DropIncoming(socket, kDropLimitBytes, words)) {
-        Drop(words.isEmpty()
-                 ? QStringLiteral("%1 closed the connection").arg(address.Label())
-                 : QStringLiteral("the connection to %1 broke (%2)").arg(address.Label(), words));
+    if (!ReadIncoming())
+        return 0;
+    if (Telnetting() && telnet.Suspended()) {
+        writeProblem = {PortFault::Network, entry,
+                        QStringLiteral("%1 asked the keypad to hold its data "
+                                       "(FLOWCONTROL-SUSPEND) and has not let it go on")
+                            .arg(address.Label())};
         return 0;
     }
     const QByteArray wire =
-        address.scheme == NetAddress::Scheme::Rfc2217
-            ? TelnetComPort::Escaped(data, count)
-            : QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(count));
+        Telnetting() ? telnet.Escaped(data, count)
+                     : QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(count));
     const QDeadlineTimer deadline(timeoutMs);
+    // Bytes that cannot leave would reach the server late: the byte joins those waiting only
+    // while both stay within their bounds, else it is refused and the frame given up, as
+    // on a local line. A peer that acknowledges nothing for NetSocket::kPeerGoneMs is gone,
+    // and what still waits here goes with the connection.
+    const auto full = [this, &wire](int& unsent, int& unacknowledged) {
+        unsent = NetSocket::Unsent(socket);
+        unacknowledged = NetSocket::Unacknowledged(socket);
+        return (unsent >= 0 && unsent + wire.size() > kMaxQueuedBytes) ||
+               (unacknowledged >= 0 && unacknowledged + wire.size() > kMaxUnacknowledgedBytes);
+    };
+    int unsent = 0;
+    int unacknowledged = 0;
+    while (full(unsent, unacknowledged)) {
+        if (deadline.hasExpired()) {
+            writeProblem = {
+                PortFault::Network, entry,
+                QStringLiteral("%1 took no byte within %2 ms (%3 bytes unsent, %4 not "
+                               "acknowledged): the server is not reading or the network has "
+                               "stalled; the frame was given up so that it cannot arrive late")
+                    .arg(address.Label())
+                    .arg(timeoutMs)
+                    .arg(std::max(unsent, 0))
+                    .arg(std::max(unacknowledged - std::max(unsent, 0), 0))};
+            return 0;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+    QString words;
     int sent = 0;
     while (sent < wire.size()) {
         const int taken =
@@ -182,10 +402,10 @@ uint32_t NetSerialDevice::Write(const uint8_t* data, uint32_t count, int timeout
     const uint32_t whole = WholeBytes(data, count, sent);
     if (sent == wire.size())
         return whole;
-    // Half of a doubled 0xFF is on its way: the server would read the next byte as a
-    // Telnet command, so the connection cannot go on.
+    // Half of an escaped byte is on its way: the server would read the next byte as part
+    // of it, so the connection cannot go on.
     if (WireLength(data, whole) != sent) {
-        Drop(QStringLiteral("%1 took half of an escaped 0xFF byte and then no more; the "
+        Drop(QStringLiteral("%1 took half of an escaped byte and then no more; the "
                             "connection was closed")
                  .arg(address.Label()));
         return whole;

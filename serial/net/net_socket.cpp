@@ -1,12 +1,25 @@
 #include "net_socket.h"
 
-NetSocket::ConnectOutcome NetSocket::Connect(const QString& host, uint16_t port, int timeoutMs) {
+#include <thread>
+
+#include <atomic>
+
+namespace {
+std::atomic<NetSocket::Platform::Resolver> resolver{&NetSocket::Platform::Resolve};
+}
+
+NetSocket::Platform::Resolver NetSocket::Platform::CurrentResolver() {
+    return resolver.load();
+}
+
+void NetSocket::Platform::SetResolver(Resolver replacement) {
+    resolver = replacement ? replacement : &Resolve;
+}
+
+NetSocket::ConnectOutcome NetSocket::Connect(const QList<Platform::Address>& addresses,
+                                             int timeoutMs) {
     using Failure = ConnectOutcome::Failure;
     const QDeadlineTimer deadline(timeoutMs);
-    QString words;
-    const QList<Platform::Address> addresses = Platform::Resolve(host, port, words);
-    if (addresses.isEmpty())
-        return {kNone, Failure::Unresolved, words};
     // Every address of the name in turn, as long as time is left: a refusal on one is
     // no answer for the others.
     ConnectOutcome outcome{kNone, Failure::NoAnswer, QString()};
@@ -18,4 +31,17 @@ NetSocket::ConnectOutcome NetSocket::Connect(const QString& host, uint16_t port,
             break;
     }
     return outcome;
+}
+
+void NetSocket::Release(Handle socket, int drainMs) {
+    if (socket == kNone)
+        return;
+    const QDeadlineTimer deadline(drainMs);
+    int queued = Unacknowledged(socket);
+    while (queued > 0 && !deadline.hasExpired()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        queued = Unacknowledged(socket);
+    }
+    // Where the system cannot tell, what may still be queued is dropped as well.
+    Platform::Close(socket, queued != 0);
 }

@@ -1,10 +1,12 @@
 #include "net_socket.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,10 +19,26 @@ namespace {
 
 using Outcome = NetSocket::ConnectOutcome;
 
-// Bounded, so that a server that stops reading is noticed after some kilobytes rather
-// than after the megabytes Linux would queue, yet roomy enough for the unacknowledged
-// one-byte segments of a slow network: the kernel counts each at about a kilobyte.
+// The device bounds what waits in the socket by asking how much is unacknowledged; the
+// buffer itself only needs room for that bound in one-byte segments, which the kernel
+// counts at about a kilobyte each.
 constexpr int kSendBufferBytes = 64 * 1024;
+// Keep-alive on an idle connection: the first probe after this long, then every
+// kKeepAliveIntervalS, and the peer is gone after kKeepAliveProbes unanswered.
+constexpr int kKeepAliveIdleS = 2;
+constexpr int kKeepAliveIntervalS = 1;
+constexpr int kKeepAliveProbes = 2;
+
+void DeclarePeerGoneSoon(int socket) {
+    const int on = 1;
+    const unsigned int userTimeout = NetSocket::kPeerGoneMs;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
+    ::setsockopt(socket, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleS, sizeof kKeepAliveIdleS);
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalS,
+                 sizeof kKeepAliveIntervalS);
+    ::setsockopt(socket, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
+}
 
 // Waits for events on the socket until the deadline; the poll result, EINTR retried.
 int PollUntil(int socket, short events, const QDeadlineTimer& deadline) {
@@ -64,6 +82,7 @@ NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address
     const int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     ::setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
+    DeclarePeerGoneSoon(socket);
     int error = 0;
     if (::connect(socket, reinterpret_cast<const struct sockaddr*>(address.sockaddr.constData()),
                   static_cast<socklen_t>(address.sockaddr.size())) != 0) {
@@ -131,4 +150,48 @@ bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
 void NetSocket::StopSending(Handle socket) {
     if (socket != kNone)
         ::shutdown(static_cast<int>(socket), SHUT_WR);
+}
+
+int NetSocket::Receive(Handle socket, char* data, int count, QString& words) {
+    for (;;) {
+        const ssize_t got =
+            ::recv(static_cast<int>(socket), data, static_cast<size_t>(count), MSG_DONTWAIT);
+        if (got > 0)
+            return static_cast<int>(got);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return 0;
+        words = got == 0 ? QString() : SystemErrorWords(errno);
+        return -1;
+    }
+}
+
+bool NetSocket::WaitForData(Handle socket, int timeoutMs) {
+    return PollUntil(static_cast<int>(socket), POLLIN, QDeadlineTimer(timeoutMs)) > 0;
+}
+
+int NetSocket::Unacknowledged(Handle socket) {
+    int queued = 0;
+    if (::ioctl(static_cast<int>(socket), SIOCOUTQ, &queued) != 0)
+        return -1;
+    return queued;
+}
+
+int NetSocket::Unsent(Handle socket) {
+    int unsent = 0;
+    if (::ioctl(static_cast<int>(socket), SIOCOUTQNSD, &unsent) != 0)
+        return -1;
+    return unsent;
+}
+
+void NetSocket::Platform::Close(Handle socket, bool abortive) {
+    const int fd = static_cast<int>(socket);
+    if (abortive) {
+        const struct linger now = {1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    } else {
+        ::shutdown(fd, SHUT_WR);
+    }
+    ::close(fd);
 }

@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// After winsock2.h, whose types it uses.
+#include <mstcpip.h>
 
 #include <algorithm>
 
@@ -11,8 +13,47 @@ namespace {
 
 using Outcome = NetSocket::ConnectOutcome;
 
-// As on Linux: bounded, yet roomy enough for a slow network's unacknowledged bytes.
-constexpr int kSendBufferBytes = 64 * 1024;
+// Small, so that where the system cannot say what is unacknowledged the buffer itself
+// holds no more than a few frames.
+constexpr int kSendBufferBytes = 512;
+// The retransmission time-out of a connection, in seconds (ws2ipdef.h, Windows 10 1703).
+constexpr int kTcpMaxRt = 5;
+// The request for TCP_INFO (Windows 10 1703), spelt out for the same reason as below.
+constexpr DWORD kSioTcpInfo = _WSAIORW(IOC_VENDOR, 39);
+// What SIO_TCP_INFO answers with, version 0 (Windows 10 1703): laid out as mstcpip.h has
+// it, here so that the header's Windows-version guard does not hide it.
+struct TcpInfo0 {
+    int state;
+    ULONG mss;
+    ULONG64 connectionTimeMs;
+    BOOLEAN timestampsEnabled;
+    ULONG rttUs;
+    ULONG minRttUs;
+    ULONG bytesInFlight;
+    ULONG cwnd;
+    ULONG sndWnd;
+    ULONG rcvWnd;
+    ULONG rcvBuf;
+    ULONG64 bytesOut;
+    ULONG64 bytesIn;
+    ULONG bytesReordered;
+    ULONG bytesRetrans;
+    ULONG fastRetrans;
+    ULONG dupAcksIn;
+    ULONG timeoutEpisodes;
+    UCHAR synRetrans;
+};
+
+void DeclarePeerGoneSoon(SOCKET socket) {
+    const DWORD maxRtS = NetSocket::kPeerGoneMs / 1000;
+    setsockopt(socket, IPPROTO_TCP, kTcpMaxRt, reinterpret_cast<const char*>(&maxRtS),
+               sizeof maxRtS);
+    // Keep-alive: the first probe after 2 s idle, then every second.
+    tcp_keepalive keepAlive{1, 2000, 1000};
+    DWORD answered = 0;
+    WSAIoctl(socket, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &answered,
+             nullptr, nullptr);
+}
 
 bool StartWinsock() {
     static const bool started = [] {
@@ -75,6 +116,7 @@ NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address
     setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
     setsockopt(socket, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&kSendBufferBytes),
                sizeof kSendBufferBytes);
+    DeclarePeerGoneSoon(socket);
     int error = 0;
     if (::connect(socket, reinterpret_cast<const sockaddr*>(address.sockaddr.constData()),
                   address.sockaddr.size()) != 0) {
@@ -136,4 +178,45 @@ bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
 void NetSocket::StopSending(Handle socket) {
     if (socket != kNone)
         shutdown(static_cast<SOCKET>(socket), SD_SEND);
+}
+
+int NetSocket::Receive(Handle socket, char* data, int count, QString& words) {
+    const int got = recv(static_cast<SOCKET>(socket), data, count, 0);
+    if (got > 0)
+        return got;
+    const int error = got == 0 ? 0 : WSAGetLastError();
+    if (error == WSAEWOULDBLOCK)
+        return 0;
+    words = got == 0 ? QString() : SystemErrorWords(error);
+    return -1;
+}
+
+bool NetSocket::WaitForData(Handle socket, int timeoutMs) {
+    return WaitFor(static_cast<SOCKET>(socket), false, QDeadlineTimer(timeoutMs)) > 0;
+}
+
+int NetSocket::Unacknowledged(Handle socket) {
+    DWORD version = 0;
+    TcpInfo0 info{};
+    DWORD answered = 0;
+    if (WSAIoctl(static_cast<SOCKET>(socket), kSioTcpInfo, &version, sizeof version, &info,
+                 sizeof info, &answered, nullptr, nullptr) != 0)
+        return -1;
+    return static_cast<int>(info.bytesInFlight);
+}
+
+int NetSocket::Unsent(Handle) {
+    // Windows does not say; the small send buffer bounds it instead.
+    return -1;
+}
+
+void NetSocket::Platform::Close(Handle socket, bool abortive) {
+    const SOCKET handle = static_cast<SOCKET>(socket);
+    if (abortive) {
+        const linger now{1, 0};
+        setsockopt(handle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&now), sizeof now);
+    } else {
+        shutdown(handle, SD_SEND);
+    }
+    closesocket(handle);
 }

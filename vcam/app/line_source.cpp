@@ -218,8 +218,13 @@ void LineSource::OnReadable() {
         emit LineClosed();
         return;
     }
-    if (overTcp)
+    if (overTcp) {
         bytes = telnet.Feed(bytes);
+        const QByteArray answers = telnet.TakeAnswers();
+        if (!answers.isEmpty() &&
+            ::send(readFd, answers.constData(), size_t(answers.size()), MSG_NOSIGNAL) < 0)
+            qWarning("velmor-vcam: the answer to the client's Telnet negotiation was lost");
+    }
     if (!bytes.isEmpty())
         emit BytesRead(bytes);
 }
