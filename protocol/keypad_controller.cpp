@@ -43,10 +43,43 @@ KeypadController::KeypadController(const KeypadServices& services)
       guard(services.guard),
       link(
           services.device, services.pause, [this](int port) { return ResolvePort(port, profile); },
-          services.guard),
+          services.guard, services.mender),
       entry(state, status),
       commands(state, link, entry),
-      settings(services.profile) {}
+      settings(services.profile) {
+    link.SetLineWatcher([this] { OnLineChanged(); });
+}
+
+void KeypadController::OnLineChanged() {
+    RewriteLinkLines(link.isOpen());
+    if (lineWatcher)
+        lineWatcher();
+}
+
+QString KeypadController::LineDropReason() const {
+    if (link.isOpen() || !link.isHealing())
+        return QString();
+    const PortProblem& drop = link.DropProblem();
+    const QString where = drop.device.isEmpty()
+                              ? QStringLiteral("COM%1").arg(link.LastPort())
+                              : QStringLiteral("COM%1 (%2)").arg(link.LastPort()).arg(drop.device);
+    const QString why =
+        drop.detail.isEmpty() ? QStringLiteral("the device went away") : drop.detail;
+    return QStringLiteral(
+               "%1: the line dropped: %2. It is opened again by itself as soon as "
+               "it is back, and the stop owed to a moving camera goes out first.")
+        .arg(where, why);
+}
+
+QString KeypadController::AbandonedStopReason() const {
+    const QString line = link.AbandonedStopLine();
+    return line.isEmpty() ? QString()
+                          : QStringLiteral(
+                                "the stop owed to the camera on %1 was not sent: COM%2 opened "
+                                "another line")
+                                .arg(line)
+                                .arg(link.LastPort());
+}
 
 QString KeypadController::GuardWarning() const {
     return guard ? QString::fromStdString(guard->Warning()) : QString();
@@ -266,16 +299,21 @@ bool KeypadController::ApplyCommunicationSettings() {
     if (link.isOpen())
         link.ClosePort();
     const bool opened = OpenWithSettings() != 0;
+    RewriteLinkLines(opened);
+    return opened;
+}
+
+void KeypadController::RewriteLinkLines(bool opened) {
     for (int line = 3; line <= 9; ++line) status.DeleteLine(3);
     // A panel whose start failed has never shown a camera ID; show the one in force
     // rather than an empty line.
     if (opened && entry.CamIdText().isEmpty())
         entry.ShowCameraInForce();
     WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
-    return opened;
 }
 
 bool KeypadController::ReleasePort() {
+    link.StopHealing();
     if (!link.isOpen())
         return false;
     link.ClosePort();

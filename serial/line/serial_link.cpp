@@ -2,17 +2,24 @@
 
 #include <algorithm>
 
+#include "line_mender.h"
 #include "pause.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial_device.h"
 
-CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard)
+CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard,
+                         LineMender* mender)
     : device(device),
       pause(pause),
       portName(std::move(portName)),
       guard(guard),
+      mender(mender),
       record(guard ? &guard->Record() : &ownRecord) {}
+
+CSerialLink::~CSerialLink() {
+    StopHealing();
+}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
     return baud == 0
@@ -21,6 +28,7 @@ int CSerialLink::WriteTimeoutMs(uint32_t baud) {
 }
 
 int CSerialLink::OpenPort(int port, uint32_t baud) {
+    StopHealing();
     open = false;
     lastPort = port;
     const PortTarget target = portName(port);
@@ -43,12 +51,42 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
         return 0;
     }
     problem = {};
+    TakeLine(baud);
+    // The caller tells of what the opening came to, a line that drops at once included.
+    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
+    SettleOwedStop(target.entry.isEmpty() ? target.device : target.entry);
+    lineChanged = watcher;
+    if (!open)
+        problem = dropProblem;
+    return open ? 1 : 0;
+}
+
+void CSerialLink::TakeLine(uint32_t baud) {
     writeTimeoutMs = WriteTimeoutMs(baud);
+    lineBaud = baud;
     open = true;
+    dropProblem = {};
     MovementLog::LineOpened(*record, device.NativeKind());
     if (guard)
         guard->LineOpened(device.NativeHandle());
-    return 1;
+}
+
+void CSerialLink::SettleOwedStop(const QString& line) {
+    const QString before = std::exchange(lineName, line);
+    abandonedStopLine.clear();
+    if (record->taken || !record->running) {
+        stopOwed = false;
+        return;
+    }
+    if (line == before) {
+        SendOwedStop();
+        return;
+    }
+    // A stop is for the camera on the line its movement went out on; another line's
+    // camera of that address never moved.
+    MovementLog::EndMovement(*record);
+    stopOwed = false;
+    abandonedStopLine = before;
 }
 
 bool CSerialLink::OpenMayWait(int port) const {
@@ -57,11 +95,20 @@ bool CSerialLink::OpenMayWait(int port) const {
 }
 
 void CSerialLink::ClosePort() {
+    StopHealing();
     open = false;
     if (guard)
         guard->LineClosed();
     device.Close();
     pause.Sleep(kClosePauseMs);
+}
+
+void CSerialLink::StopHealing() {
+    if (!healing)
+        return;
+    healing = false;
+    if (mender)
+        mender->Cancel();
 }
 
 uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
@@ -76,6 +123,15 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
     SettleFailedFrame();
+    const bool isStop = std::exchange(stopGoing, false);
+    const int movementStop = std::exchange(nextStopLength, 0);
+    // The stop the line still owes goes out first; while it cannot, nothing else goes.
+    if (stopOwed && !isStop && !record->taken && (!open || !SendOwedStop())) {
+        framePauseOwed = true;
+        return 0;
+    }
+    if (movementStop > 0 && !record->taken)
+        MovementLog::BeginMovement(*record, nextStop, movementStop);
     // Once a stop sender has the line (the program is crashing), its bytes are the last and
     // the record is its own.
     if (!record->taken)
@@ -87,15 +143,92 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
         }
         MovementLog::BeginByte(*record);
         if (WriteBytes(&bytes[i], 1) != 1) {
-            MovementLog::ByteRefused(*record);
-            framePauseOwed = true;
+            NoteRefusal(isStop);
             return i;
         }
         MovementLog::ByteSent(*record, LineClockNs());
         pause.Sleep(kBytePauseMs);
     }
+    if (isStop)
+        stopOwed = false;
     pause.Sleep(kFramePauseMs);
     return length;
+}
+
+void CSerialLink::NoteRefusal(bool wasStop) {
+    if (wasStop) {
+        MovementLog::StopRefused(*record);
+        stopOwed = true;
+    } else {
+        MovementLog::ByteRefused(*record);
+    }
+    framePauseOwed = true;
+    if (open && device.LineLost())
+        OnLineLost();
+}
+
+void CSerialLink::OnLineLost() {
+    dropProblem = device.WriteProblem();
+    if (dropProblem.isNone())
+        dropProblem = {PortFault::NoSuchDevice, QString(), QString()};
+    // Let go through the same path as a close, so that the guardian and the crash handler
+    // let go of it too; no pause: the first attempt waits longer than that.
+    open = false;
+    if (guard)
+        guard->LineClosed();
+    device.Close();
+    healing = mender != nullptr;
+    healAttempts = 0;
+    if (healing)
+        ScheduleHeal();
+    if (lineChanged)
+        lineChanged();
+}
+
+void CSerialLink::ScheduleHeal() {
+    constexpr int kDelays = int(std::size(kHealDelaysMs));
+    const int delay = kHealDelaysMs[std::min(healAttempts, kDelays - 1)];
+    ++healAttempts;
+    const int port = lastPort;
+    const uint32_t baud = lineBaud;
+    mender->Schedule(
+        delay,
+        // Looked up again at each attempt: a stable name may point at another device now.
+        [this, port, baud]() -> LineMender::Attempt {
+            const PortTarget target = portName(port);
+            const QString line = target.entry.isEmpty() ? target.device : target.entry;
+            if (!target.problem.isNone() || line != lineName)
+                return [] { return false; };
+            SerialDevice* opener = &device;
+            const QString name = target.device;
+            return [opener, name, baud] { return opener->Open(name, baud); };
+        },
+        [this](bool opened) { OnHealAttempt(opened); });
+}
+
+void CSerialLink::OnHealAttempt(bool opened) {
+    if (!healing)
+        return;
+    if (!opened) {
+        ScheduleHeal();
+        return;
+    }
+    healing = false;
+    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
+    TakeLine(lineBaud);
+    if (record->running && !record->taken)
+        SendOwedStop();
+    lineChanged = watcher;
+    if (lineChanged)
+        lineChanged();
+}
+
+bool CSerialLink::SendOwedStop() {
+    uint8_t stop[MovementRecord::kMaxFrame];
+    const int length = std::min<int>(record->stopLength, MovementRecord::kMaxFrame);
+    std::copy(record->stop, record->stop + length, stop);
+    EndMovement();
+    return SendFrame(stop, length) == length;
 }
 
 void CSerialLink::SettleFailedFrame() {
@@ -106,11 +239,21 @@ void CSerialLink::SettleFailedFrame() {
 }
 
 void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
-    if (!record->taken)
-        MovementLog::BeginMovement(*record, stop, length);
+    if (record->taken)
+        return;
+    // A stop still owed stays in the record until it has gone out; the new movement's stop
+    // takes its place then, just before the movement's own frame.
+    nextStopLength = stopOwed ? std::clamp(length, 0, MovementRecord::kMaxFrame) : 0;
+    if (stopOwed) {
+        std::copy(stop, stop + nextStopLength, nextStop);
+        return;
+    }
+    MovementLog::BeginMovement(*record, stop, length);
 }
 
 void CSerialLink::EndMovement() {
-    if (!record->taken)
-        MovementLog::EndMovement(*record);
+    if (record->taken)
+        return;
+    stopGoing = record->running != 0;
+    MovementLog::EndMovement(*record);
 }
