@@ -276,6 +276,7 @@ void CKeypadDlg::OnCommunicationSet() {
     const bool opened = controller.ApplyCommunicationSettings();
     ShowLinkFailure(opened);
     ShowState();
+    ShowNotice(controller.OwedStopNotice());
     const QString abandoned = controller.AbandonedStopReason();
     if (!abandoned.isEmpty())
         Say(abandoned + QLatin1Char('.'));
@@ -285,7 +286,7 @@ void CKeypadDlg::OnLineChanged() {
     ShowState();
     if (controller.PortOpen()) {
         ShowLinkFailure(true);
-        Say(QStringLiteral("COM%1 is open again.").arg(controller.Settings().comPort));
+        Say(QStringLiteral("COM%1 is open again.").arg(controller.LinkPort()));
         return;
     }
     // The status lines say "Can't Open!"; the reason stays in the tooltip while it lasts.

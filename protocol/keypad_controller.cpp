@@ -72,13 +72,13 @@ QString KeypadController::LineDropReason() const {
 }
 
 QString KeypadController::AbandonedStopReason() const {
-    const QString line = link.AbandonedStopLine();
-    return line.isEmpty() ? QString()
-                          : QStringLiteral(
-                                "the stop owed to the camera on %1 was not sent: COM%2 opened "
-                                "another line")
-                                .arg(line)
-                                .arg(link.LastPort());
+    const int port = link.AbandonedStopPort();
+    return port == 0 ? QString()
+                     : QStringLiteral(
+                           "the stop owed to the camera on COM%1 was not sent: COM%2 "
+                           "was opened instead")
+                           .arg(port)
+                           .arg(link.LastPort());
 }
 
 QString KeypadController::GuardWarning() const {
@@ -334,8 +334,10 @@ void KeypadController::WriteLinkLines(bool opened, const QString& failureText) {
     status.InsertLine(3, state.protocol != ProtocolOskaDefault
                              ? QStringLiteral("      PELCO D PROTOCOL")
                              : QStringLiteral("   OSKA-DEF PROTOCOL"));
-    status.InsertLine(4, QStringLiteral("PORT : COM%1").arg(state.comPort));
-    status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(state.baudRate));
+    // The line's own port and rate: a line back by itself is the one opened last, whatever
+    // the rows picked since.
+    status.InsertLine(4, QStringLiteral("PORT : COM%1").arg(link.LastPort()));
+    status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(link.LineBaud()));
     status.InsertLine(6, blank);
     status.InsertLine(kCameraTypeLine, CameraTypeLine(state.cameraType));
     status.InsertLine(CameraIdEntry::kStatusLine, entry.CamIdText());

@@ -84,6 +84,11 @@ public:
     // COMMUNICATION SET, once any movement has been stopped: stores port, baud rate and
     // protocol, reopens the port and rewrites status lines 3 to 9. True when it opened.
     bool ApplyCommunicationSettings();
+    // A stop still owed on the port went out first at the last opening, and did not go out
+    // whole: the operator is told as of any frame.
+    Notice OwedStopNotice() const {
+        return link.OwedStopFailed() ? Notice::TransferError : Notice::None;
+    }
     // Opens the port of the settings in force; 1 when it opened, else 0.
     int OpenWithSettings();
     // The program is ending: the port is released. True when it was open.
@@ -108,6 +113,8 @@ public:
     // The line dropped and is being opened again by itself; lines 3 to 9 say "Can't Open!"
     // meanwhile, and the lines of an open port once it is back and the owed stop has gone.
     bool PortHealing() const { return link.isHealing(); }
+    // The port the link opened last (COMMUNICATION SET opens the rows' port).
+    int LinkPort() const { return link.LastPort(); }
     // Called on the window's thread after the line dropped or came back by itself, once the
     // status lines say so.
     void SetLineWatcher(std::function<void()> changed) { lineWatcher = std::move(changed); }

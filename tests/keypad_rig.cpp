@@ -83,12 +83,16 @@ bool KeypadRig::Press(const QString& keys) {
             controller.OnSelChangeComPort(1);
         else if (key == QLatin1String("end"))
             controller.ReleasePort();
-        else if (key == QLatin1String("lines"))
-            log << QLatin1Char('<') + controller.StatusTexts().value(3).trimmed() +
+        else if (key == QLatin1String("lines") || key == QLatin1String("port"))
+            log << QLatin1Char('<') +
+                       controller.StatusTexts()
+                           .value(key == QLatin1String("port") ? 4 : 3)
+                           .trimmed() +
                        QLatin1Char('>');
         else if (key == QLatin1String("COMSET")) {
             Tell(controller.StopMovement());
             controller.ApplyCommunicationSettings();
+            Tell(controller.OwedStopNotice());
         } else
             return false;
     }

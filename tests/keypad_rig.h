@@ -29,8 +29,8 @@ struct KeypadRig {
     // ("drop" is "drop@1"); "heal", the attempt to open the line again runs and succeeds,
     // "nodevice", it runs and finds no device; "COMSET", COMMUNICATION SET (the movement
     // stopped first); "COM2", the second port row picked; "end", the port released as at
-    // the program's end; "lines", status line 3 as "<text>" into the time line. False at the
-    // first caption it does not know.
+    // the program's end; "lines" and "port", status line 3 or 4 as "<text>" into the time
+    // line. False at the first caption it does not know.
     bool Press(const QString& keys);
     // Runs the scheduled attempt to open the dropped line again, the device back or not.
     void Heal(bool deviceBack);

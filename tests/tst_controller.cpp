@@ -190,16 +190,21 @@ void TestController::lineDropsAndHeals_data() {
         << 1 << "Z/I drop stop COM2 COMSET heal"
         << "{move} " + down + " open /dev/ttyS1 2400 no-attempt"
         << "200";
+    QTest::newRow("the line back is the one opened, whatever the rows say since")
+        << 0 << "Z/I drop stop COM2 heal port"
+        << "{move} " + down + " attempt open /dev/ttyS0 9600 {stop} <PORT : COM1>"
+        << "200";
     QTest::newRow("the program's end stops the healing") << 0 << "Z/I drop stop end heal"
                                                          << "{move} " + down + " no-attempt"
                                                          << "200";
-    QTest::newRow("a stalled stop stays owed and goes before the next frame")
-        << 0 << "Z/I refuse stop lines POWER"
-        << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {stop} {power}"
+    QTest::newRow("a stalled stop stays owed, the line stays open")
+        << 0 << "Z/I refuse stop lines POWER COMSET"
+        << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {power} close p100 open /dev/ttyS0 "
+           "9600 {stop}"
         << "";
-    QTest::newRow("a stalled stop owed before a new movement")
-        << 1 << "Z/I refuse stop PC-Up stop"
-        << "{move} TransferError p25 {stop} {move} {stop}"
+    QTest::newRow("a new movement's stop takes the place of one owed")
+        << 1 << "Z/I refuse stop PC-Up stop COMSET"
+        << "{move} TransferError p25 {move} {stop} close p100 open /dev/ttyS0 2400"
         << "";
 }
 
@@ -227,7 +232,7 @@ void TestController::lineDropsAndHeals() {
     QCOMPARE(rig.controller.StatusTexts().size(), 10);
     QCOMPARE(rig.controller.PortHealing(), !rig.controller.PortOpen() && rig.mender.Scheduled());
     QCOMPARE(rig.controller.LineDropReason().isEmpty(), !rig.controller.PortHealing());
-    QCOMPARE(rig.controller.AbandonedStopReason().isEmpty(), !actions.contains("COM2"));
+    QCOMPARE(rig.controller.AbandonedStopReason().isEmpty(), !actions.contains("COM2 COMSET"));
 }
 
 QTEST_GUILESS_MAIN(TestController)

@@ -1,6 +1,7 @@
 #include "serial_link.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "line_mender.h"
 #include "pause.h"
@@ -30,6 +31,7 @@ int CSerialLink::WriteTimeoutMs(uint32_t baud) {
 int CSerialLink::OpenPort(int port, uint32_t baud) {
     StopHealing();
     open = false;
+    owedStopFailed = false;
     lastPort = port;
     const PortTarget target = portName(port);
     problem = target.problem;
@@ -51,10 +53,12 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
         return 0;
     }
     problem = {};
+    const int previousPort = std::exchange(linePort, port);
+    lineName = target.entry.isEmpty() ? target.device : target.entry;
     TakeLine(baud);
     // The caller tells of what the opening came to, a line that drops at once included.
     const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
-    SettleOwedStop(target.entry.isEmpty() ? target.device : target.entry);
+    SettleOwedStop(previousPort);
     lineChanged = watcher;
     if (!open)
         problem = dropProblem;
@@ -71,22 +75,23 @@ void CSerialLink::TakeLine(uint32_t baud) {
         guard->LineOpened(device.NativeHandle());
 }
 
-void CSerialLink::SettleOwedStop(const QString& line) {
-    const QString before = std::exchange(lineName, line);
-    abandonedStopLine.clear();
+void CSerialLink::SettleOwedStop(int previousPort) {
+    abandonedStopPort = 0;
+    owedStopFailed = false;
     if (record->taken || !record->running) {
         stopOwed = false;
         return;
     }
-    if (line == before) {
-        SendOwedStop();
+    // COM<n> is the line to the cameras, whatever device now stands for it.
+    if (previousPort == linePort) {
+        owedStopFailed = !SendOwedStop();
         return;
     }
     // A stop is for the camera on the line its movement went out on; another line's
     // camera of that address never moved.
     MovementLog::EndMovement(*record);
     stopOwed = false;
-    abandonedStopLine = before;
+    abandonedStopPort = previousPort;
 }
 
 bool CSerialLink::OpenMayWait(int port) const {
@@ -124,14 +129,7 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
     SettleFailedFrame();
     const bool isStop = std::exchange(stopGoing, false);
-    const int movementStop = std::exchange(nextStopLength, 0);
-    // The stop the line still owes goes out first; while it cannot, nothing else goes.
-    if (stopOwed && !isStop && !record->taken && (!open || !SendOwedStop())) {
-        framePauseOwed = true;
-        return 0;
-    }
-    if (movementStop > 0 && !record->taken)
-        MovementLog::BeginMovement(*record, nextStop, movementStop);
+    const bool isMovement = std::exchange(movementGoing, false);
     // Once a stop sender has the line (the program is crashing), its bytes are the last and
     // the record is its own.
     if (!record->taken)
@@ -143,6 +141,8 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
         }
         MovementLog::BeginByte(*record);
         if (WriteBytes(&bytes[i], 1) != 1) {
+            if (isMovement)
+                UndoMovement();
             NoteRefusal(isStop);
             return i;
         }
@@ -170,7 +170,7 @@ void CSerialLink::NoteRefusal(bool wasStop) {
 void CSerialLink::OnLineLost() {
     dropProblem = device.WriteProblem();
     if (dropProblem.isNone())
-        dropProblem = {PortFault::NoSuchDevice, QString(), QString()};
+        dropProblem = {PortFault::NoSuchDevice, lineName, QString()};
     // Let go through the same path as a close, so that the guardian and the crash handler
     // let go of it too; no pause: the first attempt waits longer than that.
     open = false;
@@ -241,14 +241,28 @@ void CSerialLink::SettleFailedFrame() {
 void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
     if (record->taken)
         return;
-    // A stop still owed stays in the record until it has gone out; the new movement's stop
-    // takes its place then, just before the movement's own frame.
-    nextStopLength = stopOwed ? std::clamp(length, 0, MovementRecord::kMaxFrame) : 0;
-    if (stopOwed) {
-        std::copy(stop, stop + nextStopLength, nextStop);
-        return;
-    }
+    // A new movement's stop takes the place of one still owed once its frame has gone out
+    // whole; until then the one owed stays.
+    StartMovement(stop, length);
+}
+
+void CSerialLink::StartMovement(const uint8_t* stop, int length) {
+    wasRunning = record->running != 0;
+    wasStopOwed = std::exchange(stopOwed, false);
+    wasStopLength = record->stopLength;
+    std::copy(record->stop, record->stop + MovementRecord::kMaxFrame, wasStop);
+    movementGoing = true;
     MovementLog::BeginMovement(*record, stop, length);
+}
+
+void CSerialLink::UndoMovement() {
+    // A movement frame that did not go out whole started nothing: the record owes what it
+    // owed before.
+    if (wasRunning)
+        MovementLog::BeginMovement(*record, wasStop, wasStopLength);
+    else
+        MovementLog::EndMovement(*record);
+    stopOwed = wasStopOwed;
 }
 
 void CSerialLink::EndMovement() {

@@ -29,7 +29,7 @@ public:
     CSerialLink& operator=(const CSerialLink&) = delete;
 
     // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0. A
-    // stop owed on the same line goes out first; one owed on another line is let go.
+    // stop owed on the same port goes out first; one owed on another port is let go.
     int OpenPort(int port, uint32_t baud);
     // Whether opening port may wait for an answer from the network (its connect time-out)
     // rather than take the moment a local device takes.
@@ -46,8 +46,10 @@ public:
     void SetLineWatcher(std::function<void()> changed) { lineChanged = std::move(changed); }
     // Why the line dropped, as the device told; no fault while it is open.
     const PortProblem& DropProblem() const { return dropProblem; }
-    // The device a stop was owed on when another line was opened instead; empty when none.
-    const QString& AbandonedStopLine() const { return abandonedStopLine; }
+    // The last OpenPort sent a stop owed on that port first, and it did not go out whole.
+    bool OwedStopFailed() const { return owedStopFailed; }
+    // The port a stop was owed on when OpenPort opened another port instead; 0 when none.
+    int AbandonedStopPort() const { return abandonedStopPort; }
     // Returns the number of bytes that left for the line: 0 when the link holds no port
     // or when the line did not take a byte within the time-out.
     uint32_t WriteBytes(const uint8_t* buffer, uint32_t count);
@@ -72,6 +74,8 @@ public:
     bool isOpen() const { return open; }
     // The port of the last OpenPort, and why it failed; no fault after a success.
     int LastPort() const { return lastPort; }
+    // The rate of the line opened last.
+    uint32_t LineBaud() const { return lineBaud; }
     const PortProblem& LastProblem() const { return problem; }
     // Why the last write that fell short did so, where the device could tell; else none.
     const PortProblem& WriteProblem() const { return writeProblem; }
@@ -94,10 +98,13 @@ private:
     void OnLineLost();
     void ScheduleHeal();
     void OnHealAttempt(bool opened);
+    // Records the movement whose frame is next, keeping what the record owed before.
+    void StartMovement(const uint8_t* stop, int length);
+    void UndoMovement();
     // Sends the stop the record owes, as a frame of its own; true when it went out whole.
     bool SendOwedStop();
-    // The line the record's stop belongs to, by its entry; a new line lets go of it.
-    void SettleOwedStop(const QString& line);
+    // A stop owed goes out first on the port it is owed on; another port lets go of it.
+    void SettleOwedStop(int previousPort);
 
     SerialDevice& device;
     Pause& pause;
@@ -111,14 +118,19 @@ private:
     bool framePauseOwed = false;
     bool stopGoing = false;  // EndMovement let a running movement go: its stop is next
     bool stopOwed = false;
-    // The stop of a movement that waits for an owed stop to go out first.
-    uint8_t nextStop[MovementRecord::kMaxFrame] = {};
-    int nextStopLength = 0;
+    // The movement whose frame is next, and what the record owed before it.
+    bool movementGoing = false;
+    bool wasRunning = false;
+    bool wasStopOwed = false;
+    uint8_t wasStop[MovementRecord::kMaxFrame] = {};
+    int wasStopLength = 0;
     bool healing = false;
     int healAttempts = 0;
     uint32_t lineBaud = 0;
-    QString lineName;  // the entry of the line opened last, links kept
-    QString abandonedStopLine;
+    int linePort = 0;  // the port opened last
+    QString lineName;  // its entry, links kept: what a dropped line is opened again as
+    int abandonedStopPort = 0;
+    bool owedStopFailed = false;
     PortProblem dropProblem;
     int lastPort = 0;
     PortProblem problem;
