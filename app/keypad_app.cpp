@@ -8,6 +8,7 @@
 #include "profile/profile_store.h"
 #include "serial/device/system_serial_device.h"
 #include "serial/guardian/stop_guard.h"
+#include "serial/line/line_mender.h"
 #include "serial/line/pause.h"
 #include "serial/ports/port_catalog.h"
 #include "version.h"
@@ -26,7 +27,9 @@ int CKeypadApp::InitInstance() {
     SystemSerialDevice device;
     PrecisePause pause;
     SystemPortCatalog ports;
-    CKeypadDlg dialog(KeypadServices{device, pause, profile, &ports, StopGuard::Instance()});
+    ThreadedLineMender mender;
+    CKeypadDlg dialog(
+        KeypadServices{device, pause, profile, &ports, StopGuard::Instance(), &mender});
     EndOfRun end([&dialog](const QString& why) { dialog.EndRun(why); },
                  [&dialog](const QString& why) { dialog.StopMovement(why); });
     dialog.SetEndPending(&EndOfRun::Pending);

@@ -71,6 +71,7 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     connect(input.get(), &KeypadInput::KeyPressed, this, &CKeypadDlg::PressKey);
     connect(input.get(), &KeypadInput::PcKeyPressed, this, &CKeypadDlg::PressPcKey);
     connect(input.get(), &KeypadInput::StopWanted, this, &CKeypadDlg::SendStop);
+    controller.SetLineWatcher([this] { OnLineChanged(); });
     AddAboutEntry();
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     FillCombos();
@@ -275,6 +276,26 @@ void CKeypadDlg::OnCommunicationSet() {
     const bool opened = controller.ApplyCommunicationSettings();
     ShowLinkFailure(opened);
     ShowState();
+    ShowNotice(controller.OwedStopNotice());
+    const QString abandoned = controller.AbandonedStopReason();
+    if (!abandoned.isEmpty())
+        Say(abandoned + QLatin1Char('.'));
+}
+
+void CKeypadDlg::OnLineChanged() {
+    ShowState();
+    if (controller.PortOpen()) {
+        ShowLinkFailure(true);
+        Say(QStringLiteral("COM%1 is open again.").arg(controller.LinkPort()));
+        return;
+    }
+    // The status lines say "Can't Open!"; the reason stays in the tooltip while it lasts.
+    const QString reason = controller.LineDropReason();
+    const QString warning = controller.GuardWarning();
+    const QString tip = warning.isEmpty() ? reason : reason + QLatin1Char('\n') + warning;
+    statusListBox->setToolTip(WrappedToolTip(tip));
+    statusListBox->setAccessibleDescription(tip);
+    Say(reason);
 }
 
 void CKeypadDlg::ShowLinkFailure(bool opened) {
@@ -295,7 +316,9 @@ void CKeypadDlg::ShowLinkFailure(bool opened) {
 void CKeypadDlg::ShowWriteFailure() {
     const QString reason = controller.WriteFailureReason();
     // A connection that dropped fails every later frame for the same reason: said once.
-    if (reason.isEmpty() || reason == statusListBox->accessibleDescription())
+    // A line being opened again by itself was said when it dropped.
+    if (reason.isEmpty() || reason == statusListBox->accessibleDescription() ||
+        controller.PortHealing())
         return;
     statusListBox->setToolTip(WrappedToolTip(reason));
     statusListBox->setAccessibleDescription(reason);

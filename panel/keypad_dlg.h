@@ -77,6 +77,8 @@ private:
     void ShowLinkFailure(bool opened);
     // Why a frame fell short, where the line can tell (a dropped network connection).
     void ShowWriteFailure();
+    // The line dropped, or came back by itself with the owed stop sent first.
+    void OnLineChanged();
     // What became of the stop sent to a moving camera at the end of its run.
     QString StopOutcome() const;
     void UpdatePortToolTips();

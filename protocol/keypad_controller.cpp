@@ -43,10 +43,43 @@ KeypadController::KeypadController(const KeypadServices& services)
       guard(services.guard),
       link(
           services.device, services.pause, [this](int port) { return ResolvePort(port, profile); },
-          services.guard),
+          services.guard, services.mender),
       entry(state, status),
       commands(state, link, entry),
-      settings(services.profile) {}
+      settings(services.profile) {
+    link.SetLineWatcher([this] { OnLineChanged(); });
+}
+
+void KeypadController::OnLineChanged() {
+    RewriteLinkLines(link.isOpen());
+    if (lineWatcher)
+        lineWatcher();
+}
+
+QString KeypadController::LineDropReason() const {
+    if (link.isOpen() || !link.isHealing())
+        return QString();
+    const PortProblem& drop = link.DropProblem();
+    const QString where = drop.device.isEmpty()
+                              ? QStringLiteral("COM%1").arg(link.LastPort())
+                              : QStringLiteral("COM%1 (%2)").arg(link.LastPort()).arg(drop.device);
+    const QString why =
+        drop.detail.isEmpty() ? QStringLiteral("the device went away") : drop.detail;
+    return QStringLiteral(
+               "%1: the line dropped: %2. It is opened again by itself as soon as "
+               "it is back, and the stop owed to a moving camera goes out first.")
+        .arg(where, why);
+}
+
+QString KeypadController::AbandonedStopReason() const {
+    const int port = link.AbandonedStopPort();
+    return port == 0 ? QString()
+                     : QStringLiteral(
+                           "the stop owed to the camera on COM%1 was not sent: COM%2 "
+                           "was opened instead")
+                           .arg(port)
+                           .arg(link.LastPort());
+}
 
 QString KeypadController::GuardWarning() const {
     return guard ? QString::fromStdString(guard->Warning()) : QString();
@@ -266,16 +299,21 @@ bool KeypadController::ApplyCommunicationSettings() {
     if (link.isOpen())
         link.ClosePort();
     const bool opened = OpenWithSettings() != 0;
+    RewriteLinkLines(opened);
+    return opened;
+}
+
+void KeypadController::RewriteLinkLines(bool opened) {
     for (int line = 3; line <= 9; ++line) status.DeleteLine(3);
     // A panel whose start failed has never shown a camera ID; show the one in force
     // rather than an empty line.
     if (opened && entry.CamIdText().isEmpty())
         entry.ShowCameraInForce();
     WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
-    return opened;
 }
 
 bool KeypadController::ReleasePort() {
+    link.StopHealing();
     if (!link.isOpen())
         return false;
     link.ClosePort();
@@ -296,8 +334,10 @@ void KeypadController::WriteLinkLines(bool opened, const QString& failureText) {
     status.InsertLine(3, state.protocol != ProtocolOskaDefault
                              ? QStringLiteral("      PELCO D PROTOCOL")
                              : QStringLiteral("   OSKA-DEF PROTOCOL"));
-    status.InsertLine(4, QStringLiteral("PORT : COM%1").arg(state.comPort));
-    status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(state.baudRate));
+    // The line's own port and rate: a line back by itself is the one opened last, whatever
+    // the rows picked since.
+    status.InsertLine(4, QStringLiteral("PORT : COM%1").arg(link.LastPort()));
+    status.InsertLine(5, QStringLiteral("BAUD : %1 bps").arg(link.LineBaud()));
     status.InsertLine(6, blank);
     status.InsertLine(kCameraTypeLine, CameraTypeLine(state.cameraType));
     status.InsertLine(CameraIdEntry::kStatusLine, entry.CamIdText());

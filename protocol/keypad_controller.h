@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QStringList>
+#include <functional>
 
 #include "camera_id_entry.h"
 #include "command_set.h"
@@ -15,6 +16,7 @@
 #include "status_list.h"
 
 class LineGuard;
+class LineMender;
 class Pause;
 class ProfileStore;
 class SerialDevice;
@@ -26,6 +28,7 @@ struct KeypadServices {
     ProfileStore& profile;
     const PortCatalog* ports = nullptr;  // null: no serial devices are known
     LineGuard* guard = nullptr;          // null: nothing stops a camera after a crash
+    LineMender* mender = nullptr;        // null: a line that drops stays closed
 };
 
 // The selected row of each combo box; -1 when a box has none.
@@ -81,6 +84,11 @@ public:
     // COMMUNICATION SET, once any movement has been stopped: stores port, baud rate and
     // protocol, reopens the port and rewrites status lines 3 to 9. True when it opened.
     bool ApplyCommunicationSettings();
+    // A stop still owed on the port went out first at the last opening, and did not go out
+    // whole: the operator is told as of any frame.
+    Notice OwedStopNotice() const {
+        return link.OwedStopFailed() ? Notice::TransferError : Notice::None;
+    }
     // Opens the port of the settings in force; 1 when it opened, else 0.
     int OpenWithSettings();
     // The program is ending: the port is released. True when it was open.
@@ -102,6 +110,19 @@ public:
     int PowerToggle() const { return commands.PowerToggle(); }
 
     bool PortOpen() const { return link.isOpen(); }
+    // The line dropped and is being opened again by itself; lines 3 to 9 say "Can't Open!"
+    // meanwhile, and the lines of an open port once it is back and the owed stop has gone.
+    bool PortHealing() const { return link.isHealing(); }
+    // The port the link opened last (COMMUNICATION SET opens the rows' port).
+    int LinkPort() const { return link.LastPort(); }
+    // Called on the window's thread after the line dropped or came back by itself, once the
+    // status lines say so.
+    void SetLineWatcher(std::function<void()> changed) { lineWatcher = std::move(changed); }
+    // Why the line dropped, in plain words naming the port; empty while it is open.
+    QString LineDropReason() const;
+    // A stop owed to a camera on the line used before, let go when COMMUNICATION SET opened
+    // another line; empty when none was.
+    QString AbandonedStopReason() const;
     // Why the last opening of the port failed, in plain words naming the port; empty after
     // a success.
     QString OpenFailureReason() const;
@@ -128,6 +149,9 @@ private:
     void ForceProtocolBaudRate();
     void SelectBaudRow();
     void WriteLinkLines(bool opened, const QString& failureText);
+    // Lines 3 to 9 again, as after COMMUNICATION SET.
+    void RewriteLinkLines(bool opened);
+    void OnLineChanged();
     Notice Moved(Notice sent);
     // Records the stop of the movement about to go out, to the camera in force.
     void BeginMovement();
@@ -145,4 +169,5 @@ private:
     QHash<int, bool> keyEnabled;
     bool movementActive = false;
     bool initOpenPending = false;
+    std::function<void()> lineWatcher;
 };

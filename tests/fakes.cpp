@@ -4,6 +4,7 @@ bool RecordingDevice::Open(const QString& name, uint32_t baud) {
     openedName = name;
     openedBaud = baud;
     isOpen = openResult;
+    lost = lost && !openResult;
     return openResult;
 }
 
@@ -17,6 +18,10 @@ uint32_t RecordingDevice::Write(const uint8_t* data, uint32_t count, int timeout
     uint32_t written = 0;
     for (uint32_t i = 0; i < count; ++i) {
         ++attempts;
+        if (attempts == dropNth) {
+            lost = true;
+            isOpen = false;
+        }
         if (!isOpen || attempts == refuseNth)
             break;
         writes.append({data[i], clock.nsecsElapsed()});
@@ -46,6 +51,28 @@ uint32_t LoggedDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs)
     for (uint32_t i = 0; i < written; ++i)
         log << QStringLiteral("%1").arg(data[i], 2, 16, QLatin1Char('0')).toUpper();
     return written + overclaim;
+}
+
+void ManualMender::Schedule(int delayMs, std::function<Attempt()> ready,
+                            std::function<void(bool)> done) {
+    delays << delayMs;
+    this->ready = std::move(ready);
+    this->done = std::move(done);
+}
+
+void ManualMender::Cancel() {
+    ++cancels;
+    ready = nullptr;
+    done = nullptr;
+}
+
+bool ManualMender::RunAttempt() {
+    if (!ready)
+        return false;
+    const Attempt attempt = std::exchange(ready, nullptr)();
+    const std::function<void(bool)> finish = std::exchange(done, nullptr);
+    finish(attempt());
+    return true;
 }
 
 void RecordingPause::Sleep(int ms) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "profile/profile_store.h"
+#include "serial/line/line_mender.h"
 #include "serial/line/pause.h"
 #include "serial/line/serial_device.h"
 
@@ -22,12 +23,15 @@ public:
     void Close() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     LineKind NativeKind() const override { return kind; }
+    bool LineLost() const override { return lost; }
 
     QByteArray Bytes() const;
     void ClearRecord() { writes.clear(); }
 
     bool openResult = true;
     int refuseNth = 0;  // 1-based index of the write attempt to refuse; 0 refuses none
+    int dropNth = 0;    // the write attempt at which the line is lost (an adapter unplugged)
+    bool lost = false;
     int attempts = 0;
     bool isOpen = false;
     QString openedName;
@@ -74,6 +78,25 @@ public:
 
 private:
     QStringList& log;
+};
+
+// Runs the attempts to open a dropped line again only when told, on the caller's thread, and
+// keeps the pauses they were scheduled after.
+class ManualMender : public LineMender {
+public:
+    void Schedule(int delayMs, std::function<Attempt()> ready,
+                  std::function<void(bool)> done) override;
+    void Cancel() override;
+    // Runs the attempt scheduled and hands its result on; false when none is scheduled.
+    bool RunAttempt();
+    bool Scheduled() const { return bool(ready); }
+
+    QVector<int> delays;
+    int cancels = 0;
+
+private:
+    std::function<Attempt()> ready;
+    std::function<void(bool)> done;
 };
 
 // Records pauses; sleeps for real only when asked to.

@@ -40,8 +40,8 @@ QString NoticeName(Notice notice) {
 
 }  // namespace
 
-KeypadRig::KeypadRig(const Stored& stored, SerialDevice* line)
-    : loggedDevice(line ? *line : device, log) {
+KeypadRig::KeypadRig(const Stored& stored, SerialDevice* line, LineGuard* guard)
+    : loggedDevice(line ? *line : device, log), guard(guard) {
     for (auto it = stored.cbegin(); it != stored.cend(); ++it) {
         const QString key =
             it.key().contains(QLatin1Char('/')) ? it.key() : QStringLiteral("Settings/") + it.key();
@@ -75,10 +75,39 @@ bool KeypadRig::Press(const QString& keys) {
             device.refuseNth = device.attempts + 1;
         else if (key.startsWith(QLatin1String("refuse@")))
             device.refuseNth = device.attempts + key.mid(7).toInt();
-        else
+        else if (key == QLatin1String("drop") || key.startsWith(QLatin1String("drop@")))
+            device.dropNth = device.attempts + (key.size() > 5 ? key.mid(5).toInt() : 1);
+        else if (key == QLatin1String("heal") || key == QLatin1String("nodevice"))
+            Heal(key == QLatin1String("heal"));
+        else if (key == QLatin1String("COM2"))
+            controller.OnSelChangeComPort(1);
+        else if (key == QLatin1String("end"))
+            controller.ReleasePort();
+        else if (key == QLatin1String("lines") || key == QLatin1String("port"))
+            log << QLatin1Char('<') +
+                       controller.StatusTexts()
+                           .value(key == QLatin1String("port") ? 4 : 3)
+                           .trimmed() +
+                       QLatin1Char('>');
+        else if (key == QLatin1String("COMSET")) {
+            Tell(controller.StopMovement());
+            controller.ApplyCommunicationSettings();
+            Tell(controller.OwedStopNotice());
+        } else
             return false;
     }
     return true;
+}
+
+void KeypadRig::Heal(bool deviceBack) {
+    if (!mender.Scheduled()) {
+        log << QStringLiteral("no-attempt");
+        return;
+    }
+    log << QStringLiteral("attempt");
+    device.openResult = deviceBack;
+    mender.RunAttempt();
+    device.openResult = true;
 }
 
 void KeypadRig::Select(int cameraId) {

@@ -17,14 +17,23 @@ using Stored = QHash<QString, QVariant>;
 struct KeypadRig {
     // The profile's values go in before the dialog starts: "PROTOCOL" -> 1 in section
     // Settings, "Ports/COM1" -> a device. Bytes go to line when given, else to device.
-    explicit KeypadRig(const Stored& stored = {}, SerialDevice* line = nullptr);
+    // guard, when given, keeps the movement record.
+    explicit KeypadRig(const Stored& stored = {}, SerialDevice* line = nullptr,
+                       LineGuard* guard = nullptr);
 
     // Carries out keys by caption, separated by spaces: the digits, ENT, CLR and the keys
     // with a frame ("Z/I", "CAM"); PC keys ("PC-Up", "PC-Enter", "PC-Del", "PC-7" on the
     // main block, "PC-Num7" on the numeric pad); "stop", a key released; "OSKA" and
     // "PELCO", a protocol row picked; "refuse@N", the recorder refuses the N-th byte from
-    // here ("refuse" is "refuse@1"). False at the first caption it does not know.
+    // here ("refuse" is "refuse@1"); "drop@N", the line is lost at the N-th byte from here
+    // ("drop" is "drop@1"); "heal", the attempt to open the line again runs and succeeds,
+    // "nodevice", it runs and finds no device; "COMSET", COMMUNICATION SET (the movement
+    // stopped first); "COM2", the second port row picked; "end", the port released as at
+    // the program's end; "lines" and "port", status line 3 or 4 as "<text>" into the time
+    // line. False at the first caption it does not know.
     bool Press(const QString& keys);
+    // Runs the scheduled attempt to open the dropped line again, the device back or not.
+    void Heal(bool deviceBack);
     // Commits a camera address as the operator does: its digits, then ENT.
     void Select(int cameraId);
     // As the panel does with a notice: the operator is told, then the failed frame's
@@ -43,7 +52,10 @@ struct KeypadRig {
     LoggedDevice loggedDevice;
     LoggedPause loggedPause{pause, log};
     MemoryProfile profile;
-    KeypadController controller{KeypadServices{loggedDevice, loggedPause, profile}};
+    ManualMender mender;
+    LineGuard* guard;
+    KeypadController controller{
+        KeypadServices{loggedDevice, loggedPause, profile, nullptr, guard, &mender}};
     QList<Notice> notices;
 };
 

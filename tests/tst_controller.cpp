@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "fakes.h"
+#include "keypad_rig.h"
 #include "protocol/control_ids.h"
 #include "protocol/keypad_controller.h"
 
@@ -51,6 +52,8 @@ private slots:
     void movement_data();
     void movement();
     void failedFramePauseFollowsTheNotice();
+    void lineDropsAndHeals_data();
+    void lineDropsAndHeals();
 };
 
 void TestController::movement_data() {
@@ -121,6 +124,115 @@ void TestController::failedFramePauseFollowsTheNotice() {
     QCOMPARE(rig.controller.SendStop(), Notice::None);
     QCOMPARE(rig.pause.pauses.first(), 25);
     QCOMPARE(rig.pause.pauses.size(), 1 + 11 + 1);
+}
+
+namespace {
+
+// A frame in the rig's time line: each byte followed by its 2 ms pause, then the frame's 25.
+QString Sent(const QByteArray& frame) {
+    QStringList items;
+    for (char byte : frame) items << QByteArray(1, byte).toHex().toUpper() << QStringLiteral("p2");
+    return (items << QStringLiteral("p25")).join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+// A line that drops (the device says it is gone) is let go and opened again by itself,
+// one attempt at a time after a growing pause; the first bytes on the line that is back
+// are the stop owed, whole, with its pauses, and the status lines follow the line.
+void TestController::lineDropsAndHeals_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("timeLine");  // {move}, {stop}, {power}: whole frames
+    QTest::addColumn<QString>("delays");    // the pauses before the attempts
+
+    const QString down = QStringLiteral("close TransferError p25");
+    QTest::newRow("Up held, line lost, released while down, line back")
+        << 0 << "PC-Up drop PC-Up stop lines heal lines PC-Up stop"
+        << "{move} " + down +
+               " TransferError p25 <Can't Open!> attempt open /dev/ttyS0 9600 "
+               "{stop} <OSKA-DEF PROTOCOL> {move} {stop}"
+        << "200";
+    QTest::newRow("PELCO D: lost as the stop goes, back")
+        << 1 << "Z/I drop stop heal lines"
+        << "{move} " + down + " attempt open /dev/ttyS0 2400 {stop} <PELCO D PROTOCOL>"
+        << "200";
+    QTest::newRow("lost mid-stop: the whole stop again")
+        << 0 << "Z/I drop@4 stop heal"
+        << "{move} 2A p2 30 p2 30 p2 " + down + " attempt open /dev/ttyS0 9600 {stop}"
+        << "200";
+    QTest::newRow("attempts that find no device back off")
+        << 1 << "Z/I drop stop nodevice nodevice nodevice nodevice lines heal"
+        << "{move} " + down +
+               " attempt open /dev/ttyS0 2400 attempt open /dev/ttyS0 2400 attempt open "
+               "/dev/ttyS0 2400 attempt open /dev/ttyS0 2400 <Can't Open!> attempt open "
+               "/dev/ttyS0 2400 {stop}"
+        << "200 500 1000 1000 1000";
+    QTest::newRow("a frame while down fails and is not kept")
+        << 0 << "Z/I drop stop POWER heal"
+        << "{move} " + down + " TransferError p25 attempt open /dev/ttyS0 9600 {stop}"
+        << "200";
+    QTest::newRow("a movement while down is not kept")
+        << 1 << "Z/I drop stop PC-Down heal"
+        << "{move} " + down + " TransferError p25 attempt open /dev/ttyS0 2400 {stop}"
+        << "200";
+    QTest::newRow("lost again as the owed stop goes out")
+        << 0 << "Z/I drop stop drop heal lines heal"
+        << "{move} " + down +
+               " attempt open /dev/ttyS0 9600 close <Can't Open!> attempt open "
+               "/dev/ttyS0 9600 p25 {stop}"
+        << "200 200";
+    QTest::newRow("COMMUNICATION SET ends the healing, the stop first")
+        << 0 << "Z/I drop stop COMSET heal lines"
+        << "{move} " + down + " open /dev/ttyS0 9600 {stop} no-attempt <OSKA-DEF PROTOCOL>"
+        << "200";
+    QTest::newRow("COMMUNICATION SET on another port lets the stop go")
+        << 1 << "Z/I drop stop COM2 COMSET heal"
+        << "{move} " + down + " open /dev/ttyS1 2400 no-attempt"
+        << "200";
+    QTest::newRow("the line back is the one opened, whatever the rows say since")
+        << 0 << "Z/I drop stop COM2 heal port"
+        << "{move} " + down + " attempt open /dev/ttyS0 9600 {stop} <PORT : COM1>"
+        << "200";
+    QTest::newRow("the program's end stops the healing") << 0 << "Z/I drop stop end heal"
+                                                         << "{move} " + down + " no-attempt"
+                                                         << "200";
+    QTest::newRow("a stalled stop stays owed, the line stays open")
+        << 0 << "Z/I refuse stop lines POWER COMSET"
+        << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {power} close p100 open /dev/ttyS0 "
+           "9600 {stop}"
+        << "";
+    QTest::newRow("a new movement's stop takes the place of one owed")
+        << 1 << "Z/I refuse stop PC-Up stop COMSET"
+        << "{move} TransferError p25 {move} {stop} close p100 open /dev/ttyS0 2400"
+        << "";
+}
+
+void TestController::lineDropsAndHeals() {
+    QFETCH(int, protocol);
+    QFETCH(QString, actions);
+    QFETCH(QString, timeLine);
+    QFETCH(QString, delays);
+
+    KeypadRig rig({{"PROTOCOL", protocol}});
+    QVERIFY2(rig.Press(actions), qPrintable(actions));
+    const bool pelco = protocol == 1;
+    const QString expected =
+        QString(timeLine)
+            .replace(QLatin1String("{move}"),
+                     Sent(pelco ? Hex("FF000020000020") : QByteArray("*00750100B7")))
+            .replace(QLatin1String("{stop}"),
+                     Sent(pelco ? Hex("FF000000000000") : QByteArray("*00750900BF")))
+            .replace(QLatin1String("{power}"), Sent("*00750A00C7"));
+    QCOMPARE(rig.TakeLog(), expected);
+    QStringList pauses;
+    for (int ms : rig.mender.delays) pauses << QString::number(ms);
+    QCOMPARE(pauses.join(QLatin1Char(' ')), delays);
+    // A line back after a drop shows the lines of an open port, ten in all.
+    QCOMPARE(rig.controller.StatusTexts().size(), 10);
+    QCOMPARE(rig.controller.PortHealing(), !rig.controller.PortOpen() && rig.mender.Scheduled());
+    QCOMPARE(rig.controller.LineDropReason().isEmpty(), !rig.controller.PortHealing());
+    QCOMPARE(rig.controller.AbandonedStopReason().isEmpty(), !actions.contains("COM2 COMSET"));
 }
 
 QTEST_GUILESS_MAIN(TestController)

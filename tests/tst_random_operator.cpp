@@ -71,9 +71,9 @@ public:
             auto under = [length](int p) {
                 return p < 0 || (length == 7) == (p != ProtocolOskaDefault);
             };
-            if (!under(protocol) && !under(protocolBefore))
+            if (!under(protocol) && !under(protocolBefore) && !OwedStop(bytes.mid(at, length)))
                 return QStringLiteral("frame of the other protocol at %1").arg(at);
-            const QString fault = Whole(bytes, at, cameraId, cameraBefore);
+            const QString fault = Fault(bytes, at, cameraId, cameraBefore);
             if (fault.isEmpty()) {
                 Note(bytes.mid(at, length));
                 ++frames;
@@ -86,7 +86,7 @@ public:
                                    .arg(QString::fromLatin1(bytes.toHex()));
             // A frame cut short ends where the next whole frame begins, or with the bytes.
             ++at;
-            while (at < bytes.size() && !Whole(bytes, at, cameraId, cameraBefore).isEmpty()) ++at;
+            while (at < bytes.size() && !Fault(bytes, at, cameraId, cameraBefore).isEmpty()) ++at;
         }
         if (refusals > 0)
             moving = {false, false};  // a stop may have been among the refused
@@ -100,6 +100,21 @@ public:
     qint64 frames = 0;
 
 private:
+    QString Fault(const QByteArray& bytes, int at, int cameraId, int cameraBefore) const {
+        const QString fault = Whole(bytes, at, cameraId, cameraBefore);
+        return fault.isEmpty() || OwedStop(bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11))
+                   ? QString()
+                   : fault;
+    }
+    // A stop refused by a stalled or unplugged line stays owed and goes out once the line
+    // takes bytes again, whatever camera and protocol are selected by then; its movement
+    // may be one this checker never saw (purged from a stalled line). A stop moves nothing.
+    static bool OwedStop(const QByteArray& frame) {
+        const bool pelco = frame.size() == 7;
+        const bool stop =
+            pelco ? frame.mid(2, 4) == QByteArray(4, '\0') : frame.mid(3, 6) == "750900";
+        return stop && Check(frame, -1).isEmpty();
+    }
     // Why no whole frame for either camera starts at, or empty.
     static QString Whole(const QByteArray& bytes, int at, int cameraId, int cameraBefore) {
         const QByteArray frame = bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11);
@@ -238,7 +253,9 @@ private:
             return Pick();
         if (roll < 84 && !leftHeld) {
             panel.click(ControlId::CommunicationSet);
-            stallPurges += stalled ? 1 : 0;
+            // The purge may cut a frame, and so may the stop still owed, which goes out
+            // first on the reopened line.
+            stallPurges += stalled ? 2 : 0;
             return QStringLiteral("COMMUNICATION SET");
         }
         if (roll < 87)

@@ -183,6 +183,8 @@ private slots:
     void stalledFrameStopsAtRefusedByte();
     void acceptedBytesSurviveALaterRefusal();
     void unpluggedLine();
+    void unpluggedLineBackAtItsStableName_data();
+    void unpluggedLineBackAtItsStableName();
     void noByteSentTwice();
     void pausesBetweenBytesAndFrames();
     void closePortPausesAndReleases();
@@ -512,11 +514,59 @@ void TestSerialPty::unpluggedLine() {
     rig.pty.CloseMaster();
     QVERIFY(rig.core->Press(QStringLiteral("Z/I stop")));
     QCOMPARE(rig.core->notices, QList<Notice>(2, Notice::TransferError));
-    // One attempt for each frame's first byte.
-    QCOMPARE(rig.device.writes.size(), 2);
-    for (const auto& w : rig.device.writes) QCOMPARE(w.result, 0u);
-    QVERIFY(rig.core->controller.ReleasePort());
+    // The lost device is let go at the first refused byte: the stop never reaches it.
+    QCOMPARE(rig.device.writes.size(), 1);
+    QCOMPARE(rig.device.writes[0].result, 0u);
     QVERIFY(!rig.core->controller.PortOpen());
+    QVERIFY(rig.core->controller.PortHealing());
+    QCOMPARE(rig.core->controller.StatusTexts().value(3), QStringLiteral("Can't Open!"));
+    QVERIFY(!rig.core->controller.ReleasePort());
+    QVERIFY(!rig.core->controller.PortHealing());
+}
+
+// An adapter unplugged with a movement running comes back as another device under the same
+// stable name: the attempt opens it there, and its first bytes are the owed stop, whole.
+void TestSerialPty::unpluggedLineBackAtItsStableName_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QByteArray>("stop");
+    QTest::addColumn<QByteArray>("move");
+    QTest::newRow("OSKA, key released while down")
+        << 0 << "Z/I stop" << QByteArray("*0C750900D2") << QByteArray("*0C750100CA");
+    QTest::newRow("PELCO D, key still held")
+        << 1 << "PC-Up" << Hex("FF 0C 00 00 00 00 0C") << Hex("FF 0C 00 20 00 00 2C");
+}
+
+void TestSerialPty::unpluggedLineBackAtItsStableName() {
+    QFETCH(int, protocol);
+    QFETCH(QString, actions);
+    QFETCH(QByteArray, stop);
+    QFETCH(QByteArray, move);
+    QTemporaryDir byId;
+    const QString link = byId.filePath(QStringLiteral("usb-Velmor_Cam_Line-if00-port0"));
+    auto first = std::make_unique<PtyPair>();
+    QVERIFY(QFile::link(first->slavePath(), link));
+    LocalSerialDevice serial;
+    TimedDevice device{serial};
+    KeypadRig rig({{"Ports/COM1", link}, {"PROTOCOL", protocol}}, &device);
+    rig.pause.real = true;
+    rig.Select(12);
+    QVERIFY(rig.Press(QStringLiteral("PC-Up")));
+    QCOMPARE(first->Read(move.size()), move);
+    first.reset();  // unplugged: both ends gone
+    QVERIFY(rig.Press(actions));
+    QVERIFY(rig.controller.PortHealing());
+    QVERIFY(rig.Press(QStringLiteral("nodevice")));  // nothing at the name yet
+    PtyPair second;
+    QVERIFY(QFile::remove(link) && QFile::link(second.slavePath(), link));
+    QVERIFY(rig.Press(QStringLiteral("heal")));
+    QVERIFY(rig.controller.PortOpen());
+    QCOMPARE(rig.controller.StatusTexts().value(4), QStringLiteral("PORT : COM1"));
+    QCOMPARE(second.Read(stop.size()).toHex(' '), stop.toHex(' '));
+    QVERIFY(rig.Press(QStringLiteral("PC-Up stop")));
+    QCOMPARE(second.Read(2 * stop.size()).toHex(' '), (move + stop).toHex(' '));
+    QCOMPARE(second.ReadAvailable(kQuietMs), QByteArray());
+    QCOMPARE(rig.mender.delays, (QVector<int>{200, 500}));
 }
 
 void TestSerialPty::noByteSentTwice() {

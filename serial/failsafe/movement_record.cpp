@@ -71,6 +71,13 @@ void ByteRefused(MovementRecord& record) {
     Fence();
 }
 
+void StopRefused(MovementRecord& record) {
+    // EndMovement left the stop's bytes as they were.
+    record.running = 1;
+    Fence();
+    ByteRefused(record);
+}
+
 Owed OwedBytes(const MovementRecord& record) {
     Owed owed;
     const int length = Clamped(record.flightLength);

@@ -42,6 +42,10 @@ void BeginByte(MovementRecord& record);
 void ByteSent(MovementRecord& record, int64_t nowNs);
 // The line did not take the byte: the frame is cut on the line and nothing of it is owed.
 void ByteRefused(MovementRecord& record);
+// The line did not take a byte of the stop that EndMovement let go: the camera still moves as
+// far as the line knows, so the stop is owed again, whole. The stop is owed before the cut
+// frame is given up: a sender in between sends the rest of it and then the whole stop.
+void StopRefused(MovementRecord& record);
 
 // What a stop sender owes the line: the rest of the frame in flight, then the stop while a
 // movement runs. stopAt is where the stop starts in bytes (count when there is none); a

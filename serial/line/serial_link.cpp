@@ -1,18 +1,26 @@
 #include "serial_link.h"
 
 #include <algorithm>
+#include <iterator>
 
+#include "line_mender.h"
 #include "pause.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial_device.h"
 
-CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard)
+CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard,
+                         LineMender* mender)
     : device(device),
       pause(pause),
       portName(std::move(portName)),
       guard(guard),
+      mender(mender),
       record(guard ? &guard->Record() : &ownRecord) {}
+
+CSerialLink::~CSerialLink() {
+    StopHealing();
+}
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
     return baud == 0
@@ -21,7 +29,9 @@ int CSerialLink::WriteTimeoutMs(uint32_t baud) {
 }
 
 int CSerialLink::OpenPort(int port, uint32_t baud) {
+    StopHealing();
     open = false;
+    owedStopFailed = false;
     lastPort = port;
     const PortTarget target = portName(port);
     problem = target.problem;
@@ -43,12 +53,45 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
         return 0;
     }
     problem = {};
+    const int previousPort = std::exchange(linePort, port);
+    lineName = target.entry.isEmpty() ? target.device : target.entry;
+    TakeLine(baud);
+    // The caller tells of what the opening came to, a line that drops at once included.
+    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
+    SettleOwedStop(previousPort);
+    lineChanged = watcher;
+    if (!open)
+        problem = dropProblem;
+    return open ? 1 : 0;
+}
+
+void CSerialLink::TakeLine(uint32_t baud) {
     writeTimeoutMs = WriteTimeoutMs(baud);
+    lineBaud = baud;
     open = true;
+    dropProblem = {};
     MovementLog::LineOpened(*record, device.NativeKind());
     if (guard)
         guard->LineOpened(device.NativeHandle());
-    return 1;
+}
+
+void CSerialLink::SettleOwedStop(int previousPort) {
+    abandonedStopPort = 0;
+    owedStopFailed = false;
+    if (record->taken || !record->running) {
+        stopOwed = false;
+        return;
+    }
+    // COM<n> is the line to the cameras, whatever device now stands for it.
+    if (previousPort == linePort) {
+        owedStopFailed = !SendOwedStop();
+        return;
+    }
+    // A stop is for the camera on the line its movement went out on; another line's
+    // camera of that address never moved.
+    MovementLog::EndMovement(*record);
+    stopOwed = false;
+    abandonedStopPort = previousPort;
 }
 
 bool CSerialLink::OpenMayWait(int port) const {
@@ -57,11 +100,20 @@ bool CSerialLink::OpenMayWait(int port) const {
 }
 
 void CSerialLink::ClosePort() {
+    StopHealing();
     open = false;
     if (guard)
         guard->LineClosed();
     device.Close();
     pause.Sleep(kClosePauseMs);
+}
+
+void CSerialLink::StopHealing() {
+    if (!healing)
+        return;
+    healing = false;
+    if (mender)
+        mender->Cancel();
 }
 
 uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
@@ -76,6 +128,8 @@ uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
     SettleFailedFrame();
+    const bool isStop = std::exchange(stopGoing, false);
+    const bool isMovement = std::exchange(movementGoing, false);
     // Once a stop sender has the line (the program is crashing), its bytes are the last and
     // the record is its own.
     if (!record->taken)
@@ -87,15 +141,94 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
         }
         MovementLog::BeginByte(*record);
         if (WriteBytes(&bytes[i], 1) != 1) {
-            MovementLog::ByteRefused(*record);
-            framePauseOwed = true;
+            if (isMovement)
+                UndoMovement();
+            NoteRefusal(isStop);
             return i;
         }
         MovementLog::ByteSent(*record, LineClockNs());
         pause.Sleep(kBytePauseMs);
     }
+    if (isStop)
+        stopOwed = false;
     pause.Sleep(kFramePauseMs);
     return length;
+}
+
+void CSerialLink::NoteRefusal(bool wasStop) {
+    if (wasStop) {
+        MovementLog::StopRefused(*record);
+        stopOwed = true;
+    } else {
+        MovementLog::ByteRefused(*record);
+    }
+    framePauseOwed = true;
+    if (open && device.LineLost())
+        OnLineLost();
+}
+
+void CSerialLink::OnLineLost() {
+    dropProblem = device.WriteProblem();
+    if (dropProblem.isNone())
+        dropProblem = {PortFault::NoSuchDevice, lineName, QString()};
+    // Let go through the same path as a close, so that the guardian and the crash handler
+    // let go of it too; no pause: the first attempt waits longer than that.
+    open = false;
+    if (guard)
+        guard->LineClosed();
+    device.Close();
+    healing = mender != nullptr;
+    healAttempts = 0;
+    if (healing)
+        ScheduleHeal();
+    if (lineChanged)
+        lineChanged();
+}
+
+void CSerialLink::ScheduleHeal() {
+    constexpr int kDelays = int(std::size(kHealDelaysMs));
+    const int delay = kHealDelaysMs[std::min(healAttempts, kDelays - 1)];
+    ++healAttempts;
+    const int port = lastPort;
+    const uint32_t baud = lineBaud;
+    mender->Schedule(
+        delay,
+        // Looked up again at each attempt: a stable name may point at another device now.
+        [this, port, baud]() -> LineMender::Attempt {
+            const PortTarget target = portName(port);
+            const QString line = target.entry.isEmpty() ? target.device : target.entry;
+            if (!target.problem.isNone() || line != lineName)
+                return [] { return false; };
+            SerialDevice* opener = &device;
+            const QString name = target.device;
+            return [opener, name, baud] { return opener->Open(name, baud); };
+        },
+        [this](bool opened) { OnHealAttempt(opened); });
+}
+
+void CSerialLink::OnHealAttempt(bool opened) {
+    if (!healing)
+        return;
+    if (!opened) {
+        ScheduleHeal();
+        return;
+    }
+    healing = false;
+    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
+    TakeLine(lineBaud);
+    if (record->running && !record->taken)
+        SendOwedStop();
+    lineChanged = watcher;
+    if (lineChanged)
+        lineChanged();
+}
+
+bool CSerialLink::SendOwedStop() {
+    uint8_t stop[MovementRecord::kMaxFrame];
+    const int length = std::min<int>(record->stopLength, MovementRecord::kMaxFrame);
+    std::copy(record->stop, record->stop + length, stop);
+    EndMovement();
+    return SendFrame(stop, length) == length;
 }
 
 void CSerialLink::SettleFailedFrame() {
@@ -106,11 +239,35 @@ void CSerialLink::SettleFailedFrame() {
 }
 
 void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
-    if (!record->taken)
-        MovementLog::BeginMovement(*record, stop, length);
+    if (record->taken)
+        return;
+    // A new movement's stop takes the place of one still owed once its frame has gone out
+    // whole; until then the one owed stays.
+    StartMovement(stop, length);
+}
+
+void CSerialLink::StartMovement(const uint8_t* stop, int length) {
+    wasRunning = record->running != 0;
+    wasStopOwed = std::exchange(stopOwed, false);
+    wasStopLength = record->stopLength;
+    std::copy(record->stop, record->stop + MovementRecord::kMaxFrame, wasStop);
+    movementGoing = true;
+    MovementLog::BeginMovement(*record, stop, length);
+}
+
+void CSerialLink::UndoMovement() {
+    // A movement frame that did not go out whole started nothing: the record owes what it
+    // owed before.
+    if (wasRunning)
+        MovementLog::BeginMovement(*record, wasStop, wasStopLength);
+    else
+        MovementLog::EndMovement(*record);
+    stopOwed = wasStopOwed;
 }
 
 void CSerialLink::EndMovement() {
-    if (!record->taken)
-        MovementLog::EndMovement(*record);
+    if (record->taken)
+        return;
+    stopGoing = record->running != 0;
+    MovementLog::EndMovement(*record);
 }

@@ -9,6 +9,7 @@
 #include "serial/failsafe/movement_record.h"
 
 class LineGuard;
+class LineMender;
 class Pause;
 class SerialDevice;
 
@@ -20,15 +21,35 @@ public:
     using PortNamer = std::function<PortTarget(int port)>;
 
     // guard, when given, is told of every open and close and keeps the movement record.
-    CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard = nullptr);
+    // mender, when given, opens a line that dropped again by itself.
+    CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard = nullptr,
+                LineMender* mender = nullptr);
+    ~CSerialLink();
+    CSerialLink(const CSerialLink&) = delete;
+    CSerialLink& operator=(const CSerialLink&) = delete;
 
-    // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0.
+    // Opens COM<port> at baud. Returns 1 when the port is open and configured, else 0. A
+    // stop owed on the same port goes out first; one owed on another port is let go.
     int OpenPort(int port, uint32_t baud);
     // Whether opening port may wait for an answer from the network (its connect time-out)
     // rather than take the moment a local device takes.
     bool OpenMayWait(int port) const;
     // Releases the port, then pauses 100 ms so a reopen never follows at once.
     void ClosePort();
+    // The line dropped under the open port (the device says it is gone): the port has
+    // been let go and is being opened again by itself. When it is back, the stop owed goes
+    // out first, whole, before anything else.
+    bool isHealing() const { return healing; }
+    // No more attempts to open a dropped line again; an attempt under way is waited for.
+    void StopHealing();
+    // Called on the window's thread when the line dropped and when it came back.
+    void SetLineWatcher(std::function<void()> changed) { lineChanged = std::move(changed); }
+    // Why the line dropped, as the device told; no fault while it is open.
+    const PortProblem& DropProblem() const { return dropProblem; }
+    // The last OpenPort sent a stop owed on that port first, and it did not go out whole.
+    bool OwedStopFailed() const { return owedStopFailed; }
+    // The port a stop was owed on when OpenPort opened another port instead; 0 when none.
+    int AbandonedStopPort() const { return abandonedStopPort; }
     // Returns the number of bytes that left for the line: 0 when the link holds no port
     // or when the line did not take a byte within the time-out.
     uint32_t WriteBytes(const uint8_t* buffer, uint32_t count);
@@ -40,15 +61,21 @@ public:
     int SendFrame(const uint8_t* bytes, int length);
     void SettleFailedFrame();
 
-    // A movement is about to go out and stop is the frame that ends it; its stop is about
-    // to go out. Kept in the record for a stop sender that acts once the program cannot.
+    // A movement is about to go out and stop is the frame that ends it; its stop is the
+    // next frame. Kept in the record for a stop sender that acts once the program cannot,
+    // and for the line itself: a stop that does not go out whole stays owed, and goes out
+    // first on this line as soon as it takes bytes again.
     void BeginMovement(const uint8_t* stop, int length);
     void EndMovement();
+    // A stop is owed that the line did not carry whole.
+    bool StopOwed() const { return stopOwed; }
     const MovementRecord& Record() const { return *record; }
 
     bool isOpen() const { return open; }
     // The port of the last OpenPort, and why it failed; no fault after a success.
     int LastPort() const { return lastPort; }
+    // The rate of the line opened last.
+    uint32_t LineBaud() const { return lineBaud; }
     const PortProblem& LastProblem() const { return problem; }
     // Why the last write that fell short did so, where the device could tell; else none.
     const PortProblem& WriteProblem() const { return writeProblem; }
@@ -60,15 +87,51 @@ public:
     static constexpr int kFramePauseMs = LineTiming::kFramePauseMs;
     static constexpr int kClosePauseMs = 100;
 
+    // The pauses between attempts to open a dropped line again; the last repeats.
+    static constexpr int kHealDelaysMs[] = {200, 500, 1000};
+
 private:
+    // The device is open: the link takes it as its line.
+    void TakeLine(uint32_t baud);
+    // The frame whose byte the line refused: the device may say the line is gone.
+    void NoteRefusal(bool wasStop);
+    void OnLineLost();
+    void ScheduleHeal();
+    void OnHealAttempt(bool opened);
+    // Records the movement whose frame is next, keeping what the record owed before.
+    void StartMovement(const uint8_t* stop, int length);
+    void UndoMovement();
+    // Sends the stop the record owes, as a frame of its own; true when it went out whole.
+    bool SendOwedStop();
+    // A stop owed goes out first on the port it is owed on; another port lets go of it.
+    void SettleOwedStop(int previousPort);
+
     SerialDevice& device;
     Pause& pause;
     PortNamer portName;
     LineGuard* guard;
+    LineMender* mender;
+    std::function<void()> lineChanged;
     MovementRecord ownRecord{};
     MovementRecord* record;
     bool open = false;
     bool framePauseOwed = false;
+    bool stopGoing = false;  // EndMovement let a running movement go: its stop is next
+    bool stopOwed = false;
+    // The movement whose frame is next, and what the record owed before it.
+    bool movementGoing = false;
+    bool wasRunning = false;
+    bool wasStopOwed = false;
+    uint8_t wasStop[MovementRecord::kMaxFrame] = {};
+    int wasStopLength = 0;
+    bool healing = false;
+    int healAttempts = 0;
+    uint32_t lineBaud = 0;
+    int linePort = 0;  // the port opened last
+    QString lineName;  // its entry, links kept: what a dropped line is opened again as
+    int abandonedStopPort = 0;
+    bool owedStopFailed = false;
+    PortProblem dropProblem;
     int lastPort = 0;
     PortProblem problem;
     PortProblem writeProblem;

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+// Runs the attempts to open again a line that dropped: one at a time, each after a pause,
+// off the window's thread, so that a connect that waits for an answer never holds the
+// window. Tests substitute one that runs them when told.
+class LineMender {
+public:
+    using Attempt = std::function<bool()>;
+
+    virtual ~LineMender() = default;
+    // After delayMs, on the window's thread, ready gives the attempt (it may look the port up
+    // again); the attempt runs on a thread of its own, and done gets what it returned, on the
+    // window's thread. Replaces whatever was scheduled before.
+    virtual void Schedule(int delayMs, std::function<Attempt()> ready,
+                          std::function<void(bool)> done) = 0;
+    // Nothing scheduled runs any more, and an attempt under way has ended when this returns
+    // (it is waited for: at most a connect time-out); its done never runs.
+    virtual void Cancel() = 0;
+};
+
+// The mender of the real program: a timer on the window's thread, each attempt a thread.
+class ThreadedLineMender : public LineMender {
+public:
+    ThreadedLineMender() = default;
+    ~ThreadedLineMender() override { Cancel(); }
+    ThreadedLineMender(const ThreadedLineMender&) = delete;
+    ThreadedLineMender& operator=(const ThreadedLineMender&) = delete;
+
+    void Schedule(int delayMs, std::function<Attempt()> ready,
+                  std::function<void(bool)> done) override;
+    void Cancel() override;
+
+private:
+    void Start(quint64 ticket, const Attempt& attempt, std::function<void(bool)> done);
+
+    QObject context;  // on the window's thread: the timers and the results run here
+    std::unique_ptr<QThread> worker;
+    quint64 ticket = 0;  // what a late timer or result must match to still count
+};
