@@ -1,7 +1,9 @@
 // The guardian on Linux: a fork of the program made before any thread, which runs only raw
-// system calls. It learns of each opened line through a socket (the descriptor travels in
-// the message), closes its copy whenever the program closes the port, and sees the
-// program's end as the end of the socket, however the program went.
+// system calls, in a session and process group of its own: a kill of the program's group
+// (a supervisor's, a shell's `kill -9 %1`) must leave it to send the stop. It learns of each opened
+// line through a socket (the descriptor travels in the message), closes its copy whenever the
+// program closes the port, and sees the program's end as the end of the socket, however the program
+// went.
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -65,6 +67,9 @@ void DrainBriefly(int line) {
 
 [[noreturn]] void RunGuardian(int channel, MovementRecord& record) {
     ::prctl(PR_SET_NAME, "velmor-guard", 0, 0, 0);
+    // Out of the program's session and group. Its life is still the program's: it ends at
+    // the end of the socket, which only the program holds.
+    ::setsid();
     // A Ctrl+C or a hang-up meant for the program must not take the guardian first; the
     // program's own end is what it waits for.
     for (int signalNumber : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE, SIGTSTP})
