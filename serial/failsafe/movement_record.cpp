@@ -53,6 +53,8 @@ void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length) {
 }
 
 void BeginByte(MovementRecord& record) {
+    record.handing = 1;
+    Fence();
     if (record.flightSent < record.flightLength)
         ++record.flightSent;
     Fence();
@@ -61,6 +63,8 @@ void BeginByte(MovementRecord& record) {
 void ByteSent(MovementRecord& record, int64_t nowNs) {
     record.lastByteNs = nowNs;
     Fence();
+    record.handing = 0;
+    Fence();
 }
 
 void ByteRefused(MovementRecord& record) {
@@ -68,6 +72,18 @@ void ByteRefused(MovementRecord& record) {
         --record.flightSent;
     Fence();
     record.flightLength = record.flightSent;
+    Fence();
+    record.handing = 0;
+    Fence();
+}
+
+void TakeOver(MovementRecord& record) {
+    if (!record.handing)
+        return;
+    if (record.flightSent > 0)
+        --record.flightSent;
+    Fence();
+    record.handing = 0;
     Fence();
 }
 
