@@ -32,6 +32,9 @@ constexpr int kLetGoMs = 200;
 // The stop is on its way to the device before the guardian lets the line go, unless the
 // line is stalled: then the guardian goes anyway, so the port is never held long.
 constexpr int kDrainMs = LineTiming::kCloseDrainMs;
+// How long the guardian waits for a serial server to end the connection after the stop: it
+// has nothing else to do, and a loaded machine may keep the server from reading for a while.
+constexpr int kServerCloseMs = 1000;
 
 // One message with at most one descriptor in it; false at the end of the socket.
 bool ReceiveMessage(int channel, char& tag, int& fd) {
@@ -102,11 +105,17 @@ void DrainBriefly(int line) {
                      "the stop.\n"
                    : "velmor: the program was killed mid-frame: the guardian finished the "
                      "frame.\n");
-    if (line >= 0 && static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
-        // Closed as the program closes a network line, so that input left unread does not
-        // turn the close into a reset that loses the stop.
-        CloseSocketGently(line, kDrainMs);
-    } else if (line >= 0) {
+    if (line < 0)
+        ::_exit(0);
+    // The line's frame pause after the last byte comes before the close too, as it does
+    // when the program closes the line.
+    SleepUntilNs(record.lastByteNs + LineTiming::kFramePauseNs);
+    if (static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
+        // Nothing more is sent, and the connection ends only once the server has read up to
+        // its end: a serial server passes the bytes it read on to the line, but a reset, or
+        // an end it has not reached, may throw away the last of them.
+        CloseSocketAfterServer(line, kServerCloseMs);
+    } else {
         DrainBriefly(line);
         ::close(line);
     }
