@@ -14,7 +14,8 @@ with crtscts on; the first-start mapping and the Serial ports dialog (F2) offeri
 mapped COM7 for COM1; taskkill (WM_CLOSE) and the session's end (wineboot -e) with an arrow
 key held, each ending in one whole stop and no program; and, given the zip, velmor.exe
 unpacked into a prefix where it was never installed, sending one frame. Last, `taskkill /F`
-while Up is held, in both protocols: the guardian must end the line with one whole stop.
+while Up is held, in both protocols, and `taskkill /F /T` where Wine's taskkill has /T
+(Wine 8's has not): the guardian must end the line with one whole stop.
 
 Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
@@ -342,9 +343,18 @@ def tcp_case(exe, vcam, layout):
     return failed
 
 
-def forced_kill_case(exe, line_path, protocol, scheme=None):
+def taskkill_knows_tree():
+    """Whether this Wine's taskkill takes /T (Wine 8's answers it with its usage)."""
+    probe = subprocess.run(["wine", "taskkill", "/F", "/T", "/PID", "999999"],
+                           capture_output=True, text=True)
+    return "invalid command line option" not in (probe.stdout + probe.stderr).lower()
+
+
+def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
     """Up held, then taskkill /F on velmor.exe alone: its guardian is another program. With
-    a scheme, COM1 is a serial server (ser2net) in front of the line."""
+    a scheme, COM1 is a serial server (ser2net) in front of the line. With tree, the kill
+    takes velmor.exe's whole process tree (/T, as Task Manager's "End process tree"): the
+    guardian, started by a launcher that has ended, is in no tree of velmor.exe's."""
     reg_set({"COMUINIT": ("REG_DWORD", 1), "COMPORT": ("REG_DWORD", 1),
              "BAUDRATE": ("REG_DWORD", 2400 if protocol else 9600),
              "PROTOCOL": ("REG_DWORD", protocol), "CAMTYPE": ("REG_DWORD", 0)})
@@ -362,7 +372,8 @@ def forced_kill_case(exe, line_path, protocol, scheme=None):
         time.sleep(0.5)
         xdotool("keydown", "Up")
         line.read(1.5)
-        killer = subprocess.Popen(["wine", "taskkill", "/F", "/IM", "velmor.exe"],
+        killer = subprocess.Popen(["wine", "taskkill", "/F"] + (["/T"] if tree else []) +
+                                  ["/IM", "velmor.exe"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # The end is when the program's process is gone, not when taskkill started.
         while keypad.poll() is None and len(line.events) < 10000:
@@ -377,8 +388,8 @@ def forced_kill_case(exe, line_path, protocol, scheme=None):
         problems = judge_end(events, ended, "arrow", protocol)
         if not problems:
             stop = 7 if protocol else 11
-            print("Wine, taskkill /F, protocol %d%s: stop %.0f..%.0f ms after the kill"
-                  % (protocol, " over " + scheme if scheme else "",
+            print("Wine, taskkill /F%s, protocol %d%s: stop %.0f..%.0f ms after the kill"
+                  % (" /T" if tree else "", protocol, " over " + scheme if scheme else "",
                      (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
         return problems
     finally:
@@ -462,6 +473,12 @@ def main():
              for protocol in (0, 1)]
     desk.append(("taskkill /F over rfc2217, protocol 1",
                  lambda: forced_kill_case(exe, line, 1, "rfc2217")))
+    if taskkill_knows_tree():
+        desk += [("taskkill /F /T, protocol %d" % protocol,
+                  lambda protocol=protocol: forced_kill_case(exe, line, protocol, tree=True))
+                 for protocol in (0, 1)]
+    else:
+        print("Wine, taskkill /F /T: not run, this Wine's taskkill has no /T")
     if zip_path:
         desk.append(("the zip started where it was never installed",
                      lambda: zip_start(zip_path, layout, desk_line)))

@@ -4,12 +4,14 @@
 Each case starts the program under its own Xvfb on a fresh pseudo-terminal, starts a
 movement (a held arrow key, or the mouse held down on Z/I) or none, then ends it: a
 signal it handles, a crash (SIGSEGV, SIGABRT), a forced kill (SIGKILL, after which the
-guardian sends the stop), or the X server killed. After one kill a second program is
+guardian sends the stop; also to the program's whole process group, which must not take
+the guardian with it), or the X server killed. After one kill a second program is
 started on the same line and must get the port. Some cases put a serial server (ser2net)
 between the program and the line. Read byte by byte off the line, everything must be whole
 frames of the protocol in force, and a movement must end with exactly one stop, last.
-With no movement nothing may be sent. Prints the time from the end to the last byte of
-the stop.
+With no movement nothing may be sent. The line is read until the guardian has ended, which
+it must within a bound however the program went. Prints the time from the end to the last
+byte of the stop.
 
 Usage: x11_end_of_run.py PATH_TO_VELMOR KEYPAD_LAYOUT [WORD]
 (WORD: only the cases whose ending names it)
@@ -42,6 +44,8 @@ CASES = [
     ("SIGKILL", "arrow", 0), ("SIGKILL", "arrow", 1), ("SIGKILL", "mouse", 0),
     ("SIGKILL", "none", 1),
     ("SIGKILL after COMMUNICATION SET", "arrow", 0),
+    ("SIGKILL to the group", "arrow", 0), ("SIGKILL to the group", "arrow", 1),
+    ("SIGKILL to the group over tcp", "arrow", 1),
     ("SIGKILL, then a second program", "arrow", 1),
     # A serial server (ser2net) between the program and the line.
     ("SIGKILL over tcp", "arrow", 0), ("SIGKILL over rfc2217", "arrow", 1),
@@ -51,6 +55,11 @@ CASES = [
 # Endings the program cannot answer for itself end it by the signal; the handled ones exit
 # with 128 plus its number.
 UNHANDLED = ("SIGSEGV", "SIGABRT", "SIGKILL")
+# The longest the guardian may live on after the program, on a loaded machine: the stop, a
+# bounded close, and the scheduler's delays.
+GUARDIAN_BOUND = 10
+# What a serial server may still hold of the guardian's last bytes once the guardian ended.
+RELAY_SECONDS = 0.5
 
 
 def start_xvfb():
@@ -94,6 +103,28 @@ def start_ser2net(device, scheme, folder):
     return server, "%s://127.0.0.1:%d" % (scheme, port)
 
 
+def guardian_of(pid):
+    """The program's guardian: its child named velmor-guard, forked before any thread."""
+    try:
+        with open("/proc/%d/task/%d/children" % (pid, pid)) as children:
+            for child in children.read().split():
+                with open("/proc/%s/comm" % child) as comm:
+                    if comm.read().strip() == "velmor-guard":
+                        return int(child)
+    except OSError:
+        pass
+    return None
+
+
+def alive(pid):
+    """Whether pid runs (a zombie has ended)."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 def run_case(program, helper, how, moving, protocol):
     server, display = start_xvfb()
     master, slave, profile, conf_path = line_profile(PROTOCOL=protocol)
@@ -105,12 +136,19 @@ def run_case(program, helper, how, moving, protocol):
         with open(conf_path, "w") as conf:
             conf.write(text)
     env = dict(os.environ, XDG_CONFIG_HOME=profile, DISPLAY=display)
-    app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
+    # A session of its own, as a shell's job or a supervisor's child has a group of its own.
+    app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True,
+                           start_new_session=True)
     events, problems = [], []
     try:
         wid = find_window(env)
         if wid is None:
             return ["the window did not appear"], None
+        guardian = guardian_of(app.pid)
+        if guardian is None:
+            return ["no guardian beside the program"], None
+        if os.getpgid(guardian) == app.pid:
+            problems.append("the guardian is in the program's process group")
         xdotool(env, "windowfocus", "--sync", wid)
         time.sleep(0.3)
         window = Window(env, wid, keypad_layout(helper, env))
@@ -127,18 +165,28 @@ def run_case(program, helper, how, moving, protocol):
         ended = time.monotonic()
         if how == "X server killed":
             server.kill()
+        elif "group" in how:
+            os.killpg(app.pid, signal.SIGKILL)
         else:
             app.send_signal(getattr(signal, how.split()[0].rstrip(",")))
             if how.endswith("twice"):
                 time.sleep(0.005)
                 app.send_signal(signal.SIGTERM)
-        read_line(master, time.monotonic() + 1.5, events)
-        try:
-            status = app.wait(timeout=10)
-        except subprocess.TimeoutExpired:
+        bound = time.monotonic() + 10
+        while app.poll() is None and time.monotonic() < bound:
+            read_line(master, time.monotonic() + 0.05, events)
+        if app.poll() is None:
             problems.append("the program did not end")
             app.kill()
-            status = app.wait()
+        status = app.wait()
+        # However the program went, the guardian ends once its work is done: the line is
+        # read until then, and a little longer for what a serial server relays.
+        bound = time.monotonic() + GUARDIAN_BOUND
+        while alive(guardian) and time.monotonic() < bound:
+            read_line(master, time.monotonic() + 0.05, events)
+        if alive(guardian):
+            problems.append("the guardian outlived the program by %d s" % GUARDIAN_BOUND)
+        read_line(master, time.monotonic() + RELAY_SECONDS, events)
         said = app.stderr.read().strip().splitlines()
         name = how.split()[0].rstrip(",")
         number = getattr(signal, name, 0)

@@ -53,6 +53,8 @@ void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length) {
 }
 
 void BeginByte(MovementRecord& record) {
+    record.handing = 1;
+    Fence();
     if (record.flightSent < record.flightLength)
         ++record.flightSent;
     Fence();
@@ -61,6 +63,8 @@ void BeginByte(MovementRecord& record) {
 void ByteSent(MovementRecord& record, int64_t nowNs) {
     record.lastByteNs = nowNs;
     Fence();
+    record.handing = 0;
+    Fence();
 }
 
 void ByteRefused(MovementRecord& record) {
@@ -68,6 +72,22 @@ void ByteRefused(MovementRecord& record) {
         --record.flightSent;
     Fence();
     record.flightLength = record.flightSent;
+    Fence();
+    record.handing = 0;
+    Fence();
+}
+
+void TakeOver(MovementRecord& record) {
+    if (!record.handing)
+        return;
+    // A terminal's write gives up on a pending kill before it takes the byte, so a local
+    // line's byte in hand most likely did not go. A socket's send of one byte is taken whole
+    // or not begun, and the kill lands far more often after it than in the few instructions
+    // before it: sent again there, it would cost the frame in flight a byte too many.
+    if (record.flightSent > 0 && static_cast<LineKind>(record.lineKind) == LineKind::Serial)
+        --record.flightSent;
+    Fence();
+    record.handing = 0;
     Fence();
 }
 

@@ -18,13 +18,17 @@ struct MovementRecord {
     uint8_t stopLength;
     uint8_t stop[kMaxFrame];
     uint8_t flightLength;
-    // Counted just before a byte is handed to the system, so that a death inside the write
-    // never repeats a byte: the byte went or the system never had it.
+    // Counted just before a byte is handed to the system; while it is in the system's hands
+    // (handing), whether it went is not known.
     uint8_t flightSent;
     uint8_t flight[kMaxFrame];
     uint8_t taken;       // a stop sender has the line: the program writes nothing more
     uint8_t lineKind;    // a LineKind: the line last opened
     int64_t lastByteNs;  // monotonic clock, when the last byte was handed over
+    // Set from BeginByte until ByteSent or ByteRefused: a byte is in the system's hands, and
+    // whether it went is known only once the write returns. A crash on another thread
+    // holds the line's thread only where this is clear.
+    uint8_t handing;
 };
 
 // The record's rules, kept in one place for the line and for the stop senders. Each store
@@ -46,6 +50,12 @@ void ByteRefused(MovementRecord& record);
 // far as the line knows, so the stop is owed again, whole. The stop is owed before the cut
 // frame is given up: a sender in between sends the rest of it and then the whole stop.
 void StopRefused(MovementRecord& record);
+// A stop sender takes the line from a writer that can write no more (a crash, a kill). On a
+// local line a byte that was in the writer's hands may not have gone (a kill or a signal
+// before the system took it): it is owed again. Sent twice at worst, it costs the frame in
+// flight one byte too many, while a byte lost would let that frame swallow the start of the
+// stop. On a socket the byte in hand counts as gone.
+void TakeOver(MovementRecord& record);
 
 // What a stop sender owes the line: the rest of the frame in flight, then the stop while a
 // movement runs. stopAt is where the stop starts in bytes (count when there is none); a

@@ -21,6 +21,11 @@ bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int coun
 // throws away the bytes still queued), and the socket is closed once the server has taken
 // every byte or timeoutMs has passed.
 void CloseSocketGently(intptr_t socket, int timeoutMs);
+// As CloseSocketGently, for the last sender on a connection: it also waits, within
+// timeoutMs in all, for the server to close its side, which it does only once it has read
+// up to the end, the last byte included. No input is left unread at the close, so the
+// close never turns into a reset.
+void CloseSocketAfterServer(intptr_t socket, int timeoutMs);
 
 // One line of text on standard error, when there is one.
 void SayOnStandardError(const char* text);

@@ -91,6 +91,27 @@ void CloseSocketGently(intptr_t socket, int timeoutMs) {
     ::close(fd);
 }
 
+void CloseSocketAfterServer(intptr_t socket, int timeoutMs) {
+    const int fd = static_cast<int>(socket);
+    if (fd < 0)
+        return;
+    const int64_t deadline = LineClockNs() + timeoutMs * LineTiming::kNsPerMs;
+    ::shutdown(fd, SHUT_WR);
+    char drop[4096];
+    for (;;) {
+        const ssize_t got = ::recv(fd, drop, sizeof drop, MSG_DONTWAIT);
+        if (got > 0)
+            continue;
+        // The server's end (0) or a reset ends the wait; so does the time.
+        const bool open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+        const int64_t left = deadline - LineClockNs();
+        if (!open || left <= 0)
+            break;
+        PollFor(fd, POLLIN, left / LineTiming::kNsPerMs + 1);
+    }
+    ::close(fd);
+}
+
 void SayOnStandardError(const char* text) {
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
 }

@@ -166,6 +166,11 @@ void CloseSocketGently(intptr_t socket, int timeoutMs) {
     closesocket(handle);
 }
 
+void CloseSocketAfterServer(intptr_t socket, int timeoutMs) {
+    // The gentle close here already waits for the server's end.
+    CloseSocketGently(socket, timeoutMs);
+}
+
 void SayOnStandardError(const char* text) {
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
     if (err == nullptr || err == INVALID_HANDLE_VALUE)

@@ -9,6 +9,7 @@
 int SendOwedBytes(intptr_t line, MovementRecord& record) {
     record.taken = 1;
     std::atomic_signal_fence(std::memory_order_seq_cst);
+    MovementLog::TakeOver(record);
     const MovementLog::Owed owed = MovementLog::OwedBytes(record);
     const auto kind = static_cast<LineKind>(record.lineKind);
     // The first byte owed keeps the pause after the last byte that went; a stop right after a

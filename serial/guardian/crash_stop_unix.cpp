@@ -1,7 +1,13 @@
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
 #include "crash_stop.h"
+#include "serial/failsafe/line_timing.h"
+#include "serial/failsafe/raw_io.h"
 
 namespace {
 
@@ -9,9 +15,46 @@ namespace {
 const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 MovementRecord* crashRecord = nullptr;
 volatile intptr_t crashLine = -1;
-volatile sig_atomic_t crashing = 0;
 // A stack of its own, so that a stack overflow still reaches the handler.
 alignas(16) char handlerStack[64 * 1024];
+
+// The thread that writes the line (the one that armed the handler, which goes on to run
+// the window). A crash on another thread first holds it where it is, so that the record is
+// read as a handler on that thread would read it and the line has one writer: the stop's
+// sender is chosen by the record, never by which thread is faster.
+pid_t lineThread = 0;
+// The thread of the first crash, which alone sends; 0 before any.
+std::atomic<pid_t> crashThread{0};
+int holdSignal = 0;
+volatile sig_atomic_t lineThreadHeld = 0;
+// How long a crash on another thread waits for the line's thread to stop: a byte's longest
+// write, and the scheduler's delays on a loaded machine. After that it sends anyway.
+constexpr int64_t kHoldWaitNs = 100 * LineTiming::kNsPerMs;
+
+pid_t ThisThread() {
+    return static_cast<pid_t>(::syscall(SYS_gettid));
+}
+
+extern "C" void OnHoldSignal(int) {
+    // A byte in the system's hands is let go on (its write restarts): held there, nobody
+    // could tell whether it went. The crashing thread asks again.
+    if (crashRecord->handing)
+        return;
+    lineThreadHeld = 1;
+    // The process ends by the crash on the other thread; nothing here runs again.
+    for (;;) ::pause();
+}
+
+void HoldLineThread() {
+    if (lineThread == 0 || ThisThread() == lineThread)
+        return;
+    const int64_t deadline = LineClockNs() + kHoldWaitNs;
+    while (!lineThreadHeld && LineClockNs() < deadline) {
+        if (::syscall(SYS_tgkill, ::getpid(), lineThread, holdSignal) != 0)
+            return;
+        SleepUntilNs(LineClockNs() + LineTiming::kNsPerMs / 4);
+    }
+}
 
 const char* CrashName(int signalNumber) {
     switch (signalNumber) {
@@ -30,9 +73,15 @@ const char* CrashName(int signalNumber) {
 
 extern "C" void OnCrashSignal(int signalNumber) {
     const int savedErrno = errno;
-    if (!crashing) {
-        crashing = 1;
+    const pid_t self = ThisThread();
+    pid_t first = 0;
+    if (crashThread.compare_exchange_strong(first, self)) {
+        HoldLineThread();
         SendCrashStop(CrashName(signalNumber), *crashRecord, crashLine < 0 ? -1 : crashLine);
+    } else if (first != self) {
+        // Another thread crashed first and sends what the record owes: this one waits for
+        // that crash to end the process.
+        for (;;) ::pause();
     }
     errno = savedErrno;
     // The default action is back (SA_RESETHAND): a fault strikes again on return and a
@@ -54,6 +103,14 @@ void ArmCrashStop(MovementRecord& record) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_ONSTACK | SA_RESETHAND;
     for (int signalNumber : kCrashSignals) ::sigaction(signalNumber, &action, nullptr);
+    lineThread = ThisThread();
+    // A real-time signal: nothing else in the program uses one.
+    holdSignal = SIGRTMIN + 3;
+    struct sigaction hold {};
+    hold.sa_handler = OnHoldSignal;
+    sigemptyset(&hold.sa_mask);
+    hold.sa_flags = SA_RESTART;
+    ::sigaction(holdSignal, &hold, nullptr);
 }
 
 void SetCrashStopLine(intptr_t line) {

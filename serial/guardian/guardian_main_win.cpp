@@ -3,11 +3,17 @@
 // End task included), then sends what the record owes on the port the program left in its
 // handle table (or on the socket it was given), and ends. A program of its own name, so
 // that ending every velmor.exe does not end the guardian with them.
+//
+// The program starts a launcher (this program with one more word), which starts the
+// guardian and ends at once: the guardian's parent is then a process that is gone, so
+// "End process tree" and taskkill /T, which follow parents, do not reach it; and it is
+// started out of the program's job where the job allows it, so a job's end does not either.
 // Winsock before the rest of Windows, which would bring in its older first version.
 #include <winsock2.h>
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cwchar>
 
 #include "guardian_share_win.h"
@@ -18,10 +24,11 @@
 
 namespace {
 
-// How long the guardian gives the stop to leave over a network line before it closes.
-constexpr int kSocketCloseMs = LineTiming::kCloseDrainMs;
-// And over a local port.
+// How long the guardian gives the stop to leave a local port before it closes it.
 constexpr int kPortCloseMs = LineTiming::kCloseDrainMs;
+// How long the guardian waits for a serial server to end the connection after the stop: it
+// has nothing else to do, and a loaded machine may keep the server from reading for a while.
+constexpr int kServerCloseMs = 1000;
 
 // Takes the socket the program offers, or lets the held one go, as socketChange says.
 void Settle(GuardianShare& share, SOCKET& held) {
@@ -36,21 +43,56 @@ void Settle(GuardianShare& share, SOCKET& held) {
     share.socketChange = kSocketSettled;
 }
 
+// The launcher: starts the guardian on the same handles, away from the program's job if
+// the job lets it go, else in it; says in the share which one it started.
+int Launch(GuardianShare& share, HANDLE* handed) {
+    wchar_t self[MAX_PATH + 1] = {};
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 2;
+    wchar_t command[MAX_PATH + 96] = {};
+    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu %llu %llu",
+                  self, static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handed[0])),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handed[1])),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handed[2])),
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handed[3])));
+    for (int i = 0; i < kHandedCount; ++i)
+        SetHandleInformation(handed[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    // Its own process group: a console's Ctrl+C for the program is not the guardian's.
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP;
+    PROCESS_INFORMATION process{};
+    // A job without breakaway refuses the first (access denied): then in the job it is.
+    if (!StartWithHandles(self, command, handed, kHandedCount, flags | CREATE_BREAKAWAY_FROM_JOB,
+                          process) &&
+        !StartWithHandles(self, command, handed, kHandedCount, flags, process))
+        return 3;
+    BOOL inJob = FALSE;
+    IsProcessInJob(process.hProcess, nullptr, &inJob);
+    share.guardianInJob = inJob ? 1 : 0;
+    share.guardianPid = static_cast<LONG>(process.dwProcessId);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return 0;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int count = 0;
     wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!args || count != 5)
+    const bool launcher = args && count == 6 && std::wcscmp(args[5], kLaunchWord) == 0;
+    if (!args || (count != 5 && !launcher))
         return 2;
-    const auto mapping = reinterpret_cast<HANDLE>(std::wcstoull(args[1], nullptr, 10));
-    const auto program = reinterpret_cast<HANDLE>(std::wcstoull(args[2], nullptr, 10));
-    const auto changed = reinterpret_cast<HANDLE>(std::wcstoull(args[3], nullptr, 10));
-    const auto settled = reinterpret_cast<HANDLE>(std::wcstoull(args[4], nullptr, 10));
+    HANDLE handed[kHandedCount];
+    for (int i = 0; i < kHandedCount; ++i)
+        handed[i] = reinterpret_cast<HANDLE>(std::wcstoull(args[i + 1], nullptr, 10));
+    const HANDLE mapping = handed[0], program = handed[1], changed = handed[2], settled = handed[3];
     auto* share = static_cast<GuardianShare*>(
         MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(GuardianShare)));
     if (!share)
         return 2;
+    if (launcher)
+        return Launch(*share, handed);
     KeepFullSpeed();
     WSADATA winsock{};
     const bool sockets = WSAStartup(MAKEWORD(2, 2), &winsock) == 0;
@@ -66,15 +108,21 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (sockets)
         Settle(*share, held);
     const auto line = reinterpret_cast<HANDLE>(share->guardianLine);
+    // The line's frame pause after the last byte comes before the close too, as it does
+    // when the program closes the line.
     if (line) {
         SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
+        SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
         // Time for the stop to leave the adapter, bounded: a flush may never end on a
         // device that is being removed.
         SleepUntilNs(LineClockNs() + kPortCloseMs * LineTiming::kNsPerMs);
         CloseHandle(line);
     } else if (held != INVALID_SOCKET) {
         SendOwedBytes(static_cast<intptr_t>(held), share->record);
-        CloseSocketGently(static_cast<intptr_t>(held), kSocketCloseMs);
+        SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
+        // The connection ends only once the server has read up to its end, the stop's
+        // last byte included.
+        CloseSocketAfterServer(static_cast<intptr_t>(held), kServerCloseMs);
     }
     return 0;
 }

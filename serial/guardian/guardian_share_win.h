@@ -2,6 +2,8 @@
 
 #include <winsock2.h>
 
+#include <windows.h>
+
 #include <cstdint>
 
 #include "serial/failsafe/movement_record.h"
@@ -15,6 +17,10 @@ struct GuardianShare {
     // it (or lets the one it holds go), clears socketChange and sets the settled event.
     WSAPROTOCOL_INFOW socketInfo;
     volatile LONG socketChange;
+    // Written by the launcher before it ends: the guardian's process id, and whether the
+    // guardian is still in a job (one that allows no breakaway).
+    volatile LONG guardianPid;
+    volatile LONG guardianInJob;
 };
 
 // socketChange: a socket is offered in socketInfo, or the guardian's is to go.
@@ -24,5 +30,14 @@ constexpr LONG kSocketDropped = 2;
 
 // The guardian's program file, beside velmor.exe. Its command line, in decimal: the
 // mapping's handle, the program's process handle, and the two events, "changed" (set by
-// the program) and "settled" (set by the guardian), all inherited.
+// the program) and "settled" (set by the guardian), all inherited. The program starts it
+// with kLaunchWord after them: that copy is only the launcher, which starts the guardian
+// with the same handles outside the program's job and process tree and ends.
 constexpr wchar_t kGuardianFile[] = L"velmor-guard.exe";
+constexpr wchar_t kLaunchWord[] = L"launch";
+constexpr int kHandedCount = 4;
+
+// Starts command (program's own path in program) with only the handles in handed
+// inherited, and flags; false with the system's error left for GetLastError.
+bool StartWithHandles(const wchar_t* program, wchar_t* command, HANDLE* handed, int count,
+                      DWORD flags, PROCESS_INFORMATION& process);

@@ -14,7 +14,7 @@ StopGuard& StopGuard::Start(int argc, char** argv) {
     if (started)
         return guard;
     started = &guard;
-    if (!guard.StartGuardian(argc, argv))
+    if (!guard.StartGuardian(argc, argv) || guard.limit)
         SayOnStandardError(("velmor: " + guard.Warning() + "\n").c_str());
     ArmCrashStop(*guard.record);
     return guard;
@@ -25,6 +25,8 @@ StopGuard* StopGuard::Instance() {
 }
 
 std::string StopGuard::Warning() const {
+    if (!problem && limit)
+        return std::string("the guardian ") + limit;
     if (!problem)
         return std::string();
     return std::string("the guardian could not start (") + problem +

@@ -35,4 +35,6 @@ private:
     intptr_t guardian = -1;  // the socket to it on Linux, its process HANDLE on Windows
     void* shared = nullptr;  // the mapping that holds the record, where the platform needs it
     const char* problem = nullptr;
+    // What a guardian that did start still cannot cover, in words.
+    const char* limit = nullptr;
 };

@@ -1,7 +1,9 @@
 // The guardian on Linux: a fork of the program made before any thread, which runs only raw
-// system calls. It learns of each opened line through a socket (the descriptor travels in
-// the message), closes its copy whenever the program closes the port, and sees the
-// program's end as the end of the socket, however the program went.
+// system calls, in a session and process group of its own: a kill of the program's group
+// (a supervisor's, a shell's `kill -9 %1`) must leave it to send the stop. It learns of each opened
+// line through a socket (the descriptor travels in the message), closes its copy whenever the
+// program closes the port, and sees the program's end as the end of the socket, however the program
+// went.
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -30,6 +32,9 @@ constexpr int kLetGoMs = 200;
 // The stop is on its way to the device before the guardian lets the line go, unless the
 // line is stalled: then the guardian goes anyway, so the port is never held long.
 constexpr int kDrainMs = LineTiming::kCloseDrainMs;
+// How long the guardian waits for a serial server to end the connection after the stop: it
+// has nothing else to do, and a loaded machine may keep the server from reading for a while.
+constexpr int kServerCloseMs = 1000;
 
 // One message with at most one descriptor in it; false at the end of the socket.
 bool ReceiveMessage(int channel, char& tag, int& fd) {
@@ -65,6 +70,9 @@ void DrainBriefly(int line) {
 
 [[noreturn]] void RunGuardian(int channel, MovementRecord& record) {
     ::prctl(PR_SET_NAME, "velmor-guard", 0, 0, 0);
+    // Out of the program's session and group. Its life is still the program's: it ends at
+    // the end of the socket, which only the program holds.
+    ::setsid();
     // A Ctrl+C or a hang-up meant for the program must not take the guardian first; the
     // program's own end is what it waits for.
     for (int signalNumber : {SIGINT, SIGHUP, SIGTERM, SIGQUIT, SIGPIPE, SIGTSTP})
@@ -97,11 +105,17 @@ void DrainBriefly(int line) {
                      "the stop.\n"
                    : "velmor: the program was killed mid-frame: the guardian finished the "
                      "frame.\n");
-    if (line >= 0 && static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
-        // Closed as the program closes a network line, so that input left unread does not
-        // turn the close into a reset that loses the stop.
-        CloseSocketGently(line, kDrainMs);
-    } else if (line >= 0) {
+    if (line < 0)
+        ::_exit(0);
+    // The line's frame pause after the last byte comes before the close too, as it does
+    // when the program closes the line.
+    SleepUntilNs(record.lastByteNs + LineTiming::kFramePauseNs);
+    if (static_cast<LineKind>(record.lineKind) != LineKind::Serial) {
+        // Nothing more is sent, and the connection ends only once the server has read up to
+        // its end: a serial server passes the bytes it read on to the line, but a reset, or
+        // an end it has not reached, may throw away the last of them.
+        CloseSocketAfterServer(line, kServerCloseMs);
+    } else {
         DrainBriefly(line);
         ::close(line);
     }

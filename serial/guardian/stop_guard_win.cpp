@@ -1,7 +1,7 @@
-// The program's side of the guardian on Windows (velmor-guard.exe, started here before the
-// window exists). The record lives in a shared file mapping; the program puts a copy of
-// each opened port's handle into the guardian's handle table and takes it out again when it
-// closes the port, so the two need no messages. A socket the guardian must take and let go
+// The program's side of the guardian on Windows (velmor-guard.exe, started through its
+// launcher here before the window exists). The record lives in a shared file mapping; the program
+// puts a copy of each opened port's handle into the guardian's handle table and takes it out again
+// when it closes the port, so the two need no messages. A socket the guardian must take and let go
 // itself, told by an event and answering by another.
 // Winsock before the rest of Windows, which would bring in its older first version.
 #include <winsock2.h>
@@ -17,6 +17,9 @@ namespace {
 
 // How long the program waits for the guardian to take or let go a socket.
 constexpr DWORD kSettleMs = 200;
+// How long the program waits for the launcher to start the guardian: process start-up on
+// a loaded machine, far above its usual few milliseconds.
+constexpr DWORD kLaunchMs = 10000;
 
 // The events to and from the guardian, the program's handles.
 HANDLE changed = nullptr;
@@ -61,39 +64,42 @@ bool StopGuard::StartGuardian(int, char**) {
     const auto number = [](HANDLE handle) {
         return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(handle));
     };
-    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu %llu %llu",
-                  program, number(mapping), number(self), number(changed), number(settled));
-    // Only these are handed down.
-    HANDLE handed[] = {mapping, self, changed, settled};
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    alignas(8) char attributeSpace[256];
-    auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeSpace);
-    STARTUPINFOEXW start{};
-    start.StartupInfo.cb = sizeof(start);
-    if (size <= sizeof(attributeSpace) &&
-        InitializeProcThreadAttributeList(attributes, 1, 0, &size) &&
-        UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed,
-                                  sizeof(handed), nullptr, nullptr))
-        start.lpAttributeList = attributes;
-    PROCESS_INFORMATION process{};
-    const DWORD flags =
-        CREATE_NO_WINDOW | (start.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0);
-    const BOOL created = CreateProcessW(program, command, nullptr, nullptr, TRUE, flags, nullptr,
-                                        nullptr, &start.StartupInfo, &process);
-    if (start.lpAttributeList)
-        DeleteProcThreadAttributeList(attributes);
+    std::swprintf(command, sizeof(command) / sizeof(command[0]), L"\"%ls\" %llu %llu %llu %llu %ls",
+                  program, number(mapping), number(self), number(changed), number(settled),
+                  kLaunchWord);
+    HANDLE handed[kHandedCount] = {mapping, self, changed, settled};
+    PROCESS_INFORMATION launcher{};
+    const bool launched =
+        StartWithHandles(program, command, handed, kHandedCount, CREATE_NO_WINDOW, launcher);
     CloseHandle(self);
-    if (!created) {
+    auto* share = static_cast<GuardianShare*>(view);
+    HANDLE process = nullptr;
+    if (launched) {
+        CloseHandle(launcher.hThread);
+        DWORD status = 1;
+        if (WaitForSingleObject(launcher.hProcess, kLaunchMs) == WAIT_OBJECT_0)
+            GetExitCodeProcess(launcher.hProcess, &status);
+        CloseHandle(launcher.hProcess);
+        // The guardian waits for this program, so its id cannot have been given to another
+        // process yet.
+        if (status == 0 && share->guardianPid != 0)
+            process =
+                OpenProcess(PROCESS_DUP_HANDLE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                            FALSE, static_cast<DWORD>(share->guardianPid));
+    }
+    if (!process) {
         problem = "no process";
         UnmapViewOfFile(view);
         CloseHandle(mapping);
         return false;
     }
-    CloseHandle(process.hThread);
-    guardian = reinterpret_cast<intptr_t>(process.hProcess);
+    if (share->guardianInJob)
+        limit =
+            "shares the program's job, which lets no process leave it: ending the job "
+            "will leave a moving camera moving";
+    guardian = reinterpret_cast<intptr_t>(process);
     shared = view;
-    record = &static_cast<GuardianShare*>(view)->record;
+    record = &share->record;
     return true;
 }
 

@@ -1,0 +1,203 @@
+#include <QtTest>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "fakes.h"
+#include "protocol/control_ids.h"
+#include "protocol/keypad_controller.h"
+#include "pty_pair.h"
+#include "serial/device/local_serial_device.h"
+#include "serial/failsafe/line_guard.h"
+#include "serial/guardian/crash_stop.h"
+#include "serial/line/pause.h"
+
+// Who sends what once the program's own writer stops, decided by the movement record alone:
+// a byte the writer had in hand when it died, and a crash on a thread other than the one
+// that writes the line while a held arrow key sends frame after frame. The line carries
+// whole frames and one stop, last.
+
+namespace {
+
+const QByteArray kOskaMove("*05750100BC");
+const QByteArray kOskaStop("*05750900C4");
+const QByteArray kPelcoMove = QByteArray::fromHex("FF050020000025");
+const QByteArray kPelcoStop = QByteArray::fromHex("FF050000000005");
+
+// Tells the crash handler of the line, as the program's guard does.
+class CrashLineGuard : public LineGuard {
+public:
+    MovementRecord& Record() override { return record; }
+    void LineOpened(intptr_t line) override { SetCrashStopLine(line); }
+    void LineClosed() override { SetCrashStopLine(-1); }
+    MovementRecord record{};
+};
+
+// The child: the keypad's core on the pty's slave with real pauses, the Up key held (a
+// frame per repeat), and another thread that crashes by signalNumber after delayUs.
+[[noreturn]] void RunAndCrash(const QString& slave, int protocol, int signalNumber, int delayUs) {
+    CrashLineGuard guard;
+    ArmCrashStop(guard.record);
+    LocalSerialDevice device;
+    PrecisePause pause;
+    MemoryProfile profile;
+    profile.values.insert(QStringLiteral("Ports/COM1"), slave);
+    profile.values.insert(QStringLiteral("Settings/COMUINIT"), 1);
+    profile.values.insert(QStringLiteral("Settings/PROTOCOL"), protocol);
+    profile.values.insert(QStringLiteral("Settings/COMPORT"), 1);
+    profile.values.insert(QStringLiteral("Settings/BAUDRATE"), 9600);
+    KeypadController controller(KeypadServices{device, pause, profile, nullptr, &guard});
+    controller.OnInitDialog();
+    controller.PressKey(ControlId::Key5);
+    controller.PressKey(ControlId::Ent);
+    std::thread crasher([signalNumber, delayUs] {
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+        ::raise(signalNumber);
+    });
+    for (;;) controller.PressPcKey(VirtualKey::Up);
+}
+
+}  // namespace
+
+class TestCrashHandOver : public QObject {
+    Q_OBJECT
+private slots:
+    void byteInHand_data();
+    void byteInHand();
+    void crashOnAnotherThread_data();
+    void crashOnAnotherThread();
+};
+
+void TestCrashHandOver::byteInHand_data() {
+    QTest::addColumn<QByteArray>("move");
+    QTest::addColumn<QByteArray>("stop");
+    QTest::addColumn<bool>("stopInFlight");
+    QTest::addColumn<int>("handed");
+    QTest::addColumn<QByteArray>("owed");
+    QTest::addColumn<int>("kind");
+    const int serial = int(LineKind::Serial);
+    const int socket = int(LineKind::Socket);
+    const int telnet = int(LineKind::TelnetSocket);
+    QTest::newRow("OSKA-DEFAULT, the first byte of the move in hand")
+        << kOskaMove << kOskaStop << false << 1 << kOskaMove + kOskaStop << serial;
+    QTest::newRow("OSKA-DEFAULT, the fifth byte of the move in hand")
+        << kOskaMove << kOskaStop << false << 5 << kOskaMove.mid(4) + kOskaStop << serial;
+    QTest::newRow("PELCO D, the last byte of the move in hand")
+        << kPelcoMove << kPelcoStop << false << 7 << kPelcoMove.right(1) + kPelcoStop << serial;
+    QTest::newRow("OSKA-DEFAULT, the last byte of the stop in hand")
+        << kOskaMove << kOskaStop << true << 11 << kOskaStop.right(1) << serial;
+    QTest::newRow("PELCO D, the stop's sync byte in hand")
+        << kPelcoMove << kPelcoStop << true << 1 << kPelcoStop << serial;
+    QTest::newRow("raw socket, PELCO D, the last byte of the move in hand")
+        << kPelcoMove << kPelcoStop << false << 7 << kPelcoStop << socket;
+    QTest::newRow("Telnet socket, OSKA-DEFAULT, the fifth byte of the move in hand")
+        << kOskaMove << kOskaStop << false << 5 << kOskaMove.mid(5) + kOskaStop << telnet;
+    QTest::newRow("raw socket, PELCO D, the stop's sync byte in hand")
+        << kPelcoMove << kPelcoStop << true << 1 << kPelcoStop.mid(1) << socket;
+}
+
+// The writer died with a byte in the system's hands: on a local line the next sender sends it
+// again, then
+// the rest, so the stop that follows starts whole on the line.
+void TestCrashHandOver::byteInHand() {
+    QFETCH(QByteArray, move);
+    QFETCH(QByteArray, stop);
+    QFETCH(bool, stopInFlight);
+    QFETCH(int, handed);
+    QFETCH(QByteArray, owed);
+    QFETCH(int, kind);
+
+    MovementRecord record{};
+    MovementLog::LineOpened(record, static_cast<LineKind>(kind));
+    const auto bytes = [](const QByteArray& frame) {
+        return reinterpret_cast<const uint8_t*>(frame.constData());
+    };
+    MovementLog::BeginMovement(record, bytes(stop), int(stop.size()));
+    if (stopInFlight)
+        MovementLog::EndMovement(record);
+    const QByteArray& flight = stopInFlight ? stop : move;
+    MovementLog::BeginFrame(record, bytes(flight), int(flight.size()));
+    for (int i = 0; i < handed; ++i) {
+        MovementLog::BeginByte(record);
+        if (i + 1 < handed)
+            MovementLog::ByteSent(record, 0);
+    }
+    QCOMPARE(record.handing, uint8_t(1));
+    MovementLog::TakeOver(record);
+    const MovementLog::Owed due = MovementLog::OwedBytes(record);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(due.bytes), due.count), owed);
+    QCOMPARE(record.handing, uint8_t(0));
+    // Taken over once; a second sender after it finds nothing more in hand.
+    MovementLog::TakeOver(record);
+    QCOMPARE(MovementLog::OwedBytes(record).count, due.count);
+}
+
+void TestCrashHandOver::crashOnAnotherThread_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<int>("delayUs");
+    // Delays spread over a frame's bytes and pauses, so that the crash lands before a
+    // byte, inside a pause and between frames.
+    const int delays[] = {3000, 9100, 14700, 21300, 26900, 33100, 47900, 52300};
+    for (int protocol : {0, 1}) {
+        for (int signalNumber : {SIGSEGV, SIGABRT}) {
+            for (int delay : delays)
+                QTest::addRow("%s, %s, after %d us", protocol ? "PELCO D" : "OSKA-DEFAULT",
+                              signalNumber == SIGSEGV ? "SIGSEGV" : "SIGABRT", delay)
+                    << protocol << signalNumber << delay;
+        }
+    }
+}
+
+void TestCrashHandOver::crashOnAnotherThread() {
+    QFETCH(int, protocol);
+    QFETCH(int, signalNumber);
+    QFETCH(int, delayUs);
+
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    int said[2];
+    QCOMPARE(::pipe(said), 0);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        ::dup2(said[1], STDERR_FILENO);
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        RunAndCrash(pty.slavePath(), protocol, signalNumber, delayUs);
+    }
+    ::close(said[1]);
+    // Until the child is gone and its line quiet.
+    const QByteArray line = pty.ReadAvailable(300);
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    char text[256] = {};
+    const ssize_t length = ::read(said[0], text, sizeof(text) - 1);
+    ::close(said[0]);
+
+    QVERIFY(WIFSIGNALED(status));
+    QCOMPARE(WTERMSIG(status), signalNumber);
+    QVERIFY2(length > 0 && std::strstr(text, "the moving camera was sent the stop"), text);
+    const QByteArray move = protocol ? kPelcoMove : kOskaMove;
+    const QByteArray stop = protocol ? kPelcoStop : kOskaStop;
+    const QByteArray shown = line.toHex(' ');
+    QVERIFY2(line.size() % move.size() == 0, shown.constData());
+    int stops = 0;
+    for (int at = 0; at < line.size(); at += move.size()) {
+        const QByteArray frame = line.mid(at, move.size());
+        QVERIFY2(frame == move || frame == stop, shown.constData());
+        stops += frame == stop;
+    }
+    QCOMPARE(stops, 1);
+    QVERIFY2(line.endsWith(stop), shown.constData());
+}
+
+QTEST_GUILESS_MAIN(TestCrashHandOver)
+#include "tst_crash_hand_over.moc"
