@@ -103,8 +103,7 @@ void TestCrashHandOver::byteInHand_data() {
 }
 
 // The writer died with a byte in the system's hands: on a local line the next sender sends it
-// again, then
-// the rest, so the stop that follows starts whole on the line.
+// again, then the rest, so the stop that follows starts whole on the line.
 void TestCrashHandOver::byteInHand() {
     QFETCH(QByteArray, move);
     QFETCH(QByteArray, stop);
