@@ -71,9 +71,13 @@ public:
             auto under = [length](int p) {
                 return p < 0 || (length == 7) == (p != ProtocolOskaDefault);
             };
-            if (!under(protocol) && !under(protocolBefore) && !OwedStop(bytes.mid(at, length)))
-                return QStringLiteral("frame of the other protocol at %1").arg(at);
             const QString fault = Fault(bytes, at, cameraId, cameraBefore);
+            // A frame cut short is excused below by a refusal, whatever its protocol.
+            if (fault.isEmpty() && !under(protocol) && !under(protocolBefore) &&
+                !owed.contains(bytes.mid(at, length)))
+                return QStringLiteral("frame of the other protocol at %1 in %2")
+                    .arg(at)
+                    .arg(QString::fromLatin1(bytes.toHex()));
             if (fault.isEmpty()) {
                 Note(bytes.mid(at, length));
                 ++frames;
@@ -98,22 +102,31 @@ public:
     std::array<bool, 2> moving = {false, false};
     bool Moving() const { return moving[0] || moving[1]; }
     qint64 frames = 0;
+    // The stops of the movements the program wrote whole and has not yet been seen to stop:
+    // a stop still owed goes out once the line takes bytes again, whatever camera and
+    // protocol are selected by then, and its movement may be one never seen on the line
+    // (purged from a stalled line). Only such a stop may differ from the settings.
+    QSet<QByteArray> owed;
+    void Written(const QByteArray& frame) {
+        if (!Check(frame, -1).isEmpty())
+            return;
+        if (frame.size() == 7 && kPelcoMoves.contains(frame.mid(2, 4))) {
+            QByteArray stop = frame.left(2) + QByteArray(4, '\0');
+            owed.insert(stop + char(stop[1]));
+        } else if (frame.size() == 11 && kOskaMoves.contains(frame.mid(3, 6))) {
+            QByteArray stop = frame.left(3) + "750900";
+            int sum = 0;
+            for (char c : stop) sum += uint8_t(c);
+            owed.insert(stop + QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0'));
+        }
+    }
 
 private:
     QString Fault(const QByteArray& bytes, int at, int cameraId, int cameraBefore) const {
         const QString fault = Whole(bytes, at, cameraId, cameraBefore);
-        return fault.isEmpty() || OwedStop(bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11))
+        return fault.isEmpty() || owed.contains(bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11))
                    ? QString()
                    : fault;
-    }
-    // A stop refused by a stalled or unplugged line stays owed and goes out once the line
-    // takes bytes again, whatever camera and protocol are selected by then; its movement
-    // may be one this checker never saw (purged from a stalled line). A stop moves nothing.
-    static bool OwedStop(const QByteArray& frame) {
-        const bool pelco = frame.size() == 7;
-        const bool stop =
-            pelco ? frame.mid(2, 4) == QByteArray(4, '\0') : frame.mid(3, 6) == "750900";
-        return stop && Check(frame, -1).isEmpty();
     }
     // Why no whole frame for either camera starts at, or empty.
     static QString Whole(const QByteArray& bytes, int at, int cameraId, int cameraBefore) {
@@ -153,6 +166,7 @@ private:
     }
 
     void Note(const QByteArray& frame) {
+        owed.remove(frame);
         if (frame.size() == 7) {
             const QByteArray command = frame.mid(2, 4);
             if (command == QByteArray(4, '\0'))
@@ -179,14 +193,29 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
         const uint32_t written = inner.Write(data, count, timeoutMs);
         total += written;
+        for (uint32_t i = 0; i < written; ++i) Wrote(data[i]);
+        if (written < count)
+            frame.clear();  // cut short on the line
         if (written > 0 && afterWrite)
             afterWrite();
         return written;
     }
     qint64 total = 0;
     std::function<void()> afterWrite;  // the line may fail between two bytes of a frame
+    std::function<void(const QByteArray&)> wroteWhole;  // each frame the line took whole
 
 private:
+    void Wrote(uint8_t byte) {
+        if (frame.isEmpty() && byte != 0xFF && byte != '*')
+            return;
+        frame.append(char(byte));
+        if (frame.size() < (uint8_t(frame[0]) == 0xFF ? 7 : 11))
+            return;
+        if (wroteWhole)
+            wroteWhole(frame);
+        frame.clear();
+    }
+    QByteArray frame;
     SerialDevice& inner;
 };
 
@@ -194,6 +223,7 @@ private:
 class Run {
 public:
     explicit Run(quint32 seed) : random(seed) {
+        counter.wroteWhole = [this](const QByteArray& frame) { checker.Written(frame); };
         counter.afterWrite = [this] {
             if (!stalled && !unplugged && random.bounded(300) == 0) {
                 Collect();
@@ -253,9 +283,8 @@ private:
             return Pick();
         if (roll < 84 && !leftHeld) {
             panel.click(ControlId::CommunicationSet);
-            // The purge may cut a frame, and so may the stop still owed, which goes out
-            // first on the reopened line.
-            stallPurges += stalled ? 2 : 0;
+            // The purge may cut the frame it interrupts.
+            stallPurges += stalled ? 1 : 0;
             return QStringLiteral("COMMUNICATION SET");
         }
         if (roll < 87)
@@ -371,7 +400,11 @@ private:
     // operator: COM1 picked and COMMUNICATION SET.
     QString ComeBack() {
         frames += checker.frames;
+        // COM1 is the line to the cameras, whatever device now stands for it: a stop owed
+        // on the old one may go out on the new.
+        const QSet<QByteArray> owed = checker.owed;
         checker = LineChecker();
+        checker.owed = owed;
         spare = std::make_unique<PtyPair>();
         panel.profile.values.insert(QStringLiteral("Ports/COM1"), spare->slavePath());
         received = counter.total;
