@@ -4,6 +4,7 @@
 #include "keypad_rig.h"
 #include "protocol/control_ids.h"
 #include "protocol/keypad_controller.h"
+#include "serial/ports/port_name.h"
 
 // The core driven as the panel drives it, without a window: which actions start and end
 // a movement, what a protocol change does to one, and when a failed frame's pause falls.
@@ -223,7 +224,10 @@ void TestController::lineDropsAndHeals() {
                      Sent(pelco ? Hex("FF000020000020") : QByteArray("*00750100B7")))
             .replace(QLatin1String("{stop}"),
                      Sent(pelco ? Hex("FF000000000000") : QByteArray("*00750900BF")))
-            .replace(QLatin1String("{power}"), Sent("*00750A00C7"));
+            .replace(QLatin1String("{power}"), Sent("*00750A00C7"))
+            // The rows name the built-in ports as Linux does.
+            .replace(QLatin1String("/dev/ttyS0"), BuiltInPortName(1))
+            .replace(QLatin1String("/dev/ttyS1"), BuiltInPortName(2));
     QCOMPARE(rig.TakeLog(), expected);
     QStringList pauses;
     for (int ms : rig.mender.delays) pauses << QString::number(ms);
