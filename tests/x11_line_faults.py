@@ -43,6 +43,8 @@ CASES = [
 # The owed stop must be whole on the new line within this long of its return.
 BACK_WITHIN_S = 4.0
 IAC, SB, SE = 0xFF, 0xFA, 0xF0
+WILL, WONT, DO, DONT = 0xFB, 0xFC, 0xFD, 0xFE
+BINARY, COM_PORT_OPTION = 0x00, 0x2C
 
 
 def telnet_data(raw):
@@ -65,10 +67,54 @@ def telnet_data(raw):
     return data
 
 
-class Server:
-    """A serial server on loopback that keeps what each connection carried, with times."""
+class TelnetAnswers:
+    """The server's side of an RFC 2217 conversation: agrees to binary mode and the
+    COM-PORT-OPTION, refuses anything else, and confirms each port setting as asked."""
 
     def __init__(self):
+        self.pending = b""
+
+    def Feed(self, data):
+        self.pending += data
+        out, i, raw = b"", 0, self.pending
+        while i < len(raw):
+            if raw[i] != IAC:
+                i += 1
+                continue
+            if i + 1 >= len(raw):
+                break
+            verb = raw[i + 1]
+            if verb in (WILL, WONT, DO, DONT):
+                if i + 2 >= len(raw):
+                    break
+                option = raw[i + 2]
+                agreed = option in (BINARY, COM_PORT_OPTION)
+                if verb == WILL:
+                    out += bytes([IAC, DO if agreed else DONT, option])
+                elif verb == DO:
+                    out += bytes([IAC, WILL if agreed else WONT, option])
+                i += 3
+            elif verb == SB:
+                end = raw.find(bytes([IAC, SE]), i + 2)
+                if end < 0:
+                    break
+                body = raw[i + 2:end]
+                if len(body) >= 2 and body[0] == COM_PORT_OPTION:
+                    out += bytes([IAC, SB, COM_PORT_OPTION, body[1] + 100]) + body[2:]
+                    out += bytes([IAC, SE])
+                i = end + 2
+            else:
+                i += 2
+        self.pending = raw[i:]
+        return out
+
+
+class Server:
+    """A serial server on loopback that keeps what each connection carried, with times; a
+    Telnet one answers the conversation as a serial server does."""
+
+    def __init__(self, telnet=False):
+        self.telnet = telnet
         self.port = None
         self.connections = []
         self.listener = None
@@ -90,6 +136,7 @@ class Server:
             return
         events = []
         self.connections.append((conn, events))
+        answers = TelnetAnswers() if self.telnet else None
         while True:
             try:
                 data = conn.recv(4096)
@@ -99,6 +146,13 @@ class Server:
                 return
             now = time.monotonic()
             events.extend((now, b) for b in data)
+            if answers:
+                reply = answers.Feed(data)
+                if reply:
+                    try:
+                        conn.sendall(reply)
+                    except OSError:
+                        return
 
     def Break(self, reset):
         """Goes away with the connection: closes it, or resets it."""
@@ -154,7 +208,7 @@ def run_case(program, fault, protocol, scheme):
     folder = tempfile.mkdtemp()
     conf = os.path.join(folder, "PC-ZORVIK", "velmor.conf")
     os.makedirs(os.path.dirname(conf))
-    line = PtyLine(folder) if scheme is None else Server()
+    line = PtyLine(folder) if scheme is None else Server(telnet=scheme == "rfc2217")
     entry = line.link if scheme is None else "%s://127.0.0.1:%d" % (scheme, line.port)
     with open(conf, "w") as out:
         out.write("[Ports]\nCOM1=%s\n[Settings]\nPROTOCOL=%d\n" % (entry, protocol))
