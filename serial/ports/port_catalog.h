@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -45,6 +46,9 @@ public:
 
 private:
     QString devRoot;
+    // Windows: the Bluetooth ports, looked up once per catalog rather than once a port.
+    mutable QSet<QString> bluetoothPorts;
+    mutable bool bluetoothKnown = false;
 };
 
 // The path with every symbolic link resolved; the path itself when it names nothing.

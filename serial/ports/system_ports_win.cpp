@@ -116,6 +116,8 @@ QHash<QString, SerialPortFacts> DeviceManagerPorts() {
 // The ports Windows has: the serial device map names each one, and Device Manager's Ports
 // class says what it is, where it knows (under Wine it may know none).
 QList<SerialPortFacts> SystemPortCatalog::Ports() const {
+    // A new listing: the Bluetooth ports are looked up again at the next Holder().
+    bluetoothKnown = false;
     const QHash<QString, SerialPortFacts> known = DeviceManagerPorts();
     QList<SerialPortFacts> ports;
     for (SerialPortFacts facts : DeviceMap()) {
@@ -146,7 +148,14 @@ QString SystemPortCatalog::Holder(const QString& device) const {
         CloseHandle(claim);
         return QStringLiteral("Velmor");
     }
-    if (DeviceManagerPorts().value(device.toUpper()).bluetooth)
+    if (!bluetoothKnown) {
+        const QHash<QString, SerialPortFacts> known = DeviceManagerPorts();
+        for (auto it = known.cbegin(); it != known.cend(); ++it)
+            if (it->bluetooth)
+                bluetoothPorts.insert(it.key());
+        bluetoothKnown = true;
+    }
+    if (bluetoothPorts.contains(device.toUpper()))
         return QString();
     const QString path = QStringLiteral("\\\\.\\") + device;
     HANDLE port = CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
