@@ -260,10 +260,17 @@ def serial_ports_dialog(layout, window, line, keypad):
     for keys in ["Tab"] + ["Down"] * downs + ["Return"]:
         xdotool("key", keys)
         time.sleep(0.4)
-    time.sleep(1.0)
-    if "COM1    REG_SZ    COM7" not in wine("reg", "query", PORTS).stdout:
-        problems.append("the dialog did not store COM1=COM7: %r"
-                        % wine("reg", "query", PORTS).stdout.strip())
+    # The dialog stores the rows as it closes; a busy Wine may take a while to get there.
+    deadline = time.monotonic() + BOUND_SECONDS
+    stored = wine("reg", "query", PORTS).stdout
+    while "COM1    REG_SZ    COM7" not in stored and time.monotonic() < deadline:
+        time.sleep(0.25)
+        stored = wine("reg", "query", PORTS).stdout
+    if "COM1    REG_SZ    COM7" not in stored:
+        problems.append("the dialog did not store COM1=COM7: %r" % stored.strip())
+    else:
+        print("Wine, F2: COM1=COM7 stored %.1f s after Return"
+              % (time.monotonic() - deadline + BOUND_SECONDS))
     click(layout, window, "COMMUNICATION SET")
     line.read(0.5)
     line.events.clear()
