@@ -47,8 +47,8 @@ public:
 private:
     QString devRoot;
     // Windows: the Bluetooth ports, looked up once per catalog rather than once a port.
-    mutable QSet<QString> bluetoothPorts;
-    mutable bool bluetoothKnown = false;
+    [[maybe_unused]] mutable QSet<QString> bluetoothPorts;
+    [[maybe_unused]] mutable bool bluetoothKnown = false;
 };
 
 // The path with every symbolic link resolved; the path itself when it names nothing.
