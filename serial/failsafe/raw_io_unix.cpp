@@ -68,7 +68,12 @@ bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int coun
     return true;
 }
 
-void CloseSocketGently(intptr_t socket, int timeoutMs) {
+namespace {
+
+// Stops sending, then reads and drops what the server sends until it ends the connection (or
+// resets it), until the time is up, or, with untilAcknowledged, until it has acknowledged
+// every byte sent; then closes.
+void DrainAndClose(intptr_t socket, int timeoutMs, bool untilAcknowledged) {
     const int fd = static_cast<int>(socket);
     if (fd < 0)
         return;
@@ -76,40 +81,33 @@ void CloseSocketGently(intptr_t socket, int timeoutMs) {
     ::shutdown(fd, SHUT_WR);
     char drop[4096];
     for (;;) {
-        // Until the server has acknowledged every byte, or time is up.
         ssize_t got;
         while ((got = ::recv(fd, drop, sizeof drop, MSG_DONTWAIT)) > 0) {
         }
         const bool open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-        int unacknowledged = 0;
         const int64_t left = deadline - LineClockNs();
-        if (!open || ::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0 ||
-            left <= 0)
+        if (!open || left <= 0)
             break;
-        PollFor(fd, POLLIN, left / LineTiming::kNsPerMs < 5 ? left / LineTiming::kNsPerMs : 5);
+        int64_t pollMs = left / LineTiming::kNsPerMs + 1;
+        if (untilAcknowledged) {
+            int unacknowledged = 0;
+            if (::ioctl(fd, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged == 0)
+                break;
+            pollMs = left / LineTiming::kNsPerMs < 5 ? left / LineTiming::kNsPerMs : 5;
+        }
+        PollFor(fd, POLLIN, pollMs);
     }
     ::close(fd);
 }
 
+}  // namespace
+
+void CloseSocketGently(intptr_t socket, int timeoutMs) {
+    DrainAndClose(socket, timeoutMs, true);
+}
+
 void CloseSocketAfterServer(intptr_t socket, int timeoutMs) {
-    const int fd = static_cast<int>(socket);
-    if (fd < 0)
-        return;
-    const int64_t deadline = LineClockNs() + timeoutMs * LineTiming::kNsPerMs;
-    ::shutdown(fd, SHUT_WR);
-    char drop[4096];
-    for (;;) {
-        const ssize_t got = ::recv(fd, drop, sizeof drop, MSG_DONTWAIT);
-        if (got > 0)
-            continue;
-        // The server's end (0) or a reset ends the wait; so does the time.
-        const bool open = got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
-        const int64_t left = deadline - LineClockNs();
-        if (!open || left <= 0)
-            break;
-        PollFor(fd, POLLIN, left / LineTiming::kNsPerMs + 1);
-    }
-    ::close(fd);
+    DrainAndClose(socket, timeoutMs, false);
 }
 
 void SayOnStandardError(const char* text) {
