@@ -314,10 +314,12 @@ void KeypadController::RewriteLinkLines(bool opened) {
 
 bool KeypadController::ReleasePort() {
     link.StopHealing();
-    if (!link.isOpen())
+    // An opening under way lets the port go as soon as it returns.
+    if (!link.isOpen() && !link.isOpening())
         return false;
+    const bool wasOpen = link.isOpen();
     link.ClosePort();
-    return true;
+    return wasOpen;
 }
 
 void KeypadController::SettleFailedFrame() {

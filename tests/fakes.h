@@ -87,6 +87,7 @@ public:
     void Schedule(int delayMs, std::function<Attempt()> ready,
                   std::function<void(bool)> done) override;
     void Cancel() override;
+    bool RunAside(const Attempt& attempt) override { return attempt(); }
     // Runs the attempt scheduled and hands its result on; false when none is scheduled.
     bool RunAttempt();
     bool Scheduled() const { return bool(ready); }

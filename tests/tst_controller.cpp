@@ -45,6 +45,19 @@ struct Rig {
     QList<Notice> notices;
 };
 
+// Opens only after a while, as a Bluetooth port does while it connects, and notes the thread
+// it was opened on.
+class SlowOpeningDevice : public ForwardingDevice {
+public:
+    using ForwardingDevice::ForwardingDevice;
+    bool Open(const QString& name, uint32_t baud) override {
+        openThread = QThread::currentThread();
+        QThread::msleep(300);
+        return ForwardingDevice::Open(name, baud);
+    }
+    QThread* openThread = nullptr;
+};
+
 }  // namespace
 
 class TestController : public QObject {
@@ -55,6 +68,8 @@ private slots:
     void failedFramePauseFollowsTheNotice();
     void lineDropsAndHeals_data();
     void lineDropsAndHeals();
+    void openingLeavesTheWindowLive_data();
+    void openingLeavesTheWindowLive();
 };
 
 void TestController::movement_data() {
@@ -237,6 +252,52 @@ void TestController::lineDropsAndHeals() {
     QCOMPARE(rig.controller.PortHealing(), !rig.controller.PortOpen() && rig.mender.Scheduled());
     QCOMPARE(rig.controller.LineDropReason().isEmpty(), !rig.controller.PortHealing());
     QCOMPARE(rig.controller.AbandonedStopReason().isEmpty(), !actions.contains("COM2 COMSET"));
+}
+
+void TestController::openingLeavesTheWindowLive_data() {
+    QTest::addColumn<bool>("atStart");
+    QTest::addColumn<bool>("endsMeanwhile");
+    QTest::newRow("start") << true << false;
+    QTest::newRow("COMMUNICATION SET") << false << false;
+    QTest::newRow("program ends while COMMUNICATION SET opens") << false << true;
+}
+
+void TestController::openingLeavesTheWindowLive() {
+    QFETCH(bool, atStart);
+    QFETCH(bool, endsMeanwhile);
+    RecordingDevice line;
+    SlowOpeningDevice device(line);
+    RecordingPause pause;
+    MemoryProfile profile;
+    ThreadedLineMender mender;
+    KeypadController controller{KeypadServices{device, pause, profile, nullptr, nullptr, &mender}};
+    if (!atStart)
+        controller.OnInitDialog();
+    device.openThread = nullptr;
+    // The window's own loop: it must run while the port opens.
+    int turns = 0;
+    bool released = true;
+    QTimer turn;
+    connect(&turn, &QTimer::timeout, this, [&] {
+        if (++turns == 1 && endsMeanwhile)
+            released = controller.ReleasePort();
+    });
+    turn.start(10);
+    if (atStart)
+        controller.OnInitDialog();
+    else
+        controller.ApplyCommunicationSettings();
+    turn.stop();
+
+    QVERIFY(device.openThread);
+    QVERIFY(device.openThread != QThread::currentThread());
+    QVERIFY(turns > 0);
+    // A port released while it opened is let go once the opening returns, and was never
+    // the program's to report as released.
+    QCOMPARE(released, !endsMeanwhile);
+    QCOMPARE(line.isOpen, !endsMeanwhile);
+    QCOMPARE(controller.PortOpen(), !endsMeanwhile);
+    QCOMPARE(controller.StatusTexts().value(3).contains(QLatin1String("PROTOCOL")), !endsMeanwhile);
 }
 
 QTEST_GUILESS_MAIN(TestController)

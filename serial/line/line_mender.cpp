@@ -1,6 +1,9 @@
 #include "line_mender.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
+#include <atomic>
 
 void ThreadedLineMender::Schedule(int delayMs, std::function<Attempt()> ready,
                                   std::function<void(bool)> done) {
@@ -36,4 +39,25 @@ void ThreadedLineMender::Cancel() {
         return;
     worker->wait();
     worker.reset();
+}
+
+bool ThreadedLineMender::RunAside(const Attempt& attempt) {
+    // Without an event loop to keep (no application, or already off the window's thread)
+    // the caller may just as well wait itself.
+    if (!QCoreApplication::instance() || QThread::currentThread() != context.thread())
+        return attempt();
+    std::atomic<bool> finished{false};
+    bool result = false;
+    QEventLoop loop;
+    const std::unique_ptr<QThread> opener(QThread::create([&] {
+        result = attempt();
+        finished = true;
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    }));
+    opener->start();
+    // A quit meant for every loop (the program ending) leaves this one waiting still: the
+    // attempt holds the device until it returns.
+    while (!finished) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    opener->wait();
+    return result;
 }

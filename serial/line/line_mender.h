@@ -5,9 +5,10 @@
 #include <functional>
 #include <memory>
 
-// Runs the attempts to open again a line that dropped: one at a time, each after a pause,
-// off the window's thread, so that a connect that waits for an answer never holds the
-// window. Tests substitute one that runs them when told.
+// Opens lines off the window's thread, so that a port that takes its time to open (a
+// Bluetooth port connecting, a server's connect time-out) never holds the window: each
+// opening the operator asks for, and the attempts to open again a line that dropped, one at
+// a time, each after a pause. Tests substitute one that runs them when told.
 class LineMender {
 public:
     using Attempt = std::function<bool()>;
@@ -21,6 +22,10 @@ public:
     // Nothing scheduled runs any more, and an attempt under way has ended when this returns
     // (it is waited for: at most a connect time-out); its done never runs.
     virtual void Cancel() = 0;
+    // Runs attempt on a thread of its own and returns what it returned. Meanwhile the
+    // window's thread runs its event loop without the operator's input: the window paints,
+    // and what the operator does waits until the port is settled.
+    virtual bool RunAside(const Attempt& attempt) = 0;
 };
 
 // The mender of the real program: a timer on the window's thread, each attempt a thread.
@@ -34,6 +39,7 @@ public:
     void Schedule(int delayMs, std::function<Attempt()> ready,
                   std::function<void(bool)> done) override;
     void Cancel() override;
+    bool RunAside(const Attempt& attempt) override;
 
 private:
     void Start(quint64 ticket, const Attempt& attempt, std::function<void(bool)> done);

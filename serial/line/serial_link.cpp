@@ -44,7 +44,19 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
         problem = {PortFault::Refused, target.device, QStringLiteral("a rate of 0 baud")};
         return 0;
     }
-    if (!device.Open(target.device, baud)) {
+    const LineMender::Attempt attempt = [this, &target, baud] {
+        return device.Open(target.device, baud);
+    };
+    opening = true;
+    closeWanted = false;
+    const bool opened = mender ? mender->RunAside(attempt) : attempt();
+    opening = false;
+    if (opened && closeWanted) {
+        device.Close();
+        problem = {PortFault::Failed, target.device, QStringLiteral("released while opening")};
+        return 0;
+    }
+    if (!opened) {
         problem = device.LastProblem();
         if (problem.isNone())
             problem.fault = PortFault::Failed;
@@ -101,6 +113,10 @@ bool CSerialLink::OpenMayWait(int port) const {
 
 void CSerialLink::ClosePort() {
     StopHealing();
+    if (opening) {
+        closeWanted = true;
+        return;
+    }
     open = false;
     if (guard)
         guard->LineClosed();

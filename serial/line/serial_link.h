@@ -21,7 +21,8 @@ public:
     using PortNamer = std::function<PortTarget(int port)>;
 
     // guard, when given, is told of every open and close and keeps the movement record.
-    // mender, when given, opens a line that dropped again by itself.
+    // mender, when given, opens the port off the window's thread, and a line that dropped
+    // again by itself.
     CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard = nullptr,
                 LineMender* mender = nullptr);
     ~CSerialLink();
@@ -34,8 +35,12 @@ public:
     // Whether opening port may wait for an answer from the network (its connect time-out)
     // rather than take the moment a local device takes.
     bool OpenMayWait(int port) const;
-    // Releases the port, then pauses 100 ms so a reopen never follows at once.
+    // Releases the port, then pauses 100 ms so a reopen never follows at once. Called while
+    // an opening is under way (the program ending meanwhile), the port is let go as soon as
+    // that opening returns, and OpenPort reports it closed.
     void ClosePort();
+    // OpenPort is waiting for the device to open.
+    bool isOpening() const { return opening; }
     // The line dropped under the open port (the device says it is gone): the port has
     // been let go and is being opened again by itself. When it is back, the stop owed goes
     // out first, whole, before anything else.
@@ -115,6 +120,8 @@ private:
     MovementRecord ownRecord{};
     MovementRecord* record;
     bool open = false;
+    bool opening = false;
+    bool closeWanted = false;  // ClosePort came while opening
     bool framePauseOwed = false;
     bool stopGoing = false;  // EndMovement let a running movement go: its stop is next
     bool stopOwed = false;
