@@ -5,6 +5,7 @@
 #include "frame_builder.h"
 #include "profile/port_map.h"
 #include "serial/failsafe/line_guard.h"
+#include "serial/line/line_mender.h"
 #include "serial/ports/problem_words.h"
 
 namespace {
@@ -41,6 +42,7 @@ KeypadController::KeypadController(const KeypadServices& services)
     : profile(services.profile),
       ports(services.ports),
       guard(services.guard),
+      mender(services.mender),
       link(
           services.device, services.pause, [this](int port) { return ResolvePort(port, profile); },
           services.guard, services.mender),
@@ -98,7 +100,17 @@ QList<SerialPortFacts> KeypadController::PortsPresent() const {
 }
 
 QString KeypadController::PortHolder(const QString& device) const {
-    return ports ? ports->Holder(device) : QString();
+    if (!ports)
+        return QString();
+    // Where the system tells a holder only by refusing an open, the port is tried, and a
+    // port may take its time to answer: tried off the window's thread.
+    QString holder;
+    const LineMender::Attempt ask = [this, &device, &holder] {
+        holder = ports->Holder(device);
+        return true;
+    };
+    mender ? mender->RunAside(ask) : ask();
+    return holder;
 }
 
 QStringList KeypadController::PortEntries() const {

@@ -131,7 +131,8 @@ public:
     // What no one will stop after a crash or a forced kill; empty when all is covered.
     QString GuardWarning() const;
 
-    // The serial devices the system has, and who holds one ("another program"), in words.
+    // The serial devices the system has, and who holds one ("another program"), in words;
+    // a port tried to tell is tried off the window's thread.
     QList<SerialPortFacts> PortsPresent() const;
     QString PortHolder(const QString& device) const;
     // The profile's entries for COM1 to COM4 as text; empty where a row has none.
@@ -160,6 +161,7 @@ private:
     ProfileStore& profile;
     const PortCatalog* ports;
     LineGuard* guard;
+    LineMender* mender;
     CSerialLink link;
     StatusList status;
     CameraIdEntry entry;

@@ -58,6 +58,17 @@ public:
     QThread* openThread = nullptr;
 };
 
+// Tells who holds a port by trying it, as Windows must, and notes the thread it tried on.
+class TryingCatalog : public PortCatalog {
+public:
+    QList<SerialPortFacts> Ports() const override { return {}; }
+    QString Holder(const QString&) const override {
+        triedOn = QThread::currentThread();
+        return QStringLiteral("another program");
+    }
+    mutable QThread* triedOn = nullptr;
+};
+
 }  // namespace
 
 class TestController : public QObject {
@@ -270,7 +281,8 @@ void TestController::openingLeavesTheWindowLive() {
     RecordingPause pause;
     MemoryProfile profile;
     ThreadedLineMender mender;
-    KeypadController controller{KeypadServices{device, pause, profile, nullptr, nullptr, &mender}};
+    TryingCatalog ports;
+    KeypadController controller{KeypadServices{device, pause, profile, &ports, nullptr, &mender}};
     if (!atStart)
         controller.OnInitDialog();
     device.openThread = nullptr;
