@@ -60,6 +60,7 @@ public:
     PortProblem LastProblem() const override { return inner.LastProblem(); }
     PortProblem WriteProblem() const override { return inner.WriteProblem(); }
     bool LineLost() const override { return inner.LineLost(); }
+    bool CheckLine() override { return inner.CheckLine(); }
 
 protected:
     SerialDevice& inner;
@@ -88,6 +89,12 @@ public:
                   std::function<void(bool)> done) override;
     void Cancel() override;
     bool RunAside(const Attempt& attempt) override { return attempt(); }
+    void Watch(int, std::function<void()> look) override { this->look = std::move(look); }
+    // The link's look at its line, as the timer would run it; nothing when none is set.
+    void Look() {
+        if (look)
+            look();
+    }
     // Runs the attempt scheduled and hands its result on; false when none is scheduled.
     bool RunAttempt();
     bool Scheduled() const { return bool(ready); }
@@ -98,6 +105,7 @@ public:
 private:
     std::function<Attempt()> ready;
     std::function<void(bool)> done;
+    std::function<void()> look;
 };
 
 // Records pauses; sleeps for real only when asked to.

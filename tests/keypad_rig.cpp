@@ -77,7 +77,12 @@ bool KeypadRig::Press(const QString& keys) {
             device.refuseNth = device.attempts + key.mid(7).toInt();
         else if (key == QLatin1String("drop") || key.startsWith(QLatin1String("drop@")))
             device.dropNth = device.attempts + (key.size() > 5 ? key.mid(5).toInt() : 1);
-        else if (key == QLatin1String("heal") || key == QLatin1String("nodevice"))
+        else if (key == QLatin1String("unplug") || key == QLatin1String("look")) {
+            // The device goes away (or not) with no frame going; the link's next look.
+            if (key == QLatin1String("unplug"))
+                device.lost = true, device.isOpen = false;
+            mender.Look();
+        } else if (key == QLatin1String("heal") || key == QLatin1String("nodevice"))
             Heal(key == QLatin1String("heal"));
         else if (key == QLatin1String("COM2"))
             controller.OnSelChangeComPort(1);

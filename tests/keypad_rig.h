@@ -26,11 +26,12 @@ struct KeypadRig {
     // main block, "PC-Num7" on the numeric pad); "stop", a key released; "OSKA" and
     // "PELCO", a protocol row picked; "refuse@N", the recorder refuses the N-th byte from
     // here ("refuse" is "refuse@1"); "drop@N", the line is lost at the N-th byte from here
-    // ("drop" is "drop@1"); "heal", the attempt to open the line again runs and succeeds,
-    // "nodevice", it runs and finds no device; "COMSET", COMMUNICATION SET (the movement
-    // stopped first); "COM2", the second port row picked; "end", the port released as at
-    // the program's end; "lines" and "port", status line 3 or 4 as "<text>" into the time
-    // line. False at the first caption it does not know.
+    // ("drop" is "drop@1"); "unplug", the line is lost with no frame going
+    // and the link looks at it, "look", it looks at a line still there; "heal", the attempt to open
+    // the line again runs and succeeds, "nodevice", it runs and finds no device; "COMSET",
+    // COMMUNICATION SET (the movement stopped first); "COM2", the second port row picked; "end",
+    // the port released as at the program's end; "lines" and "port", status line 3 or 4 as "<text>"
+    // into the time line. False at the first caption it does not know.
     bool Press(const QString& keys);
     // Runs the scheduled attempt to open the dropped line again, the device back or not.
     void Heal(bool deviceBack);

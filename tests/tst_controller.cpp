@@ -224,6 +224,18 @@ void TestController::lineDropsAndHeals_data() {
     QTest::newRow("the program's end stops the healing") << 0 << "Z/I drop stop end heal"
                                                          << "{move} " + down + " no-attempt"
                                                          << "200";
+    QTest::newRow("lost with no frame going: noticed, back, then keys work")
+        << 0 << "look unplug lines heal lines POWER"
+        << "close <Can't Open!> attempt open /dev/ttyS0 9600 <OSKA-DEF PROTOCOL> {power}"
+        << "200";
+    QTest::newRow("lost under a held key: the stop as soon as it is back")
+        << 1 << "PC-Up unplug heal stop"
+        << "{move} close attempt open /dev/ttyS0 2400 {stop} {stop}"
+        << "200";
+    QTest::newRow("lost under a held key, released while down")
+        << 0 << "Z/I unplug stop heal"
+        << "{move} close TransferError p25 attempt open /dev/ttyS0 9600 {stop}"
+        << "200";
     QTest::newRow("a stalled stop stays owed, the line stays open")
         << 0 << "Z/I refuse stop lines POWER COMSET"
         << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {power} close p100 open /dev/ttyS0 "

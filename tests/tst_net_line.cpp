@@ -60,7 +60,15 @@ struct NetRig {
     CommandSet commands{state, link, entry};
 };
 
-enum class Hostility { NeverReads, TelnetJunk, Flood, ClosesMidFrame, FullBacklog, Refuses };
+enum class Hostility {
+    NeverReads,
+    TelnetJunk,
+    Flood,
+    ClosesMidFrame,
+    ClosesIdle,
+    FullBacklog,
+    Refuses
+};
 
 // A server that misbehaves in one way, on a loopback port of its own.
 class HostileServer {
@@ -110,6 +118,10 @@ public:
 private:
     void Serve() {
         const int peer = ::accept(listener, nullptr, nullptr);
+        if (how == Hostility::ClosesIdle) {
+            ::close(peer);
+            return;
+        }
         uint8_t junk[512];
         for (size_t i = 0; i < sizeof junk; ++i)
             junk[i] = i % 7 == 0 ? 0xFF : uint8_t(0xF0 + i % 16);  // IAC, SB, WILL, SE...
@@ -535,6 +547,8 @@ void TestNetLine::hostileServers_data() {
     QTest::newRow("flood") << int(Hostility::Flood) << true << false << "";
     QTest::newRow("closes mid-frame")
         << int(Hostility::ClosesMidFrame) << true << true << "127.0.0.1:";
+    QTest::newRow("closes with no frame going")
+        << int(Hostility::ClosesIdle) << true << true << "127.0.0.1:";
     QTest::newRow("backlog full, never accepts")
         << int(Hostility::FullBacklog) << false << false << "no answer from 127.0.0.1:";
     QTest::newRow("refuses") << int(Hostility::Refuses) << false << false
@@ -567,6 +581,12 @@ void TestNetLine::hostileServers() {
             QVERIFY2(ticks >= 50, qPrintable(QString::number(ticks)));
         return;
     }
+    // The line looked at between frames, as the link does: what the server sent is read
+    // and dropped, and a server that went is noticed without a frame.
+    if (how == int(Hostility::ClosesIdle))
+        QTRY_VERIFY(!rig.device.CheckLine() && rig.device.LineLost());
+    else
+        QVERIFY(rig.device.CheckLine() && !rig.device.LineLost());
     // A failing server with the frames as fast as the line takes them; a working one with
     // the line's pauses, as the keypad sends.
     rig.pause.real = !writesFail;

@@ -535,6 +535,8 @@ void TestSerialPty::unpluggedLineBackAtItsStableName_data() {
         << 0 << "Z/I stop" << QByteArray("*0C750900D2") << QByteArray("*0C750100CA");
     QTest::newRow("PELCO D, key still held")
         << 1 << "PC-Up" << Hex("FF 0C 00 00 00 00 0C") << Hex("FF 0C 00 20 00 00 2C");
+    QTest::newRow("OSKA, noticed with no frame going, key still held")
+        << 0 << "look" << QByteArray("*0C750900D2") << QByteArray("*0C750100CA");
 }
 
 void TestSerialPty::unpluggedLineBackAtItsStableName() {
@@ -553,6 +555,8 @@ void TestSerialPty::unpluggedLineBackAtItsStableName() {
     rig.Select(12);
     QVERIFY(rig.Press(QStringLiteral("PC-Up")));
     QCOMPARE(first->Read(move.size()), move);
+    QVERIFY(rig.Press(QStringLiteral("look")));  // a line still there stays open
+    QVERIFY(rig.controller.PortOpen());
     first.reset();  // unplugged: both ends gone
     QVERIFY(rig.Press(actions));
     QVERIFY(rig.controller.PortHealing());

@@ -8,6 +8,8 @@ server on loopback that closes the connection, or resets it, and listens again a
 address. The key is released while the line is down. With no key pressed, the first bytes
 on the line that is back must be the stop owed to the camera, whole, within a few seconds;
 then, once the "Transfer Error!" box is dismissed, a held key must work on the new line.
+Where no key is held, the drop must be noticed and said all the same, the line that is back
+must carry nothing before a key, and no box may appear.
 Prints, per fault, the bytes on the new line, the time from the line's return to the stop's
 last byte, and what the program said.
 
@@ -39,6 +41,9 @@ CASES = [
     ("server closes", 1, "rfc2217"),
     ("server resets", 1, "tcp"),
     ("server resets", 0, "rfc2217"),
+    # No key held: the drop is noticed without a frame, said, and healed; nothing is owed.
+    ("adapter unplugged, no key held", 1, None),
+    ("server closes, no key held", 0, "tcp"),
 ]
 # The owed stop must be whole on the new line within this long of its return.
 BACK_WITHIN_S = 4.0
@@ -215,21 +220,24 @@ def run_case(program, fault, protocol, scheme):
     env = dict(os.environ, XDG_CONFIG_HOME=folder, DISPLAY=display)
     app = subprocess.Popen([program], env=env, stderr=subprocess.PIPE, text=True)
     stop, move = (PELCO_STOP, PELCO["Up"]) if protocol else (OSKA_STOP, OSKA["Up"])
-    problems, seen = [], {}
+    held = "no key held" not in fault
+    problems, seen = [], {"held": held}
     try:
         wid = find_window(env)
         if wid is None:
             return ["the window did not appear"], seen
         xdotool(env, "windowfocus", "--sync", wid)
         time.sleep(1.0 if scheme else 0.3)  # a server's connection follows the window
-        xdotool(env, "keydown", "Up")
+        if held:
+            xdotool(env, "keydown", "Up")
         Wait(line, scheme, 0.6)
         if scheme is None:
             line.Unplug()
         else:
             line.Break(fault == "server resets")
         Wait(line, scheme, 0.6)  # the repeats find the line gone
-        xdotool(env, "keyup", "Up")
+        if held:
+            xdotool(env, "keyup", "Up")
         Wait(line, scheme, 1.0)
         if scheme is None:
             line.Plug()
@@ -288,6 +296,17 @@ def NewLine(line, scheme):
 def Judge(seen, stop, move):
     owed = seen.get("owed", [])
     raw = bytes(b for _, b in owed)
+    if not seen["held"]:
+        said = " ".join(seen.get("said", []))
+        problems = [] if "dropped" in said and "open again" in said else [
+            "the drop and the return were not said: %r" % said]
+        if raw:
+            problems.append("the new line carried %r before any key" % raw)
+        if seen.get("boxes"):
+            problems.append("%d box(es) with no key pressed" % seen["boxes"])
+        if bytes(b for _, b in seen.get("after", [])) != move + stop:
+            problems.append("the key did not work on the new line: %r" % seen.get("after"))
+        return problems
     if raw != stop:
         return ["the new line carried %r before any key, not the stop alone" % raw]
     last = owed[len(stop) - 1][0] - seen["back"]

@@ -19,6 +19,7 @@ public:
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override;
     bool LineLost() const override;
+    bool CheckLine() override;
     intptr_t NativeHandle() const override;
 
 private:

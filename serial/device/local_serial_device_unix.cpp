@@ -152,6 +152,17 @@ uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeo
     return written;
 }
 
+bool LocalSerialDevice::CheckLine() {
+    QSerialPort& serial = port->serial;
+    if (!serial.isOpen() || port->lost)
+        return !port->lost;
+    // A terminal whose device went away (unplugged, its far end closed) is hung up.
+    struct pollfd line = {static_cast<int>(serial.handle()), POLLOUT, 0};
+    if (::poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+        port->lost = true;
+    return !port->lost;
+}
+
 bool LocalSerialDevice::Port::WaitForDrain(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     for (;;) {

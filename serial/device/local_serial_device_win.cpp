@@ -208,6 +208,17 @@ void LocalSerialDevice::Close() {
     port->claim = nullptr;
 }
 
+bool LocalSerialDevice::CheckLine() {
+    if (!port->handle || port->lost)
+        return !port->lost;
+    // A device that went away fails every call on its handle, as its writes do.
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port->handle, &errors, &status) && LineGoneError(GetLastError()))
+        port->lost = true;
+    return !port->lost;
+}
+
 uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     // A line that is gone takes nothing more: the link closes it and, in time, opens it
     // again, and until then no write waits on a device the system is removing.

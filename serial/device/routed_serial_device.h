@@ -19,6 +19,7 @@ public:
     PortProblem LastProblem() const override { return active->LastProblem(); }
     PortProblem WriteProblem() const override { return active->WriteProblem(); }
     bool LineLost() const override { return active->LineLost(); }
+    bool CheckLine() override { return active->CheckLine(); }
     // The open line for the crash handler and the guardian.
     intptr_t NativeHandle() const override { return active->NativeHandle(); }
     LineKind NativeKind() const override { return active->NativeKind(); }

@@ -61,3 +61,12 @@ bool ThreadedLineMender::RunAside(const Attempt& attempt) {
     opener->wait();
     return result;
 }
+
+void ThreadedLineMender::Watch(int intervalMs, std::function<void()> look) {
+    watch.stop();
+    watch.disconnect();
+    if (!look)
+        return;
+    QObject::connect(&watch, &QTimer::timeout, &context, std::move(look));
+    watch.start(intervalMs);
+}

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QThread>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -26,6 +27,8 @@ public:
     // window's thread runs its event loop without the operator's input: the window paints,
     // and what the operator does waits until the port is settled.
     virtual bool RunAside(const Attempt& attempt) = 0;
+    // Calls look every intervalMs on the window's thread until told again; no look stops it.
+    virtual void Watch(int intervalMs, std::function<void()> look) = 0;
 };
 
 // The mender of the real program: a timer on the window's thread, each attempt a thread.
@@ -40,11 +43,13 @@ public:
                   std::function<void(bool)> done) override;
     void Cancel() override;
     bool RunAside(const Attempt& attempt) override;
+    void Watch(int intervalMs, std::function<void()> look) override;
 
 private:
     void Start(quint64 ticket, const Attempt& attempt, std::function<void(bool)> done);
 
     QObject context;  // on the window's thread: the timers and the results run here
+    QTimer watch;
     std::unique_ptr<QThread> worker;
     quint64 ticket = 0;  // what a late timer or result must match to still count
 };

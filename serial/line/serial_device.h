@@ -42,4 +42,8 @@ public:
     // unplugged, a connection the server closed or reset. Writes fail until the port is
     // opened again. A short write on a line that is not lost is a stall, not a loss.
     virtual bool LineLost() const { return false; }
+    // Looks at the open line without writing to it, and without waiting: false once it is
+    // found gone (LineLost then says so, WriteProblem why), so that a line that drops while
+    // no frame goes is noticed too. A server's messages meanwhile are read and answered.
+    virtual bool CheckLine() { return !LineLost(); }
 };

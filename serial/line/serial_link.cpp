@@ -16,10 +16,15 @@ CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName,
       portName(std::move(portName)),
       guard(guard),
       mender(mender),
-      record(guard ? &guard->Record() : &ownRecord) {}
+      record(guard ? &guard->Record() : &ownRecord) {
+    if (mender)
+        mender->Watch(kLookIntervalMs, [this] { LookAtLine(); });
+}
 
 CSerialLink::~CSerialLink() {
     StopHealing();
+    if (mender)
+        mender->Watch(0, nullptr);
 }
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
@@ -199,6 +204,14 @@ void CSerialLink::OnLineLost() {
         ScheduleHeal();
     if (lineChanged)
         lineChanged();
+}
+
+void CSerialLink::LookAtLine() {
+    // A stop sender that has the line is its only writer; the program lets it be.
+    if (!open || opening || record->taken)
+        return;
+    if (!device.CheckLine())
+        OnLineLost();
 }
 
 void CSerialLink::ScheduleHeal() {

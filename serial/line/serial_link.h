@@ -92,6 +92,8 @@ public:
     static constexpr int kFramePauseMs = LineTiming::kFramePauseMs;
     static constexpr int kClosePauseMs = 100;
 
+    // How often the open line is looked at while no frame goes.
+    static constexpr int kLookIntervalMs = 500;
     // The pauses between attempts to open a dropped line again; the last repeats.
     static constexpr int kHealDelaysMs[] = {200, 500, 1000};
 
@@ -101,6 +103,8 @@ private:
     // The frame whose byte the line refused: the device may say the line is gone.
     void NoteRefusal(bool wasStop);
     void OnLineLost();
+    // Between frames: a line found gone is let go and healed as one lost under a frame.
+    void LookAtLine();
     void ScheduleHeal();
     void OnHealAttempt(bool opened);
     // Records the movement whose frame is next, keeping what the record owed before.

@@ -333,6 +333,12 @@ bool NetSerialDevice::ReadIncoming() {
     return open;
 }
 
+bool NetSerialDevice::CheckLine() {
+    if (socket == NetSocket::kNone || dropped)
+        return !dropped;
+    return ReadIncoming();
+}
+
 int NetSerialDevice::WireLength(const uint8_t* data, uint32_t count) const {
     return Telnetting() ? telnet.WireLength(data, count) : static_cast<int>(count);
 }

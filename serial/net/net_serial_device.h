@@ -30,6 +30,8 @@ public:
     PortProblem LastProblem() const override { return problem; }
     PortProblem WriteProblem() const override { return writeProblem; }
     bool LineLost() const override { return dropped; }
+    // Reads what the server sent (a close, a reset, its Telnet messages) without sending.
+    bool CheckLine() override;
     // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet.
     intptr_t NativeHandle() const override { return socket; }
     LineKind NativeKind() const override {
