@@ -18,6 +18,15 @@ uint8_t Clamped(int length) {
                                                         : length);
 }
 
+bool FlightIsStop(const MovementRecord& record) {
+    if (record.flightLength != record.stopLength)
+        return false;
+    for (int i = 0; i < Clamped(record.stopLength); ++i)
+        if (record.flight[i] != record.stop[i])
+            return false;
+    return true;
+}
+
 }  // namespace
 
 void BeginMovement(MovementRecord& record, const uint8_t* stop, int length) {
@@ -84,8 +93,14 @@ void TakeOver(MovementRecord& record) {
     // line's byte in hand most likely did not go. A socket's send of one byte is taken whole
     // or not begun, and the kill lands far more often after it than in the few instructions
     // before it: sent again there, it would cost the frame in flight a byte too many.
-    if (record.flightSent > 0 && static_cast<LineKind>(record.lineKind) == LineKind::Serial)
+    if (record.flightSent > 0 && static_cast<LineKind>(record.lineKind) == LineKind::Serial) {
         --record.flightSent;
+        Fence();
+        // Should the byte have gone after all, a stop in flight reaches the camera with one
+        // byte twice, which it does not take for a stop: the stop is owed again after it.
+        if (!record.running && FlightIsStop(record))
+            record.running = 1;
+    }
     Fence();
     record.handing = 0;
     Fence();

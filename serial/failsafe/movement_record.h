@@ -54,7 +54,8 @@ void StopRefused(MovementRecord& record);
 // local line a byte that was in the writer's hands may not have gone (a kill or a signal
 // before the system took it): it is owed again. Sent twice at worst, it costs the frame in
 // flight one byte too many, while a byte lost would let that frame swallow the start of the
-// stop. On a socket the byte in hand counts as gone.
+// stop; a stop in flight is owed again after it, whole. On a socket the byte in hand counts
+// as gone.
 void TakeOver(MovementRecord& record);
 
 // What a stop sender owes the line: the rest of the frame in flight, then the stop while a

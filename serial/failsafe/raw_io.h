@@ -27,5 +27,21 @@ void CloseSocketGently(intptr_t socket, int timeoutMs);
 // close never turns into a reset.
 void CloseSocketAfterServer(intptr_t socket, int timeoutMs);
 
+// While one lives, a crash signal sent to the program from outside (kill -SEGV) waits on
+// this thread: it reaches another thread, which holds this one once its byte is settled, or
+// this one once it lets go. Held by the line's writer while a byte is in the system's hands:
+// a handler that interrupted that write could not tell whether the byte went. A fault the
+// thread causes itself is not held back. Nothing to hold on Windows, which has no signals.
+class ByteInHandHold {
+public:
+    ByteInHandHold();
+    ~ByteInHandHold();
+    ByteInHandHold(const ByteInHandHold&) = delete;
+    ByteInHandHold& operator=(const ByteInHandHold&) = delete;
+
+private:
+    uint64_t saved[16];  // the thread's signal mask before
+};
+
 // One line of text on standard error, when there is one.
 void SayOnStandardError(const char* text);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "crash_signals.h"
 #include "line_timing.h"
 
 namespace {
@@ -112,4 +113,17 @@ void CloseSocketAfterServer(intptr_t socket, int timeoutMs) {
 
 void SayOnStandardError(const char* text) {
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
+}
+
+static_assert(sizeof(sigset_t) <= sizeof(uint64_t[16]));
+
+ByteInHandHold::ByteInHandHold() {
+    sigset_t crashes;
+    sigemptyset(&crashes);
+    for (int signalNumber : kCrashSignals) sigaddset(&crashes, signalNumber);
+    ::pthread_sigmask(SIG_BLOCK, &crashes, reinterpret_cast<sigset_t*>(saved));
+}
+
+ByteInHandHold::~ByteInHandHold() {
+    ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved), nullptr);
 }

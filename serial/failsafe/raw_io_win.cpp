@@ -178,3 +178,7 @@ void SayOnStandardError(const char* text) {
     DWORD written = 0;
     WriteFile(err, text, DWORD(lstrlenA(text)), &written, nullptr);
 }
+
+ByteInHandHold::ByteInHandHold() : saved{} {}
+
+ByteInHandHold::~ByteInHandHold() = default;

@@ -6,13 +6,12 @@
 #include <csignal>
 
 #include "crash_stop.h"
+#include "serial/failsafe/crash_signals.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
 
 namespace {
 
-// The faults, and abort(), which qFatal and std::terminate end in.
-const int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 MovementRecord* crashRecord = nullptr;
 volatile intptr_t crashLine = -1;
 // A stack of its own, so that a stack overflow still reaches the handler.

@@ -160,14 +160,25 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
             framePauseOwed = true;
             return i;
         }
-        MovementLog::BeginByte(*record);
-        if (WriteBytes(&bytes[i], 1) != 1) {
+        bool went = false;
+        {
+            // The record knows whether the byte went before a crash from outside is let in.
+            const ByteInHandHold hold;
+            MovementLog::BeginByte(*record);
+            went = WriteBytes(&bytes[i], 1) == 1;
+            if (went)
+                MovementLog::ByteSent(*record, LineClockNs());
+            else if (isStop)
+                MovementLog::StopRefused(*record);
+            else
+                MovementLog::ByteRefused(*record);
+        }
+        if (!went) {
             if (isMovement)
                 UndoMovement();
             NoteRefusal(isStop);
             return i;
         }
-        MovementLog::ByteSent(*record, LineClockNs());
         pause.Sleep(kBytePauseMs);
     }
     if (isStop)
@@ -177,12 +188,8 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
 }
 
 void CSerialLink::NoteRefusal(bool wasStop) {
-    if (wasStop) {
-        MovementLog::StopRefused(*record);
+    if (wasStop)
         stopOwed = true;
-    } else {
-        MovementLog::ByteRefused(*record);
-    }
     framePauseOwed = true;
     if (open && device.LineLost())
         OnLineLost();
