@@ -105,19 +105,31 @@ public:
     // The stops of the movements the program wrote whole and has not yet been seen to stop:
     // a stop still owed goes out once the line takes bytes again, whatever camera and
     // protocol are selected by then, and its movement may be one never seen on the line
-    // (purged from a stalled line). Only such a stop may differ from the settings.
-    QSet<QByteArray> owed;
+    // (purged from a stalled line). Only such a stop may differ from the settings. Counted
+    // per movement, from its first frame written to its stop written: a stalled line is read
+    // late, and a stop read then ends only the movement it was written after, not one
+    // written since.
+    QHash<QByteArray, int> owed;
+    QSet<QByteArray> running;  // stops of the movements written that no stop written followed
     void Written(const QByteArray& frame) {
         if (!Check(frame, -1).isEmpty())
             return;
+        QByteArray stop;
         if (frame.size() == 7 && kPelcoMoves.contains(frame.mid(2, 4))) {
-            QByteArray stop = frame.left(2) + QByteArray(4, '\0');
-            owed.insert(stop + char(stop[1]));
+            stop = frame.left(2) + QByteArray(4, '\0');
+            stop += char(stop[1]);
         } else if (frame.size() == 11 && kOskaMoves.contains(frame.mid(3, 6))) {
-            QByteArray stop = frame.left(3) + "750900";
+            stop = frame.left(3) + "750900";
             int sum = 0;
             for (char c : stop) sum += uint8_t(c);
-            owed.insert(stop + QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0'));
+            stop += QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0');
+        } else {
+            running.remove(frame);
+            return;
+        }
+        if (!running.contains(stop)) {
+            running.insert(stop);
+            ++owed[stop];
         }
     }
 
@@ -166,7 +178,8 @@ private:
     }
 
     void Note(const QByteArray& frame) {
-        owed.remove(frame);
+        if (owed.contains(frame) && --owed[frame] == 0)
+            owed.remove(frame);
         if (frame.size() == 7) {
             const QByteArray command = frame.mid(2, 4);
             if (command == QByteArray(4, '\0'))
@@ -402,9 +415,11 @@ private:
         frames += checker.frames;
         // COM1 is the line to the cameras, whatever device now stands for it: a stop owed
         // on the old one may go out on the new.
-        const QSet<QByteArray> owed = checker.owed;
+        const QHash<QByteArray, int> owed = checker.owed;
+        const QSet<QByteArray> running = checker.running;
         checker = LineChecker();
         checker.owed = owed;
+        checker.running = running;
         spare = std::make_unique<PtyPair>();
         panel.profile.values.insert(QStringLiteral("Ports/COM1"), spare->slavePath());
         received = counter.total;
