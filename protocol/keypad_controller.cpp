@@ -194,10 +194,18 @@ static_assert(MovementRecord::kMaxFrame >= FrameBuilder::kOskaLength &&
               MovementRecord::kMaxFrame >= FrameBuilder::kPelcoLength);
 static_assert(LineTiming::kMaxByteTimeoutMs == 19200 / KeypadController::kBaudRates[0]);
 
-void KeypadController::BeginMovement() {
-    const TxFrame stop = FrameBuilder::CompleteFrame(
-        FrameBuilder::WriteStop(state.txFrame, state.protocol), state.protocol, state.cameraId);
-    link.BeginMovement(stop.data(), FrameBuilder::FrameLength(state.protocol));
+TxFrame KeypadController::StopInForce() const {
+    return FrameBuilder::CompleteFrame(FrameBuilder::WriteStop(state.txFrame, state.protocol),
+                                       state.protocol, state.cameraId);
+}
+
+bool KeypadController::BeginMovement() {
+    const TxFrame stop = StopInForce();
+    const int length = FrameBuilder::FrameLength(state.protocol);
+    if (!link.SendStopOwedElsewhere(stop.data(), length))
+        return false;
+    link.BeginMovement(stop.data(), length);
+    return true;
 }
 
 Notice KeypadController::PressKey(int controlId) {
@@ -214,13 +222,15 @@ Notice KeypadController::PressKey(int controlId) {
     }
     if (!CommandSet::IsStopKey(controlId))
         return commands.RunKeyRow(controlId);
-    BeginMovement();
+    if (!BeginMovement())
+        return Notice::TransferError;
     return Moved(commands.RunKeyRow(controlId));
 }
 
 Notice KeypadController::PressPcKey(int virtualKey) {
     if (CommandSet::IsArrowKey(virtualKey)) {
-        BeginMovement();
+        if (!BeginMovement())
+            return Notice::TransferError;
         return Moved(commands.RunArrowRow(virtualKey));
     }
     if (virtualKey == VirtualKey::Enter)
@@ -236,6 +246,12 @@ Notice KeypadController::PressPcKey(int virtualKey) {
 
 Notice KeypadController::SendStop() {
     movementActive = false;
+    // The camera that moved gets its own stop first where the settings name another camera
+    // or protocol since; the stop for the settings follows as it always has, harmless to a
+    // camera that is not moving.
+    const TxFrame stop = StopInForce();
+    if (!link.SendStopOwedElsewhere(stop.data(), FrameBuilder::FrameLength(state.protocol)))
+        return Notice::TransferError;
     link.EndMovement();
     return commands.SendStop();
 }

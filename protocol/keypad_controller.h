@@ -154,8 +154,12 @@ private:
     void RewriteLinkLines(bool opened);
     void OnLineChanged();
     Notice Moved(Notice sent);
-    // Records the stop of the movement about to go out, to the camera in force.
-    void BeginMovement();
+    // The stop of the camera and protocol in force.
+    TxFrame StopInForce() const;
+    // Records the stop of the movement about to go out, to the camera in force, once the
+    // stop owed to another camera has gone out first; false when that stop did not go out
+    // whole: the movement must not go out either.
+    bool BeginMovement();
 
     ControllerState state;
     ProfileStore& profile;

@@ -76,6 +76,8 @@ class TestController : public QObject {
 private slots:
     void movement_data();
     void movement();
+    void stopOwedToAnotherCamera_data();
+    void stopOwedToAnotherCamera();
     void failedFramePauseFollowsTheNotice();
     void lineDropsAndHeals_data();
     void lineDropsAndHeals();
@@ -131,6 +133,63 @@ void TestController::movement() {
     QCOMPARE(rig.device.Bytes(), line);
     QCOMPARE(rig.notices, notices);
     QCOMPARE(rig.controller.Settings().cameraId, 0);
+}
+
+// A camera stops only on the stop of its own address and protocol: the stop owed to the camera
+// that moved (held, or refused at its release) goes out whole before any movement or stop for
+// another camera, and a frame for that camera waits until it has.
+void TestController::stopOwedToAnotherCamera_data() {
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("frames");  // bytes that went of each frame tried, in order
+    QTest::addColumn<int>("refused");     // notices of a failed frame
+
+    const QByteArray zoom0 = "*00750100B7", stop0 = "*00750900BF";
+    const QByteArray zoom5 = "*05750100BC", stop5 = "*05750900C4";
+    const QByteArray pelcoZoom5 = QByteArray::fromHex("FF050020000025");
+    const QByteArray pelcoStop5 = QByteArray::fromHex("FF050000000005");
+    QTest::newRow("OSKA stop refused, PELCO Z/I: the OSKA stop first")
+        << "5 ENT Z/I refuse stop pelco Z/I stop" << zoom5 + stop5 + pelcoZoom5 + pelcoStop5
+        << "11 0 11 7 7" << 1;
+    QTest::newRow("the owed OSKA stop refused again: no PELCO movement")
+        << "5 ENT Z/I refuse stop pelco refuse PC-Up Z/I stop"
+        << zoom5 + stop5 + pelcoZoom5 + pelcoStop5 << "11 0 0 11 7 7" << 2;
+    QTest::newRow("camera changed while Z/I held: the camera that moved stops first")
+        << "Z/I 5 ENT stop" << zoom0 + stop0 + stop5 << "11 11 11" << 0;
+    QTest::newRow("camera changed while the arrow is held")
+        << "PC-Up 5 ENT stop" << zoom0 + stop0 + stop5 << "11 11 11" << 0;
+    QTest::newRow("camera changed while held, another movement")
+        << "Z/I 5 ENT PC-Up stop" << zoom0 + stop0 + zoom5 + stop5 << "11 11 11 11" << 0;
+    QTest::newRow("camera changed while held, the moved camera's stop refused")
+        << "Z/I 5 ENT refuse stop stop" << zoom0 + stop0 + stop5 << "11 0 11 11" << 1;
+    QTest::newRow("the same camera: nothing more")
+        << "Z/I PC-Up stop" << zoom0 + zoom0 + stop0 << "11 11 11" << 0;
+    QTest::newRow("the same camera after a refused stop: its movement and stop only")
+        << "Z/I refuse stop Z/I stop" << zoom0 + zoom0 + stop0 << "11 0 11 11" << 1;
+    QTest::newRow("a stop with nothing owed, camera changed") << "5 ENT stop" << stop5 << "11" << 0;
+}
+
+void TestController::stopOwedToAnotherCamera() {
+    QFETCH(QString, actions);
+    QFETCH(QByteArray, line);
+    QFETCH(QString, frames);
+    QFETCH(int, refused);
+
+    Rig rig;
+    for (const QString& action : actions.split(QLatin1Char(' ')))
+        QVERIFY2(rig.Act(action), qPrintable(action));
+    QCOMPARE(rig.device.Bytes().toHex(' '), line.toHex(' '));
+    QCOMPARE(rig.notices, QList<Notice>(refused, Notice::TransferError));
+    // Each byte with its pause, each frame with its own; a refused frame's comes before the
+    // next one.
+    QVector<int> pauses;
+    const QStringList sent = frames.split(QLatin1Char(' '));
+    for (int i = 0; i < sent.size(); ++i) {
+        pauses += QVector<int>(sent[i].toInt(), 2);
+        if (sent[i] != QLatin1String("0") || i + 1 < sent.size())
+            pauses << 25;
+    }
+    QCOMPARE(rig.pause.pauses, pauses);
 }
 
 void TestController::failedFramePauseFollowsTheNotice() {

@@ -23,6 +23,7 @@
 #include "pty_pair.h"
 #include "ser2net_server.h"
 #include "serial/device/system_serial_device.h"
+#include "serial/failsafe/stop_sender.h"
 #include "serial/line/serial_link.h"
 #include "serial/net/net_address.h"
 #include "serial/net/net_serial_device.h"
@@ -775,6 +776,9 @@ void TestNetLine::faultServers() {
             server.heldAtStallEnd(), server.lateBytes());
         QCOMPARE(server.lateBytes(), server.heldAtStallEnd());
     }
+    if (telnet && opens)
+        QCOMPARE(line.NativeKind(),
+                 how == Fault::NotBinary ? LineKind::TelnetTextSocket : LineKind::TelnetSocket);
     if (how == Fault::NotBinary) {
         // A peer that stops acknowledging is given up within a few seconds.
         const int fd = int(line.NativeHandle());
@@ -805,6 +809,16 @@ void TestNetLine::faultServers() {
         if (how == Fault::NotBinary) {
             QVERIFY2(left.contains(QByteArray::fromHex("ff0d0020")), left.toHex(' ').constData());
             QVERIFY(server.Received().contains(QByteArray::fromHex("ffff0d000020")));
+            // A stop sender on this line writes camera 13's stop as the program would.
+            const QByteArray stop = QByteArray::fromHex("ff0d000000000d");
+            MovementRecord record{};
+            MovementLog::LineOpened(record, line.NativeKind());
+            MovementLog::BeginMovement(record, reinterpret_cast<const uint8_t*>(stop.constData()),
+                                       int(stop.size()));
+            const int before = int(server.Received().size());
+            QCOMPARE(SendOwedBytes(line.NativeHandle(), record), int(stop.size()));
+            QTRY_COMPARE_WITH_TIMEOUT(server.Received().mid(before).toHex(' '),
+                                      QByteArray("ff ff 0d 00 00 00 00 00 0d 00"), 2000);
         }
     }
     if (how == Fault::SlowLookup) {

@@ -1,5 +1,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <functional>
@@ -74,7 +75,7 @@ public:
             const QString fault = Fault(bytes, at, cameraId, cameraBefore);
             // A frame cut short is excused below by a refusal, whatever its protocol.
             if (fault.isEmpty() && !under(protocol) && !under(protocolBefore) &&
-                !owed.contains(bytes.mid(at, length)))
+                !Owed(bytes.mid(at, length)))
                 return QStringLiteral("frame of the other protocol at %1 in %2")
                     .arg(at)
                     .arg(QString::fromLatin1(bytes.toHex()));
@@ -102,29 +103,47 @@ public:
     std::array<bool, 2> moving = {false, false};
     bool Moving() const { return moving[0] || moving[1]; }
     qint64 frames = 0;
-    // The stops of the movements the program wrote whole and has not yet been seen to stop:
-    // a stop still owed goes out once the line takes bytes again, whatever camera and
-    // protocol are selected by then, and its movement may be one never seen on the line
-    // (purged from a stalled line). Only such a stop may differ from the settings.
-    QSet<QByteArray> owed;
+    // The stops owed to movements the program wrote whole: a stop still owed goes out once
+    // the line takes bytes again, whatever camera and protocol are selected by then, and its
+    // movement may be one never seen on the line (purged from a stalled line). Only such a
+    // stop may differ from the settings. Whether a stop was owed is known when it is written;
+    // a stalled line is read late, when later movements may have been written, so each frame
+    // read is matched to the frames written, in order.
+    QSet<QByteArray> running;  // stops of the movements written that no stop written followed
+    std::deque<std::pair<QByteArray, bool>> written;  // whole frames not yet read; owed stops
+    bool Owed(const QByteArray& frame) const {
+        if (running.contains(frame))
+            return true;
+        for (const auto& [bytes, owed] : written) {
+            if (bytes == frame)
+                return owed;
+        }
+        return false;
+    }
     void Written(const QByteArray& frame) {
         if (!Check(frame, -1).isEmpty())
             return;
+        QByteArray stop;
         if (frame.size() == 7 && kPelcoMoves.contains(frame.mid(2, 4))) {
-            QByteArray stop = frame.left(2) + QByteArray(4, '\0');
-            owed.insert(stop + char(stop[1]));
+            stop = frame.left(2) + QByteArray(4, '\0');
+            stop += char(stop[1]);
         } else if (frame.size() == 11 && kOskaMoves.contains(frame.mid(3, 6))) {
-            QByteArray stop = frame.left(3) + "750900";
+            stop = frame.left(3) + "750900";
             int sum = 0;
             for (char c : stop) sum += uint8_t(c);
-            owed.insert(stop + QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0'));
+            stop += QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0');
         }
+        written.emplace_back(frame, stop.isEmpty() && running.remove(frame));
+        if (!stop.isEmpty())
+            running.insert(stop);
+        // Frames purged from a stalled line are never read.
+        while (written.size() > 4096) written.pop_front();
     }
 
 private:
     QString Fault(const QByteArray& bytes, int at, int cameraId, int cameraBefore) const {
         const QString fault = Whole(bytes, at, cameraId, cameraBefore);
-        return fault.isEmpty() || owed.contains(bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11))
+        return fault.isEmpty() || Owed(bytes.mid(at, uint8_t(bytes[at]) == 0xFF ? 7 : 11))
                    ? QString()
                    : fault;
     }
@@ -166,7 +185,10 @@ private:
     }
 
     void Note(const QByteArray& frame) {
-        owed.remove(frame);
+        const auto match = std::find_if(written.begin(), written.end(),
+                                        [&frame](const auto& w) { return w.first == frame; });
+        if (match != written.end())
+            written.erase(written.begin(), match + 1);
         if (frame.size() == 7) {
             const QByteArray command = frame.mid(2, 4);
             if (command == QByteArray(4, '\0'))
@@ -401,10 +423,10 @@ private:
     QString ComeBack() {
         frames += checker.frames;
         // COM1 is the line to the cameras, whatever device now stands for it: a stop owed
-        // on the old one may go out on the new.
-        const QSet<QByteArray> owed = checker.owed;
+        // on the old one may go out on the new; what the old one held is never read.
+        const QSet<QByteArray> running = checker.running;
         checker = LineChecker();
-        checker.owed = owed;
+        checker.running = running;
         spare = std::make_unique<PtyPair>();
         panel.profile.values.insert(QStringLiteral("Ports/COM1"), spare->slavePath());
         received = counter.total;

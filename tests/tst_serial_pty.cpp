@@ -574,16 +574,33 @@ void TestSerialPty::unpluggedLineBackAtItsStableName() {
 }
 
 void TestSerialPty::noByteSentTwice() {
+    // The stop a camera understands, worked out by hand: OSKA-DEFAULT '*', the address in hex,
+    // "750900" and the sum of those nine characters; PELCO D FF, the address, four zeros and
+    // the address as checksum.
+    const auto stopOf = [](int protocol, int camera) {
+        if (protocol != 0)
+            return QByteArray::fromHex("FF") + char(camera) + QByteArray(4, '\0') + char(camera);
+        QByteArray stop = "*" + QByteArray::number(camera, 16).toUpper().rightJustified(2, '0');
+        stop += "750900";
+        int sum = 0;
+        for (char c : stop) sum += uint8_t(c);
+        return stop + QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0');
+    };
     for (int protocol : {0, 1}) {
         PtyRig rig({{"PROTOCOL", protocol}});
         QByteArray expected;
+        int moving = -1;  // the camera whose movement has had no stop yet
         for (int round = 0; round < 2; ++round) {
             for (const FrameCase& f : kFrames) {
                 if (f.protocol != protocol)
                     continue;
                 rig.core->Select(f.camera);
                 QVERIFY(rig.core->Press(QString::fromLatin1(f.key)));
+                // A camera still moving is stopped before a frame that moves or stops another.
+                if (moving >= 0 && moving != f.camera)
+                    expected += stopOf(protocol, moving);
                 expected += f.Bytes();
+                moving = QByteArray(f.key) == "stop" ? -1 : f.camera;
             }
         }
         const QByteArray line =

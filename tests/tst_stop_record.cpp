@@ -53,6 +53,23 @@ public:
     RecordingDevice* device = nullptr;
 };
 
+const uint8_t* Data(const QByteArray& bytes) {
+    return reinterpret_cast<const uint8_t*>(bytes.constData());
+}
+
+// A record whose movement frame went out up to sent bytes, its stop owed.
+MovementRecord Moving(const QByteArray& move, const QByteArray& stop, int sent, LineKind kind) {
+    MovementRecord record{};
+    MovementLog::LineOpened(record, kind);
+    MovementLog::BeginMovement(record, Data(stop), int(stop.size()));
+    MovementLog::BeginFrame(record, Data(move), int(move.size()));
+    for (int i = 0; i < sent; ++i) {
+        MovementLog::BeginByte(record);
+        MovementLog::ByteSent(record, 0);
+    }
+    return record;
+}
+
 QByteArray ReadAll(int fd) {
     QByteArray bytes;
     char chunk[256];
@@ -73,6 +90,10 @@ private slots:
     void guardLetsGoBeforeTheDevice();
     void stopOwedUntilWhole_data();
     void stopOwedUntilWhole();
+    void secondSenderAfterARefusal_data();
+    void secondSenderAfterARefusal();
+    void stopAsTheLineCarriesIt_data();
+    void stopAsTheLineCarriesIt();
 };
 
 void TestStopRecord::deathAnywhere_data() {
@@ -210,6 +231,99 @@ void TestStopRecord::stopOwedUntilWhole() {
     ::close(pipeEnds[1]);
     QCOMPARE(wire, owesStop ? (protocol ? kPelcoStop : kOskaStop) : QByteArray());
     QCOMPARE(sent, int(wire.size()));
+}
+
+// The crash handler's line takes only so many bytes, then nothing: the guardian after it
+// sends the rest of what is owed, and a stop cut short goes again whole.
+void TestStopRecord::secondSenderAfterARefusal_data() {
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("moveSent");  // of the movement frame, before the crash
+    QTest::addColumn<int>("taken");     // bytes the first sender's line takes
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::newRow("OSKA stop refused at its first byte")
+        << 0 << 11 << 0 << QByteArray() << kOskaStop;
+    QTest::newRow("OSKA stop cut after five bytes")
+        << 0 << 11 << 5 << kOskaStop.left(5) << kOskaStop;
+    QTest::newRow("PELCO D stop cut before its checksum")
+        << 1 << 7 << 6 << kPelcoStop.left(6) << kPelcoStop;
+    QTest::newRow("rest of the movement went, the stop cut after two bytes")
+        << 0 << 6 << 7 << kOskaMove.mid(6) + kOskaStop.left(2) << kOskaStop;
+    QTest::newRow("rest of the movement cut: only the stop")
+        << 1 << 4 << 1 << kPelcoMove.mid(4, 1) << kPelcoStop;
+    QTest::newRow("all went: nothing more")
+        << 1 << 3 << 64 << kPelcoMove.mid(3) + kPelcoStop << QByteArray();
+}
+
+void TestStopRecord::secondSenderAfterARefusal() {
+    QFETCH(int, protocol);
+    QFETCH(int, moveSent);
+    QFETCH(int, taken);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+
+    MovementRecord record = Moving(protocol ? kPelcoMove : kOskaMove,
+                                   protocol ? kPelcoStop : kOskaStop, moveSent, LineKind::Serial);
+    // A pipe of one page, filled but for taken bytes; a full pipe refuses the next byte.
+    int full[2];
+    QCOMPARE(::pipe2(full, O_NONBLOCK), 0);
+    const int room = ::fcntl(full[1], F_SETPIPE_SZ, 4096);
+    QCOMPARE(room, 4096);
+    if (taken < room)
+        QCOMPARE(::write(full[1], QByteArray(room - taken, 'x').constData(), room - taken),
+                 ssize_t(room - taken));
+    QCOMPARE(SendOwedBytes(full[1], record), int(first.size()));
+    ::close(full[1]);
+    const QByteArray wire = ReadAll(full[0]);
+    ::close(full[0]);
+    QCOMPARE(wire.right(first.size()).toHex(' '), first.toHex(' '));
+    QCOMPARE(wire.size(), std::max(room - taken, 0) + first.size());
+
+    int pipeEnds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pipeEnds), 0);
+    QCOMPARE(SendOwedBytes(pipeEnds[1], record), int(second.size()));
+    QCOMPARE(ReadAll(pipeEnds[0]).toHex(' '), second.toHex(' '));
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
+    QCOMPARE(MovementLog::OwedBytes(record).count, 0);
+}
+
+// Over Telnet 0xFF goes doubled, and where the sending side is not in binary mode CR goes as
+// CR NUL, as the program's own line writes them: the stop to camera 13 carries 0x0D twice,
+// camera 255's 0xFF twice.
+void TestStopRecord::stopAsTheLineCarriesIt_data() {
+    QTest::addColumn<LineKind>("kind");
+    QTest::addColumn<QByteArray>("stop");
+    QTest::addColumn<QByteArray>("wire");
+    const QByteArray stop13 = QByteArray::fromHex("FF0D000000000D");
+    const QByteArray stop255 = QByteArray::fromHex("FFFF00000000FF");
+    const QByteArray oska13("*0D750900D3");
+    QTest::newRow("serial, camera 13") << LineKind::Serial << stop13 << stop13;
+    QTest::newRow("raw TCP, camera 255") << LineKind::Socket << stop255 << stop255;
+    QTest::newRow("Telnet binary, camera 13")
+        << LineKind::TelnetSocket << stop13 << QByteArray::fromHex("FFFF0D000000000D");
+    QTest::newRow("Telnet binary, camera 255")
+        << LineKind::TelnetSocket << stop255 << QByteArray::fromHex("FFFFFFFF00000000FFFF");
+    QTest::newRow("Telnet not binary, camera 13")
+        << LineKind::TelnetTextSocket << stop13 << QByteArray::fromHex("FFFF0D00000000000D00");
+    QTest::newRow("Telnet not binary, camera 255")
+        << LineKind::TelnetTextSocket << stop255 << QByteArray::fromHex("FFFFFFFF00000000FFFF");
+    QTest::newRow("Telnet not binary, OSKA camera 13")
+        << LineKind::TelnetTextSocket << oska13 << oska13;
+}
+
+void TestStopRecord::stopAsTheLineCarriesIt() {
+    QFETCH(LineKind, kind);
+    QFETCH(QByteArray, stop);
+    QFETCH(QByteArray, wire);
+
+    MovementRecord record = Moving(QByteArray(), stop, 0, kind);
+    int pipeEnds[2];
+    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pipeEnds), 0);
+    QCOMPARE(SendOwedBytes(pipeEnds[1], record), int(stop.size()));
+    QCOMPARE(ReadAll(pipeEnds[0]).toHex(' '), wire.toHex(' '));
+    ::close(pipeEnds[0]);
+    ::close(pipeEnds[1]);
 }
 
 QTEST_GUILESS_MAIN(TestStopRecord)

@@ -3,8 +3,14 @@
 #include <cstdint>
 
 // What the open line is, as a stop sender must write to it: a serial device, or a socket to
-// a serial server, raw or Telnet (where a data byte 0xFF goes twice).
-enum class LineKind : uint8_t { Serial, Socket, TelnetSocket };
+// a serial server, raw or Telnet (where a data byte 0xFF goes twice). A Telnet session whose
+// sending side is not in binary mode also sends a CR as CR NUL.
+enum class LineKind : uint8_t { Serial, Socket, TelnetSocket, TelnetTextSocket };
+
+// Whether bytes on a line of this kind go through Telnet's escaping, and in binary mode.
+constexpr bool IsTelnet(LineKind kind) {
+    return kind == LineKind::TelnetSocket || kind == LineKind::TelnetTextSocket;
+}
 
 // What a stop sender needs once the program itself can no longer act: whether a movement
 // runs and its stop, and the frame on its way with how many of its bytes went. The line

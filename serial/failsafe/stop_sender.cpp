@@ -27,11 +27,15 @@ int SendOwedBytes(intptr_t line, MovementRecord& record) {
         SleepUntilNs(notBefore);
         MovementLog::BeginByte(record);
         uint8_t wire[2];
-        const int wireCount = kind == LineKind::TelnetSocket
-                                  ? TelnetEscape::Escape(owed.bytes + i, 1, wire)
-                                  : (wire[0] = owed.bytes[i], 1);
+        const int wireCount = IsTelnet(kind) ? TelnetEscape::Escape(owed.bytes + i, 1, wire,
+                                                                    kind == LineKind::TelnetSocket)
+                                             : (wire[0] = owed.bytes[i], 1);
         if (!WriteLineBytes(line, kind, wire, wireCount)) {
-            MovementLog::ByteRefused(record);
+            // A stop cut short leaves its camera moving: the next sender sends it whole.
+            if (i >= owed.stopAt)
+                MovementLog::StopRefused(record);
+            else
+                MovementLog::ByteRefused(record);
             break;
         }
         const int64_t now = LineClockNs();

@@ -259,6 +259,14 @@ void CSerialLink::OnHealAttempt(bool opened) {
         lineChanged();
 }
 
+bool CSerialLink::SendStopOwedElsewhere(const uint8_t* stop, int length) {
+    if (record->taken || !record->running)
+        return true;
+    if (record->stopLength == length && std::equal(stop, stop + length, record->stop))
+        return true;
+    return SendOwedStop();
+}
+
 bool CSerialLink::SendOwedStop() {
     uint8_t stop[MovementRecord::kMaxFrame];
     const int length = std::min<int>(record->stopLength, MovementRecord::kMaxFrame);

@@ -72,6 +72,12 @@ public:
     // first on this line as soon as it takes bytes again.
     void BeginMovement(const uint8_t* stop, int length);
     void EndMovement();
+    // A camera stops only on the stop of its own address and protocol: before a frame for
+    // the camera whose stop is stop, the stop the record owes to another camera (a movement
+    // still running, or a stop the line refused) goes out first, whole, as a frame of its
+    // own. True when none was owed or it went out whole; false when it did not, and it stays
+    // owed: the frame for the other camera must not follow.
+    bool SendStopOwedElsewhere(const uint8_t* stop, int length);
     // A stop is owed that the line did not carry whole.
     bool StopOwed() const { return stopOwed; }
     const MovementRecord& Record() const { return *record; }

@@ -32,11 +32,14 @@ public:
     bool LineLost() const override { return dropped; }
     // Reads what the server sent (a close, a reset, its Telnet messages) without sending.
     bool CheckLine() override;
-    // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet.
+    // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet
+    // and CR followed by NUL where the server did not agree to binary data.
     intptr_t NativeHandle() const override { return socket; }
     LineKind NativeKind() const override {
-        return address.scheme == NetAddress::Scheme::Rfc2217 ? LineKind::TelnetSocket
-                                                             : LineKind::Socket;
+        if (!Telnetting())
+            return LineKind::Socket;
+        return telnet.BinaryOut() == TelnetComPort::Answer::Yes ? LineKind::TelnetSocket
+                                                                : LineKind::TelnetTextSocket;
     }
     // The Telnet conversation of the open port, for what the server agreed to.
     const TelnetComPort& Telnet() const { return telnet; }

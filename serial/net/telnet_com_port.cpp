@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "serial/failsafe/telnet_escape.h"
+
 namespace {
 
 constexpr uint8_t kIac = 0xFF;
@@ -12,7 +14,6 @@ constexpr uint8_t kWont = 0xFC;
 constexpr uint8_t kWill = 0xFB;
 constexpr uint8_t kSb = 0xFA;
 constexpr uint8_t kSe = 0xF0;
-constexpr uint8_t kCr = 0x0D;
 constexpr uint8_t kBinary = 0;
 constexpr uint8_t kComPortOption = 44;
 
@@ -283,33 +284,18 @@ void TelnetComPort::Confirm(uint8_t code, const QByteArray& value) {
 }
 
 QByteArray TelnetComPort::Escaped(const uint8_t* data, uint32_t count) const {
-    QByteArray out;
-    out.reserve(2 * int(count));
     const bool binary = binaryOut == Answer::Yes;
-    for (uint32_t i = 0; i < count; ++i) {
-        out += char(data[i]);
-        if (data[i] == kIac)
-            out += char(kIac);
-        else if (data[i] == kCr && !binary)
-            out += char(0);
-    }
+    QByteArray out(2 * int(count), Qt::Uninitialized);
+    const int length =
+        TelnetEscape::Escape(data, int(count), reinterpret_cast<uint8_t*>(out.data()), binary);
+    out.truncate(length);
     return out;
 }
 
 int TelnetComPort::WireLength(const uint8_t* data, uint32_t count) const {
-    const bool binary = binaryOut == Answer::Yes;
-    int length = 0;
-    for (uint32_t i = 0; i < count; ++i)
-        length += data[i] == kIac || (data[i] == kCr && !binary) ? 2 : 1;
-    return length;
+    return TelnetEscape::WireLength(data, int(count), binaryOut == Answer::Yes);
 }
 
 uint32_t TelnetComPort::WholeBytes(const uint8_t* data, uint32_t count, int sent) const {
-    uint32_t whole = 0;
-    for (int wire = 0; whole < count; ++whole) {
-        wire += WireLength(data + whole, 1);
-        if (wire > sent)
-            break;
-    }
-    return whole;
+    return uint32_t(TelnetEscape::WholeBytes(data, int(count), sent, binaryOut == Answer::Yes));
 }
