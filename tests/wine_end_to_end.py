@@ -289,7 +289,7 @@ def held_key_ended_by(command):
             keypad.wait(timeout=BOUND_SECONDS)
         except subprocess.TimeoutExpired:
             return ["the program did not end"]
-        return judge_end(line.events, ended, "arrow", 0)
+        return judge_end(line.events, ended, "taskkill", "arrow", 0)
     return way_out
 
 
@@ -392,7 +392,7 @@ def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
         events = line.events
         if not events:
             return ["nothing on the line"]
-        problems = judge_end(events, ended, "arrow", protocol)
+        problems = judge_end(events, ended, "taskkill /F", "arrow", protocol)
         if not problems:
             stop = 7 if protocol else 11
             print("Wine, taskkill /F%s, protocol %d%s: stop %.0f..%.0f ms after the kill"

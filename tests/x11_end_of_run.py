@@ -254,8 +254,10 @@ def judge(events, ended, how, moving, protocol):
     # A forced kill can land after a byte's write and before the program has noted it: the
     # guardian cannot know whether that byte went and, on a local line, sends it again. Seen
     # so, the frame in flight carries that one byte twice, just before the whole stop, which
-    # a camera finds by its start byte. Once at most, and only where the kill is SIGKILL.
-    if how.startswith("SIGKILL") and " over " not in how and len(raw) % length == 1:
+    # a camera finds by its start byte. Once at most, and only where the kill is a forced one
+    # (SIGKILL, and taskkill /F under Wine) on a local line.
+    forced = how.startswith("SIGKILL") or how.startswith("taskkill /F")
+    if forced and " over " not in how and len(raw) % length == 1:
         flight = raw[-2 * length - 1:-length]
         if one_byte_twice(movement, flight):
             print("  (%s: the byte in hand at the kill went twice: %s)" % (how, flight.hex(" ")))
