@@ -379,6 +379,10 @@ def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
         time.sleep(0.5)
         xdotool("keydown", "Up")
         line.read(1.5)
+        # Under Wine the Unix process behind velmor.exe may linger after Windows has ended it
+        # (and the guardian, woken by that, has sent the stop): the stop may come before the
+        # Unix process is gone, never before the kill.
+        killed = time.monotonic()
         killer = subprocess.Popen(["wine", "taskkill", "/F"] + (["/T"] if tree else []) +
                                   ["/IM", "velmor.exe"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -392,7 +396,7 @@ def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
         events = line.events
         if not events:
             return ["nothing on the line"]
-        problems = judge_end(events, ended, "taskkill /F", "arrow", protocol)
+        problems = judge_end(events, killed, "taskkill /F", "arrow", protocol)
         if not problems:
             stop = 7 if protocol else 11
             print("Wine, taskkill /F%s, protocol %d%s: stop %.0f..%.0f ms after the kill"
