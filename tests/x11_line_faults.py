@@ -338,10 +338,11 @@ def main():
                 print("FAIL %s: %s" % (name, problem))
             failed += bool(problems)
             owed = bytes(b for _, b in seen.get("owed", []))
-            print("%s: new line %s; stop's last byte %.0f ms after the line was back; "
-                  "%d box(es); said: %s"
-                  % (name, owed.hex(" ") or "(nothing)", seen.get("stop_ms", -1),
-                     seen.get("boxes", 0), " | ".join(seen.get("said", []))))
+            timing = ("stop's last byte %.0f ms after the line was back" % seen["stop_ms"]
+                      if "stop_ms" in seen else "no stop owed")
+            print("%s: new line %s; %s; %d box(es); said: %s"
+                  % (name, owed.hex(" ") or "(nothing)", timing, seen.get("boxes", 0),
+                     " | ".join(seen.get("said", []))))
     finally:
         for hog in hogs:
             hog.kill()
