@@ -399,9 +399,11 @@ def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
         problems = judge_end(events, killed, "taskkill /F", "arrow", protocol)
         if not problems:
             stop = 7 if protocol else 11
-            print("Wine, taskkill /F%s, protocol %d%s: stop %.0f..%.0f ms after the kill"
+            print("Wine, taskkill /F%s, protocol %d%s: stop %.0f..%.0f ms after taskkill "
+                  "started (Wine's process behind velmor.exe gone %.0f ms after it)"
                   % (" /T" if tree else "", protocol, " over " + scheme if scheme else "",
-                     (events[-stop][0] - ended) * 1000, (events[-1][0] - ended) * 1000))
+                     (events[-stop][0] - killed) * 1000, (events[-1][0] - killed) * 1000,
+                     (ended - killed) * 1000))
         return problems
     finally:
         keypad.wait(timeout=30)
