@@ -386,7 +386,7 @@ def forced_kill_case(exe, line_path, protocol, scheme=None, tree=False):
         killer = subprocess.Popen(["wine", "taskkill", "/F"] + (["/T"] if tree else []) +
                                   ["/IM", "velmor.exe"],
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        # The end is when the program's process is gone, not when taskkill started.
+        # Read on until the Unix process is gone; its end is printed beside the stop.
         while keypad.poll() is None and len(line.events) < 10000:
             line.read(0.002)
         ended = time.monotonic()
