@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "message_sink.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 
 class DialogNavigation;
 class KeypadInput;

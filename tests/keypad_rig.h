@@ -6,7 +6,7 @@
 #include <QVariant>
 
 #include "fakes.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 
 using Stored = QHash<QString, QVariant>;
 

@@ -3,7 +3,7 @@
 #include "fakes.h"
 #include "keypad_rig.h"
 #include "protocol/control_ids.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 #include "serial/ports/port_name.h"
 
 // The core driven as the panel drives it, without a window: which actions start and end

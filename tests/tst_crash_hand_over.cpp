@@ -11,7 +11,7 @@
 
 #include "fakes.h"
 #include "protocol/control_ids.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/failsafe/line_guard.h"

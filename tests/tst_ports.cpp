@@ -15,7 +15,7 @@
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
 #include "protocol/control_ids.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/ports/port_holder.h"

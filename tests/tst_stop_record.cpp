@@ -7,7 +7,7 @@
 #include "fakes.h"
 #include "keypad_rig.h"
 #include "protocol/control_ids.h"
-#include "protocol/keypad_controller.h"
+#include "control/keypad_controller.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/stop_sender.h"
 

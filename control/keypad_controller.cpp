@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "frame_builder.h"
 #include "profile/port_map.h"
+#include "protocol/frame_builder.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/line/line_mender.h"
 #include "serial/ports/problem_words.h"

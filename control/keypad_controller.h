@@ -5,15 +5,15 @@
 #include <QStringList>
 #include <functional>
 
-#include "camera_id_entry.h"
-#include "command_set.h"
-#include "control_ids.h"
-#include "controller_state.h"
-#include "notice.h"
 #include "profile/settings_store.h"
+#include "protocol/camera_id_entry.h"
+#include "protocol/command_set.h"
+#include "protocol/control_ids.h"
+#include "protocol/controller_state.h"
+#include "protocol/notice.h"
+#include "protocol/status_list.h"
 #include "serial/line/serial_link.h"
 #include "serial/ports/port_catalog.h"
-#include "status_list.h"
 
 class LineGuard;
 class LineMender;
