@@ -31,6 +31,19 @@ int RowOrNone(int64_t row, int count) {
     return row >= 0 && row < count ? int(row) : -1;
 }
 
+// The camera a frame of either protocol addresses, in words: "camera 12 (PELCO D)".
+QString DescribeTarget(const uint8_t* frame, int length) {
+    if (length == FrameBuilder::kPelcoLength)
+        return QStringLiteral("camera %1 (PELCO D)").arg(frame[1]);
+    if (length == FrameBuilder::kOskaLength) {
+        bool ok = false;
+        const int address = QByteArray(reinterpret_cast<const char*>(frame) + 1, 2).toInt(&ok, 16);
+        if (ok)
+            return QStringLiteral("camera %1 (OSKA-DEFAULT)").arg(address);
+    }
+    return QStringLiteral("the camera that moved");
+}
+
 QString CameraTypeLine(int32_t cameraType) {
     return QString::fromLatin1(cameraType != CameraTypeZoom ? "B/D CAM CONTROL"
                                                             : "ZOOM CAM CONTROL");
@@ -75,12 +88,34 @@ QString KeypadController::LineDropReason() const {
 
 QString KeypadController::AbandonedStopReason() const {
     const int port = link.AbandonedStopPort();
+    const MovementLog::Owed& stop = link.LetGoStop();
     return port == 0 ? QString()
                      : QStringLiteral(
-                           "the stop owed to the camera on COM%1 was not sent: COM%2 "
+                           "the stop owed to %1 on COM%2 was not sent: COM%3 "
                            "was opened instead")
+                           .arg(DescribeTarget(stop.bytes + stop.stopAt, stop.count - stop.stopAt))
                            .arg(port)
                            .arg(link.LastPort());
+}
+
+QString KeypadController::OwedStopTarget() const {
+    if (!link.StopOwed())
+        return QString();
+    const MovementRecord& record = link.Record();
+    return DescribeTarget(record.stop, record.stopLength);
+}
+
+QString KeypadController::OwedStopReason() const {
+    const QString target = OwedStopTarget();
+    if (target.isEmpty() || MovementLog::State(link.Record()) != MoveState::StopOwed)
+        return QString();
+    QString why = link.isHealing() ? LineDropReason() : WriteFailureReason();
+    if (why.endsWith(QLatin1Char('.')))
+        why.chop(1);
+    return QStringLiteral(
+               "the stop owed to %1 has not gone out yet%2; it goes out as soon as "
+               "the line takes bytes again")
+        .arg(target, why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
 }
 
 QString KeypadController::GuardWarning() const {
@@ -202,10 +237,8 @@ TxFrame KeypadController::StopInForce() const {
 bool KeypadController::BeginMovement() {
     const TxFrame stop = StopInForce();
     const int length = FrameBuilder::FrameLength(state.protocol);
-    if (!link.SendStopOwedElsewhere(stop.data(), length))
-        return false;
-    link.BeginMovement(stop.data(), length);
-    return true;
+    return link.SendStopOwedElsewhere(stop.data(), length) &&
+           link.BeginMovement(stop.data(), length);
 }
 
 Notice KeypadController::PressKey(int controlId) {
@@ -252,7 +285,6 @@ Notice KeypadController::SendStop() {
     const TxFrame stop = StopInForce();
     if (!link.SendStopOwedElsewhere(stop.data(), FrameBuilder::FrameLength(state.protocol)))
         return Notice::TransferError;
-    link.EndMovement();
     return commands.SendStop();
 }
 
@@ -340,14 +372,25 @@ void KeypadController::RewriteLinkLines(bool opened) {
     WriteLinkLines(opened, QString::fromLatin1(kSetFailureLine));
 }
 
-bool KeypadController::ReleasePort() {
-    link.StopHealing();
-    // An opening under way lets the port go as soon as it returns.
-    if (!link.isOpen() && !link.isOpening())
-        return false;
-    const bool wasOpen = link.isOpen();
-    link.ClosePort();
-    return wasOpen;
+KeypadController::RunEnd KeypadController::ReleasePort() {
+    RunEnd end;
+    end.wasOpen = link.isOpen();
+    // A stop still owed gets one more try on a line that takes bytes; one that does not is
+    // left to the guardian with the line, which sends it once the program is gone.
+    link.SendOwedStop();
+    end.camera = OwedStopTarget();
+    end.reason = link.isHealing() ? LineDropReason() : WriteFailureReason();
+    if (link.StopOwed() && link.isOpen() && guard) {
+        link.HandOver();
+        end.handedOver = true;
+    } else {
+        // A line being opened again is waited for: what it opens sends the stop owed first.
+        link.ClosePort();
+    }
+    end.stopOwed = link.StopOwed();
+    if (!end.stopOwed && !end.handedOver)
+        end.camera.clear();
+    return end;
 }
 
 void KeypadController::SettleFailedFrame() {

@@ -91,8 +91,17 @@ public:
     }
     // Opens the port of the settings in force; 1 when it opened, else 0.
     int OpenWithSettings();
-    // The program is ending: the port is released. True when it was open.
-    bool ReleasePort();
+    // What became of the line and the stop owed at the end of the run.
+    struct RunEnd {
+        bool wasOpen = false;     // the port was open, and has been released
+        bool stopOwed = false;    // a stop is still owed that nobody will send
+        bool handedOver = false;  // the guardian holds the line and sends the stop owed
+        QString camera;           // the camera the stop is owed to, in words
+        QString reason;           // why the line did not take it
+    };
+    // The program is ending: a stop still owed is sent, or left to the guardian with the line,
+    // and the port is released.
+    RunEnd ReleasePort();
     // The operator has been told of a failed frame: the frame's closing pause follows.
     void SettleFailedFrame();
 
@@ -110,6 +119,7 @@ public:
     int PowerToggle() const { return commands.PowerToggle(); }
 
     bool PortOpen() const { return link.isOpen(); }
+    LinkState LineState() const { return link.State(); }
     // The line dropped and is being opened again by itself; lines 3 to 9 say "Can't Open!"
     // meanwhile, and the lines of an open port once it is back and the owed stop has gone.
     bool PortHealing() const { return link.isHealing(); }
@@ -120,6 +130,14 @@ public:
     void SetLineWatcher(std::function<void()> changed) { lineWatcher = std::move(changed); }
     // Why the line dropped, in plain words naming the port; empty while it is open.
     QString LineDropReason() const;
+    // The camera a stop is owed to ("camera 12 (PELCO D)"), whole or in flight; empty when
+    // none is owed.
+    QString OwedStopTarget() const;
+    // A stop the line refused and still owes, in words with why; empty when none.
+    QString OwedStopReason() const;
+    bool StopOwed() const { return link.StopOwed(); }
+    // The movement record the line keeps, as the stop senders read it.
+    const MovementRecord& Record() const { return link.Record(); }
     // A stop owed to a camera on the line used before, let go when COMMUNICATION SET opened
     // another line; empty when none was.
     QString AbandonedStopReason() const;

@@ -126,6 +126,22 @@ QString CKeypadDlg::StopOutcome() const {
                : QStringLiteral("the stop could not be sent to the moving camera (%1)").arg(reason);
 }
 
+QString CKeypadDlg::RunEndOutcome(bool moving, const KeypadController::RunEnd& end) const {
+    QString reason = end.reason;
+    if (reason.endsWith(QLatin1Char('.')))
+        reason.chop(1);
+    const QString because = reason.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(reason);
+    if (end.handedOver)
+        return QStringLiteral(
+                   "the stop owed to %1 did not go out%2: the guardian holds the "
+                   "line and sends it once the program has ended")
+            .arg(end.camera, because);
+    if (end.stopOwed)
+        return QStringLiteral("the stop owed to %1 could not be sent%2").arg(end.camera, because);
+    return moving ? QStringLiteral("the moving camera was sent the stop")
+                  : QStringLiteral("no camera was moving");
+}
+
 void CKeypadDlg::ShowNotice(Notice notice) {
     if (notice == Notice::None)
         return;
@@ -173,13 +189,12 @@ void CKeypadDlg::EndRun(const QString& why) {
     if (ending)
         return;
     ending = true;
-    const bool moving = controller.MovementActive();
+    const bool moving = controller.MovementActive() || controller.StopOwed();
     input->OnWindowClosing();
-    const bool wasOpen = controller.ReleasePort();
-    QString word = why + QStringLiteral(": ") +
-                   (moving ? StopOutcome() : QStringLiteral("no camera was moving"));
-    if (wasOpen)
-        word += QStringLiteral("; COM%1 released").arg(controller.Settings().comPort);
+    const KeypadController::RunEnd end = controller.ReleasePort();
+    QString word = why + QStringLiteral(": ") + RunEndOutcome(moving, end);
+    if (end.wasOpen)
+        word += QStringLiteral("; COM%1 released").arg(controller.LinkPort());
     Say(word + QLatin1Char('.'));
     // A box over the window runs a loop of its own; it ends first, then the window's.
     for (QWidget* window : QApplication::topLevelWidgets()) {

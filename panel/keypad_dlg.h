@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "message_sink.h"
 #include "control/keypad_controller.h"
+#include "message_sink.h"
 
 class DialogNavigation;
 class KeypadInput;
@@ -81,6 +81,8 @@ private:
     void OnLineChanged();
     // What became of the stop sent to a moving camera at the end of its run.
     QString StopOutcome() const;
+    // What became of a moving camera at the end of the run, in words.
+    QString RunEndOutcome(bool moving, const KeypadController::RunEnd& end) const;
     void UpdatePortToolTips();
     // The start-up opening of a port behind a serial server, once the window is up.
     void FinishInitDialog();

@@ -60,16 +60,30 @@ void ManualMender::Schedule(int delayMs, std::function<Attempt()> ready,
     this->done = std::move(done);
 }
 
+void ManualMender::CallOff() {
+    if (running)
+        RunAttempt();
+    Cancel();
+}
+
 void ManualMender::Cancel() {
     ++cancels;
     ready = nullptr;
     done = nullptr;
+    running = nullptr;
+}
+
+bool ManualMender::StartAttempt() {
+    if (!ready)
+        return false;
+    running = std::exchange(ready, nullptr)();
+    return true;
 }
 
 bool ManualMender::RunAttempt() {
-    if (!ready)
+    if (!running && !StartAttempt())
         return false;
-    const Attempt attempt = std::exchange(ready, nullptr)();
+    const Attempt attempt = std::exchange(running, nullptr);
     const std::function<void(bool)> finish = std::exchange(done, nullptr);
     finish(attempt());
     return true;
@@ -77,6 +91,7 @@ bool ManualMender::RunAttempt() {
 
 void RecordingPause::Sleep(int ms) {
     pauses.append(ms);
+    virtualNs += int64_t(ms) * 1000000;
     if (real)
         precise.Sleep(ms);
 }

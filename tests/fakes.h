@@ -61,6 +61,8 @@ public:
     PortProblem WriteProblem() const override { return inner.WriteProblem(); }
     bool LineLost() const override { return inner.LineLost(); }
     bool CheckLine() override { return inner.CheckLine(); }
+    bool FlowHeld() const override { return inner.FlowHeld(); }
+    void Abandon() override { inner.Abandon(); }
 
 protected:
     SerialDevice& inner;
@@ -87,33 +89,47 @@ class ManualMender : public LineMender {
 public:
     void Schedule(int delayMs, std::function<Attempt()> ready,
                   std::function<void(bool)> done) override;
+    // An attempt under way is run to its end and handed on; one only scheduled is dropped.
+    void CallOff() override;
     void Cancel() override;
     bool RunAside(const Attempt& attempt) override { return attempt(); }
-    void Watch(int, std::function<void()> look) override { this->look = std::move(look); }
+    void Watch(int intervalMs, std::function<void()> look) override {
+        this->look = std::move(look);
+        lookIntervalMs = intervalMs;
+    }
     // The link's look at its line, as the timer would run it; nothing when none is set.
     void Look() {
         if (look)
             look();
     }
-    // Runs the attempt scheduled and hands its result on; false when none is scheduled.
+    // Runs the attempt scheduled (or under way) and hands its result on; false when there is
+    // none.
     bool RunAttempt();
+    // The attempt scheduled is under way: its timer fired, it has not returned yet.
+    bool StartAttempt();
     bool Scheduled() const { return bool(ready); }
+    bool UnderWay() const { return bool(running); }
 
     QVector<int> delays;
     int cancels = 0;
+    int lookIntervalMs = 0;
 
 private:
     std::function<Attempt()> ready;
     std::function<void(bool)> done;
+    Attempt running;
     std::function<void()> look;
 };
 
-// Records pauses; sleeps for real only when asked to.
+// Records pauses; sleeps for real only when asked to. Its clock is the line clock when it
+// sleeps for real, else one that only its pauses move on.
 class RecordingPause : public Pause {
 public:
     void Sleep(int ms) override;
+    int64_t NowNs() const override { return real ? precise.NowNs() : virtualNs; }
     QVector<int> pauses;
     bool real = false;
+    int64_t virtualNs = 1000000000;
 
 private:
     PrecisePause precise;
@@ -127,6 +143,7 @@ public:
         log << QStringLiteral("p%1").arg(ms);
         inner.Sleep(ms);
     }
+    int64_t NowNs() const override { return inner.NowNs(); }
 
 private:
     RecordingPause& inner;

@@ -110,6 +110,8 @@ void KeypadRig::Heal(bool deviceBack) {
         return;
     }
     log << QStringLiteral("attempt");
+    // The attempt comes after its pause.
+    pause.virtualNs += int64_t(mender.delays.last()) * 1000000;
     device.openResult = deviceBack;
     mender.RunAttempt();
     device.openResult = true;

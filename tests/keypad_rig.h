@@ -5,8 +5,8 @@
 #include <QStringList>
 #include <QVariant>
 
-#include "fakes.h"
 #include "control/keypad_controller.h"
+#include "fakes.h"
 
 using Stored = QHash<QString, QVariant>;
 

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <thread>
 
+#include "control/keypad_controller.h"
 #include "fakes.h"
 #include "protocol/control_ids.h"
-#include "control/keypad_controller.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/failsafe/line_guard.h"
@@ -125,9 +125,9 @@ void TestCrashHandOver::byteInHand() {
     };
     MovementLog::BeginMovement(record, bytes(stop), int(stop.size()));
     if (stopInFlight)
-        MovementLog::EndMovement(record);
-    const QByteArray& flight = stopInFlight ? stop : move;
-    MovementLog::BeginFrame(record, bytes(flight), int(flight.size()));
+        MovementLog::BeginStop(record);
+    else
+        MovementLog::BeginFrame(record, bytes(move), int(move.size()));
     for (int i = 0; i < handed; ++i) {
         MovementLog::BeginByte(record);
         if (i + 1 < handed)

@@ -11,11 +11,11 @@
 #include <QtTest>
 #include <climits>
 
+#include "control/keypad_controller.h"
 #include "fakes.h"
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
 #include "protocol/control_ids.h"
-#include "control/keypad_controller.h"
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/ports/port_holder.h"
@@ -364,7 +364,7 @@ void TestPorts::holdsTheLineAgainstOthers() {
         QCOMPARE(refused, 9);  // root passes the exclusive-open flag; the lock stops it
     else
         QVERIFY(refused != 0);
-    QVERIFY(rig.controller.ReleasePort());
+    QVERIFY(rig.controller.ReleasePort().wasOpen);
     QCOMPARE(TryFlock(pty.slavePath()), 0);
 }
 

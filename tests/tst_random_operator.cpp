@@ -123,6 +123,22 @@ public:
     void Written(const QByteArray& frame) {
         if (!Check(frame, -1).isEmpty())
             return;
+        const QByteArray stop = StopOf(frame);
+        written.emplace_back(frame, stop.isEmpty() && running.remove(frame));
+        if (!stop.isEmpty())
+            running.insert(stop);
+        // Frames purged from a stalled line are never read.
+        while (written.size() > 4096) written.pop_front();
+    }
+    // A frame the line took only the first bytes of: a movement owes its stop from its
+    // first byte on the line.
+    void Begun(const QByteArray& frame) {
+        const QByteArray stop = StopOf(frame);
+        if (!stop.isEmpty())
+            running.insert(stop);
+    }
+    // The stop of a movement frame; empty for any other.
+    static QByteArray StopOf(const QByteArray& frame) {
         QByteArray stop;
         if (frame.size() == 7 && kPelcoMoves.contains(frame.mid(2, 4))) {
             stop = frame.left(2) + QByteArray(4, '\0');
@@ -133,11 +149,7 @@ public:
             for (char c : stop) sum += uint8_t(c);
             stop += QByteArray::number(sum & 0xFF, 16).toUpper().rightJustified(2, '0');
         }
-        written.emplace_back(frame, stop.isEmpty() && running.remove(frame));
-        if (!stop.isEmpty())
-            running.insert(stop);
-        // Frames purged from a stalled line are never read.
-        while (written.size() > 4096) written.pop_front();
+        return stop;
     }
 
 private:
@@ -216,8 +228,12 @@ public:
         const uint32_t written = inner.Write(data, count, timeoutMs);
         total += written;
         for (uint32_t i = 0; i < written; ++i) Wrote(data[i]);
-        if (written < count)
-            frame.clear();  // cut short on the line
+        if (written < count) {
+            // Cut short on the line: what the program meant to send is its record's flight.
+            if (!frame.isEmpty() && flight && wroteBegun && flight().startsWith(frame))
+                wroteBegun(flight());
+            frame.clear();
+        }
         if (written > 0 && afterWrite)
             afterWrite();
         return written;
@@ -225,6 +241,8 @@ public:
     qint64 total = 0;
     std::function<void()> afterWrite;  // the line may fail between two bytes of a frame
     std::function<void(const QByteArray&)> wroteWhole;  // each frame the line took whole
+    std::function<void(const QByteArray&)> wroteBegun;  // each one it took only part of
+    std::function<QByteArray()> flight;                 // the frame the program is writing
 
 private:
     void Wrote(uint8_t byte) {
@@ -246,6 +264,11 @@ class Run {
 public:
     explicit Run(quint32 seed) : random(seed) {
         counter.wroteWhole = [this](const QByteArray& frame) { checker.Written(frame); };
+        counter.wroteBegun = [this](const QByteArray& frame) { checker.Begun(frame); };
+        counter.flight = [this] {
+            const MovementRecord& record = panel.dlg->Controller().Record();
+            return QByteArray(reinterpret_cast<const char*>(record.flight), record.flightLength);
+        };
         counter.afterWrite = [this] {
             if (!stalled && !unplugged && random.bounded(300) == 0) {
                 Collect();

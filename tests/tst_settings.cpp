@@ -2,11 +2,11 @@
 #include <limits>
 #include <memory>
 
+#include "control/keypad_controller.h"
 #include "keypad_rig.h"
 #include "profile/port_map.h"
 #include "profile/profile_store.h"
 #include "profile/settings_store.h"
-#include "control/keypad_controller.h"
 
 // The stored settings on two backends: the in-memory profile, and the real file-backed
 // profile kept in a temporary directory (never the profile of whoever runs the tests).

@@ -4,10 +4,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "control/keypad_controller.h"
 #include "fakes.h"
 #include "keypad_rig.h"
 #include "protocol/control_ids.h"
-#include "control/keypad_controller.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/stop_sender.h"
 

@@ -30,8 +30,26 @@ static_assert(kWriteFloorMs >= kMaxByteTimeoutMs, "the floor lowers a slow rate'
 constexpr int kCloseDrainMs = 100;
 static_assert(kCloseDrainMs >= 11 * 10 * 1000 / 2400, "a closing line cuts the last frame");
 
+// After a frame cut short on the line, the next frame waits until a receiver has dropped what
+// it got of it: sooner, the receiver joins those bytes to the next frame and drops both, a
+// stop included. A receiver gives a frame up once the line has been quiet for as long as a
+// whole frame takes: the longest (11 bytes of 10 bits) at the slowest rate (2400 baud), with
+// the sender's pauses, takes 11 x (4.2 + 2) + 25 = 93 ms. The pause runs from when the last
+// byte was handed over, and a line at 2400 baud may still be sending what it holds of the cut
+// frame for up to 11 x 4.2 = 46 ms after that. One figure for every rate: the stop senders
+// know no rate, and a cut frame is rare. velmor-vcam gives a frame up after 39 ms (PELCO D) or
+// 47 ms (OSKA-DEFAULT) of quiet.
+constexpr int kCutFramePauseMs = 140;
+constexpr int kLongestFrameBytes = 11;
+constexpr int kSlowestBaud = 2400;
+constexpr int kSlowestByteMs = 10 * 1000 / kSlowestBaud;
+static_assert(kCutFramePauseMs >= kLongestFrameBytes * (kSlowestByteMs + kBytePauseMs) +
+                                      kFramePauseMs + kLongestFrameBytes * kSlowestByteMs,
+              "a receiver joins a cut frame to the next");
+
 constexpr int64_t kNsPerMs = 1000000;
 constexpr int64_t kBytePauseNs = kBytePauseMs * kNsPerMs;
 constexpr int64_t kFramePauseNs = kFramePauseMs * kNsPerMs;
+constexpr int64_t kCutFramePauseNs = kCutFramePauseMs * kNsPerMs;
 
 }  // namespace LineTiming

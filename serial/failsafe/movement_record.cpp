@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "line_timing.h"
+
 namespace MovementLog {
 
 namespace {
@@ -18,36 +20,53 @@ uint8_t Clamped(int length) {
                                                         : length);
 }
 
+void SetState(MovementRecord& record, MoveState state) {
+    record.state = static_cast<uint8_t>(state);
+    Fence();
+}
+
 bool FlightIsStop(const MovementRecord& record) {
-    if (record.flightLength != record.stopLength)
-        return false;
-    for (int i = 0; i < Clamped(record.stopLength); ++i)
-        if (record.flight[i] != record.stop[i])
-            return false;
-    return true;
+    return Owes(record, record.flight, record.flightLength);
 }
 
 }  // namespace
 
+MoveState State(const MovementRecord& record) {
+    return static_cast<MoveState>(record.state);
+}
+
+bool Owes(const MovementRecord& record, const uint8_t* stop, int length) {
+    if (record.stopLength != Clamped(length))
+        return false;
+    for (int i = 0; i < record.stopLength; ++i)
+        if (record.stop[i] != stop[i])
+            return false;
+    return true;
+}
+
 void BeginMovement(MovementRecord& record, const uint8_t* stop, int length) {
-    // The stop is written while running is clear, or before a new one replaces it whole.
-    record.running = 0;
-    Fence();
+    // A stop still owed is this one: it stays owed without a break.
+    if (OwesWholeStop(State(record)) && Owes(record, stop, length)) {
+        SetState(record, MoveState::Moving);
+        return;
+    }
+    // The stop is written while nothing reads it, then owed.
+    SetState(record, MoveState::Idle);
     record.stopLength = Clamped(length);
     for (int i = 0; i < record.stopLength; ++i) record.stop[i] = stop[i];
     Fence();
-    record.running = 1;
-    Fence();
+    SetState(record, MoveState::Moving);
 }
 
-void LineOpened(MovementRecord& record, LineKind kind) {
-    record.lineKind = static_cast<uint8_t>(kind);
-    Fence();
+void UndoMovement(MovementRecord& record, MoveState before) {
+    SetState(record, OwesWholeStop(before) ? before : MoveState::Idle);
 }
 
-void EndMovement(MovementRecord& record) {
-    record.running = 0;
-    Fence();
+void BeginStop(MovementRecord& record) {
+    // While the flight changes, the stop is still owed whole; once the flight holds it, the
+    // rest of the flight is what is owed.
+    BeginFrame(record, record.stop, record.stopLength);
+    SetState(record, MoveState::StopInFlight);
 }
 
 void BeginFrame(MovementRecord& record, const uint8_t* bytes, int length) {
@@ -71,18 +90,33 @@ void BeginByte(MovementRecord& record) {
 
 void ByteSent(MovementRecord& record, int64_t nowNs) {
     record.lastByteNs = nowNs;
+    record.cut = 0;
     Fence();
+    if (State(record) == MoveState::StopInFlight && record.flightSent >= record.flightLength)
+        SetState(record, MoveState::Idle);
     record.handing = 0;
     Fence();
 }
 
 void ByteRefused(MovementRecord& record) {
+    if (State(record) == MoveState::StopInFlight)
+        SetState(record, MoveState::StopOwed);
     if (record.flightSent > 0)
         --record.flightSent;
     Fence();
     record.flightLength = record.flightSent;
+    record.cut = record.flightSent > 0 ? 1 : record.cut;
     Fence();
     record.handing = 0;
+    Fence();
+}
+
+void ForgetStop(MovementRecord& record) {
+    SetState(record, MoveState::Idle);
+}
+
+void LineOpened(MovementRecord& record, LineKind kind) {
+    record.lineKind = static_cast<uint8_t>(kind);
     Fence();
 }
 
@@ -98,30 +132,27 @@ void TakeOver(MovementRecord& record) {
         Fence();
         // Should the byte have gone after all, a stop in flight reaches the camera with one
         // byte twice, which it does not take for a stop: the stop is owed again after it.
-        if (!record.running && FlightIsStop(record))
-            record.running = 1;
+        if (State(record) == MoveState::StopInFlight && FlightIsStop(record))
+            SetState(record, MoveState::StopOwed);
     }
     Fence();
     record.handing = 0;
     Fence();
 }
 
-void StopRefused(MovementRecord& record) {
-    // EndMovement left the stop's bytes as they were.
-    record.running = 1;
-    Fence();
-    ByteRefused(record);
-}
-
 Owed OwedBytes(const MovementRecord& record) {
     Owed owed;
     const int length = Clamped(record.flightLength);
+    const bool begun = record.flightSent > 0 && record.flightSent < length;
     for (int i = record.flightSent; i < length; ++i) owed.bytes[owed.count++] = record.flight[i];
     owed.stopAt = owed.count;
-    if (record.running) {
+    if (OwesWholeStop(State(record))) {
         for (int i = 0; i < Clamped(record.stopLength); ++i)
             owed.bytes[owed.count++] = record.stop[i];
     }
+    owed.firstGapNs = begun        ? LineTiming::kBytePauseNs
+                      : record.cut ? LineTiming::kCutFramePauseNs
+                                   : LineTiming::kBytePauseNs + LineTiming::kFramePauseNs;
     return owed;
 }
 

@@ -12,15 +12,11 @@ int SendOwedBytes(intptr_t line, MovementRecord& record) {
     MovementLog::TakeOver(record);
     const MovementLog::Owed owed = MovementLog::OwedBytes(record);
     const auto kind = static_cast<LineKind>(record.lineKind);
-    // The first byte owed keeps the pause after the last byte that went; a stop right after a
-    // whole frame keeps the frame pause as well.
-    int64_t notBefore = record.lastByteNs + LineTiming::kBytePauseNs +
-                        (owed.stopAt == 0 ? LineTiming::kFramePauseNs : 0);
+    int64_t notBefore = record.lastByteNs + owed.firstGapNs;
     int written = 0;
     for (int i = 0; i < owed.count; ++i) {
         if (i == owed.stopAt) {
-            MovementLog::EndMovement(record);
-            MovementLog::BeginFrame(record, owed.bytes + i, owed.count - i);
+            MovementLog::BeginStop(record);
             if (i > 0)
                 notBefore += LineTiming::kFramePauseNs;
         }
@@ -31,11 +27,9 @@ int SendOwedBytes(intptr_t line, MovementRecord& record) {
                                                                     kind == LineKind::TelnetSocket)
                                              : (wire[0] = owed.bytes[i], 1);
         if (!WriteLineBytes(line, kind, wire, wireCount)) {
-            // A stop cut short leaves its camera moving: the next sender sends it whole.
-            if (i >= owed.stopAt)
-                MovementLog::StopRefused(record);
-            else
-                MovementLog::ByteRefused(record);
+            // A stop cut short leaves its camera moving: the record owes it whole again, and
+            // the next sender sends it after a cut frame's pause.
+            MovementLog::ByteRefused(record);
             break;
         }
         const int64_t now = LineClockNs();

@@ -4,7 +4,7 @@
 #include "serial/failsafe/stop_sender.h"
 
 void SendCrashStop(const char* how, MovementRecord& record, intptr_t line) {
-    const bool moving = record.running != 0;
+    const bool moving = MovementLog::OwesStop(record);
     const int sent = line != -1 ? SendOwedBytes(line, record) : 0;
     SayOnStandardError("velmor: crashed (");
     SayOnStandardError(how);

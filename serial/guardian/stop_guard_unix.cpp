@@ -98,7 +98,7 @@ void DrainBriefly(int line) {
         if (tag == kClosed)
             ::send(kChannelFd, &kLetGo, 1, MSG_NOSIGNAL);
     }
-    const bool moving = record.running != 0;
+    const bool moving = MovementLog::OwesStop(record);
     if (line >= 0 && SendOwedBytes(line, record) > 0)
         SayOnStandardError(
             moving ? "velmor: the program was killed while a camera moved: the guardian sent "

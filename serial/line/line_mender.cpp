@@ -17,24 +17,52 @@ void ThreadedLineMender::Schedule(int delayMs, std::function<Attempt()> ready,
 
 void ThreadedLineMender::Start(quint64 mine, const Attempt& attempt,
                                std::function<void(bool)> done) {
-    worker.reset(QThread::create([this, mine, attempt, done] {
-        const bool opened = attempt();
+    workerDone = std::move(done);
+    worker.reset(QThread::create([this, mine, attempt] {
+        workerResult = attempt();
         QMetaObject::invokeMethod(
-            &context,
-            [this, mine, opened, done] {
-                if (mine != ticket)
-                    return;
-                worker->wait();
-                worker.reset();
-                done(opened);
-            },
-            Qt::QueuedConnection);
+            &context, [this, mine] { Deliver(mine); }, Qt::QueuedConnection);
     }));
     worker->start();
 }
 
+void ThreadedLineMender::Deliver(quint64 mine) {
+    if (mine != ticket || !worker)
+        return;
+    worker->wait();
+    worker.reset();
+    // Taken before it runs: done may schedule the next attempt.
+    const std::function<void(bool)> done = std::exchange(workerDone, nullptr);
+    if (done)
+        done(workerResult);
+}
+
+void ThreadedLineMender::WaitForWorker() {
+    if (!worker)
+        return;
+    if (!QCoreApplication::instance() || QThread::currentThread() != context.thread()) {
+        worker->wait();
+        return;
+    }
+    QEventLoop loop;
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit,
+                     Qt::QueuedConnection);
+    // The worker may have ended before the connection was made.
+    while (worker && !worker->isFinished()) loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void ThreadedLineMender::CallOff() {
+    const quint64 mine = ticket;
+    WaitForWorker();
+    // Its queued result may not have run yet: it runs here, and the queued one finds the
+    // ticket moved on.
+    Deliver(mine);
+    ++ticket;
+}
+
 void ThreadedLineMender::Cancel() {
     ++ticket;
+    workerDone = nullptr;
     if (!worker)
         return;
     worker->wait();

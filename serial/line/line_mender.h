@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -20,8 +21,11 @@ public:
     // window's thread. Replaces whatever was scheduled before.
     virtual void Schedule(int delayMs, std::function<Attempt()> ready,
                           std::function<void(bool)> done) = 0;
-    // Nothing scheduled runs any more, and an attempt under way has ended when this returns
-    // (it is waited for: at most a connect time-out); its done never runs.
+    // Nothing scheduled runs any more. An attempt under way is waited for while the window's
+    // thread runs its event loop without the operator's input (the window paints and answers),
+    // and its done runs with what it returned before this returns: what it opened is not lost.
+    virtual void CallOff() = 0;
+    // As CallOff, but done never runs: for a link that is going away.
     virtual void Cancel() = 0;
     // Runs attempt on a thread of its own and returns what it returned. Meanwhile the
     // window's thread runs its event loop without the operator's input: the window paints,
@@ -41,15 +45,22 @@ public:
 
     void Schedule(int delayMs, std::function<Attempt()> ready,
                   std::function<void(bool)> done) override;
+    void CallOff() override;
     void Cancel() override;
     bool RunAside(const Attempt& attempt) override;
     void Watch(int intervalMs, std::function<void()> look) override;
 
 private:
     void Start(quint64 ticket, const Attempt& attempt, std::function<void(bool)> done);
+    // Hands the finished attempt's result to its done, once.
+    void Deliver(quint64 mine);
+    // Runs the event loop without the operator's input until the attempt has ended.
+    void WaitForWorker();
 
     QObject context;  // on the window's thread: the timers and the results run here
     QTimer watch;
     std::unique_ptr<QThread> worker;
+    std::function<void(bool)> workerDone;
+    std::atomic<bool> workerResult{false};
     quint64 ticket = 0;  // what a late timer or result must match to still count
 };

@@ -1,5 +1,6 @@
 #include "serial_link.h"
 
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <iterator>
 
@@ -9,6 +10,25 @@
 #include "serial/failsafe/raw_io.h"
 #include "serial_device.h"
 
+namespace {
+
+// Keeps the watcher quiet while the caller (an opening, a close) tells of the outcome itself.
+class QuietWatcher {
+public:
+    explicit QuietWatcher(std::function<void()>& watcher) : watcher(watcher) {
+        saved = std::exchange(watcher, nullptr);
+    }
+    ~QuietWatcher() { watcher = std::move(saved); }
+    QuietWatcher(const QuietWatcher&) = delete;
+    QuietWatcher& operator=(const QuietWatcher&) = delete;
+
+private:
+    std::function<void()>& watcher;
+    std::function<void()> saved;
+};
+
+}  // namespace
+
 CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName, LineGuard* guard,
                          LineMender* mender)
     : device(device),
@@ -17,14 +37,14 @@ CSerialLink::CSerialLink(SerialDevice& device, Pause& pause, PortNamer portName,
       guard(guard),
       mender(mender),
       record(guard ? &guard->Record() : &ownRecord) {
-    if (mender)
-        mender->Watch(kLookIntervalMs, [this] { LookAtLine(); });
+    UpdateLookInterval();
 }
 
 CSerialLink::~CSerialLink() {
-    StopHealing();
-    if (mender)
-        mender->Watch(0, nullptr);
+    if (!mender)
+        return;
+    mender->Cancel();
+    mender->Watch(0, nullptr);
 }
 
 int CSerialLink::WriteTimeoutMs(uint32_t baud) {
@@ -33,10 +53,49 @@ int CSerialLink::WriteTimeoutMs(uint32_t baud) {
                : std::clamp<int>(static_cast<int>(19200 / baud), 1, LineTiming::kMaxByteTimeoutMs);
 }
 
+void CSerialLink::Step(LinkEvent event) {
+    const LinkStep step = StepLink(state, MovementLog::State(*record), event);
+    state = step.next;
+    Act(step.actions);
+    UpdateLookInterval();
+}
+
+void CSerialLink::Act(uint16_t actions) {
+    if (actions & kTellGuardOpened) {
+        MovementLog::LineOpened(*record, device.NativeKind());
+        if (guard)
+            guard->LineOpened(device.NativeHandle());
+    }
+    if (actions & kForgetStop) {
+        letGoStop = MovementLog::OwedBytes(*record);
+        MovementLog::ForgetStop(*record);
+    }
+    if (actions & kSendOwedStop)
+        SendOwedStop();
+    if ((actions & kTellGuardClosed) && guard)
+        guard->LineClosed();
+    if (actions & kCloseDevice)
+        device.Close();
+    if (actions & kAbandonDevice)
+        device.Abandon();
+    if (actions & kClosePause)
+        pause.Sleep(kClosePauseMs);
+    if (actions & kScheduleAttempt)
+        ScheduleAttempt();
+    if ((actions & kCallOffAttempts) && mender)
+        mender->CallOff();
+    if (actions & kThenClose)
+        CloseNow(LinkEvent::CloseAsked);
+    if ((actions & kTellLineChanged) && lineChanged)
+        lineChanged();
+}
+
 int CSerialLink::OpenPort(int port, uint32_t baud) {
-    StopHealing();
-    open = false;
+    const QuietWatcher quiet(lineChanged);
+    ClosePort();
     owedStopFailed = false;
+    abandonedStopPort = 0;
+    letGoStop = {};
     lastPort = port;
     const PortTarget target = portName(port);
     problem = target.problem;
@@ -49,19 +108,23 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
         problem = {PortFault::Refused, target.device, QStringLiteral("a rate of 0 baud")};
         return 0;
     }
-    const LineMender::Attempt attempt = [this, &target, baud] {
-        return device.Open(target.device, baud);
-    };
-    opening = true;
-    closeWanted = false;
-    const bool opened = mender ? mender->RunAside(attempt) : attempt();
-    opening = false;
-    if (opened && closeWanted) {
-        device.Close();
+    Step(LinkEvent::OpenAsked);
+    const bool opened = RunOpening(target.device, baud);
+    const int previousPort = linePort;
+    const bool samePort = port == previousPort;
+    if (opened) {
+        linePort = port;
+        lineName = target.entry.isEmpty() ? target.device : target.entry;
+        TakeLine(baud);
+    }
+    if (state == LinkState::Closing) {
+        Step(opened ? (samePort ? LinkEvent::OpenedSame : LinkEvent::OpenedOther)
+                    : LinkEvent::OpenFailed);
         problem = {PortFault::Failed, target.device, QStringLiteral("released while opening")};
         return 0;
     }
     if (!opened) {
+        Step(LinkEvent::OpenFailed);
         problem = device.LastProblem();
         if (problem.isNone())
             problem.fault = PortFault::Failed;
@@ -69,46 +132,25 @@ int CSerialLink::OpenPort(int port, uint32_t baud) {
             problem.device = target.device;
         return 0;
     }
-    problem = {};
-    const int previousPort = std::exchange(linePort, port);
-    lineName = target.entry.isEmpty() ? target.device : target.entry;
-    TakeLine(baud);
-    // The caller tells of what the opening came to, a line that drops at once included.
-    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
-    SettleOwedStop(previousPort);
-    lineChanged = watcher;
-    if (!open)
-        problem = dropProblem;
-    return open ? 1 : 0;
+    const bool owed = StopOwed();
+    Step(samePort ? LinkEvent::OpenedSame : LinkEvent::OpenedOther);
+    if (!samePort && letGoStop.count > 0)
+        abandonedStopPort = previousPort;
+    owedStopFailed = samePort && owed && StopOwed();
+    problem = isOpen() ? PortProblem() : dropProblem;
+    return isOpen() ? 1 : 0;
+}
+
+bool CSerialLink::RunOpening(const QString& name, uint32_t baud) {
+    SerialDevice* opener = &device;
+    const LineMender::Attempt attempt = [opener, name, baud] { return opener->Open(name, baud); };
+    return mender ? mender->RunAside(attempt) : attempt();
 }
 
 void CSerialLink::TakeLine(uint32_t baud) {
     writeTimeoutMs = WriteTimeoutMs(baud);
     lineBaud = baud;
-    open = true;
     dropProblem = {};
-    MovementLog::LineOpened(*record, device.NativeKind());
-    if (guard)
-        guard->LineOpened(device.NativeHandle());
-}
-
-void CSerialLink::SettleOwedStop(int previousPort) {
-    abandonedStopPort = 0;
-    owedStopFailed = false;
-    if (record->taken || !record->running) {
-        stopOwed = false;
-        return;
-    }
-    // COM<n> is the line to the cameras, whatever device now stands for it.
-    if (previousPort == linePort) {
-        owedStopFailed = !SendOwedStop();
-        return;
-    }
-    // A stop is for the camera on the line its movement went out on; another line's
-    // camera of that address never moved.
-    MovementLog::EndMovement(*record);
-    stopOwed = false;
-    abandonedStopPort = previousPort;
 }
 
 bool CSerialLink::OpenMayWait(int port) const {
@@ -117,43 +159,53 @@ bool CSerialLink::OpenMayWait(int port) const {
 }
 
 void CSerialLink::ClosePort() {
-    StopHealing();
-    if (opening) {
-        closeWanted = true;
+    CloseNow(LinkEvent::CloseAsked);
+}
+
+void CSerialLink::HandOver() {
+    CloseNow(guard && StopOwed() ? LinkEvent::HandOver : LinkEvent::CloseAsked);
+}
+
+void CSerialLink::CloseNow(LinkEvent event) {
+    // An opening asked for is under way on its own thread: its return settles the close.
+    if (state == LinkState::Opening) {
+        Step(event);
         return;
     }
-    open = false;
-    if (guard)
-        guard->LineClosed();
-    device.Close();
-    pause.Sleep(kClosePauseMs);
+    Step(event);
+    // An attempt called off was waited for and has settled it; with none under way nothing
+    // opened.
+    if (state == LinkState::Closing)
+        Step(LinkEvent::OpenFailed);
 }
 
-void CSerialLink::StopHealing() {
-    if (!healing)
-        return;
-    healing = false;
-    if (mender)
-        mender->Cancel();
-}
-
-uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
-    if (!open)
-        return 0;
-    const int64_t timeout = int64_t(writeTimeoutMs) * count;
-    const uint32_t written =
-        device.Write(buffer, count, static_cast<int>(std::min<int64_t>(timeout, INT32_MAX)));
-    writeProblem = written == count ? PortProblem() : device.WriteProblem();
-    return written;
+bool CSerialLink::LineTakesBytes() {
+    if (!isOpen())
+        return false;
+    if (!device.CheckLine()) {
+        NoteRefusal();
+        return false;
+    }
+    if (device.FlowHeld() != (state == LinkState::Held))
+        Step(device.FlowHeld() ? LinkEvent::Suspend : LinkEvent::Resume);
+    return state == LinkState::Open;
 }
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
-    SettleFailedFrame();
-    const bool isStop = std::exchange(stopGoing, false);
-    const bool isMovement = std::exchange(movementGoing, false);
+    // One frame at a time: a step taken meanwhile (a RESUME seen) sends no frame of its own.
+    const QScopedValueRollback<bool> one(inFrame, true);
+    SettleBeforeFrame();
+    const bool isMovement = std::exchange(movementNext, false);
     // Once a stop sender has the line (the program is crashing), its bytes are the last and
     // the record is its own.
-    if (!record->taken)
+    if (record->taken) {
+        framePauseOwed = true;
+        return 0;
+    }
+    if (!isMovement && OwesWholeStop(MovementLog::State(*record)) &&
+        MovementLog::Owes(*record, bytes, length))
+        MovementLog::BeginStop(*record);
+    else
         MovementLog::BeginFrame(*record, bytes, length);
     for (int i = 0; i < length; ++i) {
         if (record->taken) {
@@ -161,70 +213,90 @@ int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
             return i;
         }
         bool went = false;
+        const bool writes = LineTakesBytes();
         {
             // The record knows whether the byte went before a crash from outside is let in.
             const ByteInHandHold hold;
             MovementLog::BeginByte(*record);
-            went = WriteBytes(&bytes[i], 1) == 1;
+            went = writes && WriteBytes(&bytes[i], 1) == 1;
             if (went)
-                MovementLog::ByteSent(*record, LineClockNs());
-            else if (isStop)
-                MovementLog::StopRefused(*record);
+                MovementLog::ByteSent(*record, pause.NowNs());
             else
                 MovementLog::ByteRefused(*record);
         }
         if (!went) {
-            if (isMovement)
-                UndoMovement();
-            NoteRefusal(isStop);
+            // A movement frame that did not reach the line started nothing.
+            if (isMovement && i == 0)
+                MovementLog::UndoMovement(*record, movementBefore);
+            framePauseOwed = true;
+            failedAtNs = pause.NowNs();
+            if (writes)
+                NoteRefusal();
+            UpdateLookInterval();
             return i;
         }
         pause.Sleep(kBytePauseMs);
     }
-    if (isStop)
-        stopOwed = false;
     pause.Sleep(kFramePauseMs);
+    UpdateLookInterval();
     return length;
 }
 
-void CSerialLink::NoteRefusal(bool wasStop) {
-    if (wasStop)
-        stopOwed = true;
-    framePauseOwed = true;
-    if (open && device.LineLost())
-        OnLineLost();
+uint32_t CSerialLink::WriteBytes(const uint8_t* buffer, uint32_t count) {
+    const int64_t timeout = int64_t(writeTimeoutMs) * count;
+    const uint32_t written =
+        device.Write(buffer, count, static_cast<int>(std::min<int64_t>(timeout, INT32_MAX)));
+    writeProblem = written == count ? PortProblem() : device.WriteProblem();
+    return written;
 }
 
-void CSerialLink::OnLineLost() {
-    dropProblem = device.WriteProblem();
-    if (dropProblem.isNone())
-        dropProblem = {PortFault::NoSuchDevice, lineName, QString()};
-    // Let go through the same path as a close, so that the guardian and the crash handler
-    // let go of it too; no pause: the first attempt waits longer than that.
-    open = false;
-    if (guard)
-        guard->LineClosed();
-    device.Close();
-    healing = mender != nullptr;
-    healAttempts = 0;
-    if (healing)
-        ScheduleHeal();
-    if (lineChanged)
-        lineChanged();
+void CSerialLink::NoteRefusal() {
+    if (!isOpen())
+        return;
+    if (device.LineLost()) {
+        dropProblem = device.WriteProblem();
+        if (dropProblem.isNone())
+            dropProblem = {PortFault::NoSuchDevice, lineName, QString()};
+        // The frame that found the line gone fell short for that reason, written or not.
+        writeProblem = dropProblem;
+        attempts = 0;
+        Step(LinkEvent::LineLost);
+    } else if (device.FlowHeld()) {
+        Step(LinkEvent::Suspend);
+    }
 }
 
 void CSerialLink::LookAtLine() {
     // A stop sender that has the line is its only writer; the program lets it be.
-    if (!open || opening || record->taken)
+    if (!isOpen() || record->taken)
         return;
-    if (!device.CheckLine())
-        OnLineLost();
+    if (!device.CheckLine()) {
+        NoteRefusal();
+        return;
+    }
+    if (device.FlowHeld() != (state == LinkState::Held))
+        Step(state == LinkState::Held ? LinkEvent::Resume : LinkEvent::Suspend);
+    if (state == LinkState::Open && pause.NowNs() >= NextFrameNotBeforeNs())
+        Step(LinkEvent::Look);
 }
 
-void CSerialLink::ScheduleHeal() {
+void CSerialLink::UpdateLookInterval() {
+    if (!mender)
+        return;
+    const bool owedHere = isOpen() && MovementLog::State(*record) == MoveState::StopOwed;
+    const int interval = owedHere ? kOwedLookIntervalMs : kLookIntervalMs;
+    if (interval == lookIntervalMs)
+        return;
+    lookIntervalMs = interval;
+    mender->Watch(interval, [this] { LookAtLine(); });
+}
+
+void CSerialLink::ScheduleAttempt() {
+    if (!mender)
+        return;
     constexpr int kDelays = int(std::size(kHealDelaysMs));
-    const int delay = kHealDelaysMs[std::min(healAttempts, kDelays - 1)];
-    ++healAttempts;
+    const int delay = kHealDelaysMs[std::min(attempts, kDelays - 1)];
+    ++attempts;
     const int port = lastPort;
     const uint32_t baud = lineBaud;
     mender->Schedule(
@@ -239,40 +311,69 @@ void CSerialLink::ScheduleHeal() {
             const QString name = target.device;
             return [opener, name, baud] { return opener->Open(name, baud); };
         },
-        [this](bool opened) { OnHealAttempt(opened); });
+        [this](bool opened) { OnAttempt(opened); });
 }
 
-void CSerialLink::OnHealAttempt(bool opened) {
-    if (!healing)
-        return;
-    if (!opened) {
-        ScheduleHeal();
+void CSerialLink::OnAttempt(bool opened) {
+    if (state != LinkState::Lost && state != LinkState::Closing) {
+        // Nobody waits for this line any more.
+        if (opened)
+            device.Close();
         return;
     }
-    healing = false;
-    const std::function<void()> watcher = std::exchange(lineChanged, nullptr);
+    if (!opened) {
+        Step(LinkEvent::OpenFailed);
+        return;
+    }
     TakeLine(lineBaud);
-    if (record->running && !record->taken)
-        SendOwedStop();
-    lineChanged = watcher;
-    if (lineChanged)
-        lineChanged();
+    Step(LinkEvent::AttemptOpened);
 }
 
 bool CSerialLink::SendStopOwedElsewhere(const uint8_t* stop, int length) {
-    if (record->taken || !record->running)
+    if (record->taken || !StopOwed())
         return true;
-    if (record->stopLength == length && std::equal(stop, stop + length, record->stop))
+    if (MovementLog::Owes(*record, stop, length))
         return true;
     return SendOwedStop();
 }
 
 bool CSerialLink::SendOwedStop() {
+    if (!StopOwed())
+        return true;
+    if (record->taken || inFrame)
+        return false;
     uint8_t stop[MovementRecord::kMaxFrame];
     const int length = std::min<int>(record->stopLength, MovementRecord::kMaxFrame);
     std::copy(record->stop, record->stop + length, stop);
-    EndMovement();
-    return SendFrame(stop, length) == length;
+    SendFrame(stop, length);
+    return !StopOwed();
+}
+
+bool CSerialLink::BeginMovement(const uint8_t* stop, int length) {
+    if (record->taken)
+        return true;
+    if (StopOwed() && !MovementLog::Owes(*record, stop, length))
+        return false;
+    movementBefore = MovementLog::State(*record);
+    movementNext = true;
+    MovementLog::BeginMovement(*record, stop, length);
+    return true;
+}
+
+int64_t CSerialLink::NextFrameNotBeforeNs() const {
+    int64_t notBefore = 0;
+    if (framePauseOwed)
+        notBefore = failedAtNs + kFramePauseMs * LineTiming::kNsPerMs;
+    if (record->cut)
+        notBefore = std::max(notBefore, record->lastByteNs + LineTiming::kCutFramePauseNs);
+    return notBefore;
+}
+
+void CSerialLink::SettleBeforeFrame() {
+    const int64_t wait = NextFrameNotBeforeNs() - pause.NowNs();
+    framePauseOwed = false;
+    if (wait > 0)
+        pause.Sleep(int((wait + LineTiming::kNsPerMs - 1) / LineTiming::kNsPerMs));
 }
 
 void CSerialLink::SettleFailedFrame() {
@@ -280,38 +381,4 @@ void CSerialLink::SettleFailedFrame() {
         return;
     framePauseOwed = false;
     pause.Sleep(kFramePauseMs);
-}
-
-void CSerialLink::BeginMovement(const uint8_t* stop, int length) {
-    if (record->taken)
-        return;
-    // A new movement's stop takes the place of one still owed once its frame has gone out
-    // whole; until then the one owed stays.
-    StartMovement(stop, length);
-}
-
-void CSerialLink::StartMovement(const uint8_t* stop, int length) {
-    wasRunning = record->running != 0;
-    wasStopOwed = std::exchange(stopOwed, false);
-    wasStopLength = record->stopLength;
-    std::copy(record->stop, record->stop + MovementRecord::kMaxFrame, wasStop);
-    movementGoing = true;
-    MovementLog::BeginMovement(*record, stop, length);
-}
-
-void CSerialLink::UndoMovement() {
-    // A movement frame that did not go out whole started nothing: the record owes what it
-    // owed before.
-    if (wasRunning)
-        MovementLog::BeginMovement(*record, wasStop, wasStopLength);
-    else
-        MovementLog::EndMovement(*record);
-    stopOwed = wasStopOwed;
-}
-
-void CSerialLink::EndMovement() {
-    if (record->taken)
-        return;
-    stopGoing = record->running != 0;
-    MovementLog::EndMovement(*record);
 }
