@@ -1,5 +1,6 @@
 #include "keypad_controller.h"
 
+#include <QScopedValueRollback>
 #include <algorithm>
 
 #include "profile/port_map.h"
@@ -56,6 +57,7 @@ KeypadController::KeypadController(const KeypadServices& services)
       ports(services.ports),
       guard(services.guard),
       mender(services.mender),
+      pause(services.pause),
       link(
           services.device, services.pause, [this](int port) { return ResolvePort(port, profile); },
           services.guard, services.mender),
@@ -63,12 +65,15 @@ KeypadController::KeypadController(const KeypadServices& services)
       commands(state, link, entry),
       settings(services.profile) {
     link.SetLineWatcher([this] { OnLineChanged(); });
+    leaseTimer.setSingleShot(true);
+    leaseTimer.callOnTimeout([this] { CheckLeases(); });
 }
 
 void KeypadController::OnLineChanged() {
     RewriteLinkLines(link.isOpen());
     if (lineWatcher)
         lineWatcher();
+    TellLineState();
 }
 
 QString KeypadController::LineDropReason() const {
@@ -194,6 +199,7 @@ void KeypadController::FinishInitDialog() {
 }
 
 void KeypadController::OpenAtStart() {
+    const QScopedValueRollback<bool> busy(settling, true);
     const bool opened = OpenWithSettings() != 0;
     if (opened)
         entry.ShowCameraInForce();
@@ -218,8 +224,17 @@ void KeypadController::SelectStoredRows(const StoredSettings& stored) {
     rows.cameraType = RowOrNone(state.cameraType, 2);
 }
 
-Notice KeypadController::Moved(Notice sent) {
-    movementActive = true;
+Notice KeypadController::LocalMovement(int controlId, const std::function<Notice()>& row) {
+    // The local operator always wins: a client's movement is stopped first, whole.
+    if (KeyHolds::Decide(hold, KeyHolds::Ask::Down, KeyHolds::Holder::Local) ==
+            KeyHolds::Verdict::TakeOver &&
+        StopClientMovement(RemoteKeys::EventKind::TakenOver,
+                           QStringLiteral("the local operator pressed a key")) != Notice::None)
+        return Notice::TransferError;
+    if (!BeginMovement())
+        return Notice::TransferError;
+    const Notice sent = row();
+    SetHold({KeyHolds::Holder::Local, QString(), controlId, state.cameraId, 0});
     return sent;
 }
 
@@ -255,17 +270,13 @@ Notice KeypadController::PressKey(int controlId) {
     }
     if (!CommandSet::IsStopKey(controlId))
         return commands.RunKeyRow(controlId);
-    if (!BeginMovement())
-        return Notice::TransferError;
-    return Moved(commands.RunKeyRow(controlId));
+    return LocalMovement(controlId, [this, controlId] { return commands.RunKeyRow(controlId); });
 }
 
 Notice KeypadController::PressPcKey(int virtualKey) {
-    if (CommandSet::IsArrowKey(virtualKey)) {
-        if (!BeginMovement())
-            return Notice::TransferError;
-        return Moved(commands.RunArrowRow(virtualKey));
-    }
+    if (CommandSet::IsArrowKey(virtualKey))
+        return LocalMovement(CommandSet::ArrowRowOf(virtualKey),
+                             [this, virtualKey] { return commands.RunArrowRow(virtualKey); });
     if (virtualKey == VirtualKey::Enter)
         return PressKey(ControlId::Ent);
     if (virtualKey == VirtualKey::Delete)
@@ -278,7 +289,16 @@ Notice KeypadController::PressPcKey(int virtualKey) {
 }
 
 Notice KeypadController::SendStop() {
-    movementActive = false;
+    // The local operator's release ends whatever moves, a client's movement included.
+    const KeyHolds::Hold ended = std::exchange(hold, KeyHolds::Hold());
+    ArmLease();
+    if (ended.holder == KeyHolds::Holder::Client)
+        TellClient(RemoteKeys::EventKind::TakenOver, ended,
+                   QStringLiteral("the local operator released a key"));
+    return SendStopFrame();
+}
+
+Notice KeypadController::SendStopFrame() {
     // The camera that moved gets its own stop first where the settings name another camera
     // or protocol since; the stop for the settings follows as it always has, harmless to a
     // camera that is not moving.
@@ -289,7 +309,16 @@ Notice KeypadController::SendStop() {
 }
 
 Notice KeypadController::StopMovement() {
-    return movementActive ? SendStop() : Notice::None;
+    switch (hold.holder) {
+        case KeyHolds::Holder::Local:
+            return SendStop();
+        case KeyHolds::Holder::Client:
+            return StopClientMovement(RemoteKeys::EventKind::Stopped,
+                                      QStringLiteral("the local operator changed the settings"));
+        case KeyHolds::Holder::Nobody:
+            break;
+    }
+    return Notice::None;
 }
 
 void KeypadController::OnSelChangeComPort(int row) {
@@ -353,6 +382,7 @@ int KeypadController::OpenWithSettings() {
 }
 
 bool KeypadController::ApplyCommunicationSettings() {
+    const QScopedValueRollback<bool> busy(settling, true);
     initOpenPending = false;
     state.settingsValid =
         settings.StoreCommunicationSettings(state.comPort, state.baudRate, state.protocol);
@@ -373,6 +403,8 @@ void KeypadController::RewriteLinkLines(bool opened) {
 }
 
 KeypadController::RunEnd KeypadController::ReleasePort() {
+    // From here no client starts anything: the run is ending.
+    settling = true;
     RunEnd end;
     end.wasOpen = link.isOpen();
     // A stop still owed gets one more try on a line that takes bytes; one that does not is

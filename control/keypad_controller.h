@@ -3,8 +3,10 @@
 #include <QHash>
 #include <QList>
 #include <QStringList>
+#include <QTimer>
 #include <functional>
 
+#include "key_holds.h"
 #include "profile/settings_store.h"
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
@@ -12,6 +14,7 @@
 #include "protocol/controller_state.h"
 #include "protocol/notice.h"
 #include "protocol/status_list.h"
+#include "remote_keys.h"
 #include "serial/line/serial_link.h"
 #include "serial/ports/port_catalog.h"
 
@@ -44,7 +47,7 @@ struct ComboRows {
 // status lines, which keys are enabled and which combo rows are selected. The panel hands
 // it what the operator does and shows what it says; what the operator must be told comes
 // back as a Notice.
-class KeypadController {
+class KeypadController : public RemoteKeys {
 public:
     explicit KeypadController(const KeypadServices& services);
 
@@ -110,7 +113,28 @@ public:
     const ComboRows& Rows() const { return rows; }
     // A movement was started by a PC arrow key or a press on a stop key and has not yet
     // been followed by a stop.
-    bool MovementActive() const { return movementActive; }
+    bool MovementActive() const { return hold.holder == KeyHolds::Holder::Local; }
+    // Who holds the movement on the line, and the words the window shows while a remote
+    // client does ("Remote: desk-2 holds Z/I on camera 12"); empty otherwise.
+    const KeyHolds::Hold& CurrentHold() const { return hold; }
+    QString RemoteHoldText() const;
+    // Called on the window's thread whenever the hold changes without the panel's input (a
+    // client's down, up or lapse).
+    void SetHoldWatcher(std::function<void()> changed) { holdWatcher = std::move(changed); }
+
+    // The remote keypad's keys (RemoteKeys), on the window's thread.
+    Reply Down(const QString& client, int controlId, int camera, int leaseMs) override;
+    Reply Up(const QString& client, int controlId) override;
+    Reply Renew(const QString& client, int leaseMs) override;
+    Reply Press(const QString& client, int controlId, int camera, int selectId) override;
+    void ClientGone(const QString& client) override;
+    State Snapshot() const override;
+    void SetEventSink(std::function<void(const Event&)> sink) override {
+        remoteSink = std::move(sink);
+    }
+    // A client's lease that has run out ends its movement with its stop; the lease timer
+    // calls it when the earliest lease ends.
+    void CheckLeases();
     // The settings in force and the transmit buffer, as they are now (a copy).
     ControllerState Settings() const { return state; }
     // The camera-ID entry: the number typed so far and how many digits of it.
@@ -171,7 +195,23 @@ private:
     // Lines 3 to 9 again, as after COMMUNICATION SET.
     void RewriteLinkLines(bool opened);
     void OnLineChanged();
-    Notice Moved(Notice sent);
+    // A movement of the local operator's: row sends its frame once a client's movement, if
+    // any, has been stopped and the stop owed elsewhere has gone.
+    Notice LocalMovement(int controlId, const std::function<Notice()>& row);
+    // The stop of the camera in force, after any stop owed to another camera.
+    Notice SendStopFrame();
+    // The client's movement ends with its stop, and the client is told why.
+    Notice StopClientMovement(RemoteKeys::EventKind kind, const QString& why);
+    void SetHold(const KeyHolds::Hold& next);
+    void ArmLease();
+    int64_t NowMs() const;
+    void TellClient(RemoteKeys::EventKind kind, const KeyHolds::Hold& of, const QString& why);
+    void TellLineState();
+    // Runs send with camera in force in place of the committed one, which it leaves as it was.
+    Notice WithCamera(int camera, const std::function<Notice()>& send);
+    // Why a remote key cannot act now; Done when it can.
+    Reply CheckRemoteKey(int controlId, int camera, bool movement) const;
+    Reply Answer(Notice sent, const KeyHolds::Hold& of) const;
     // The stop of the camera and protocol in force.
     TxFrame StopInForce() const;
     // Records the stop of the movement about to go out, to the camera in force, once the
@@ -184,6 +224,7 @@ private:
     const PortCatalog* ports;
     LineGuard* guard;
     LineMender* mender;
+    Pause& pause;  // its clock is the leases' clock too
     CSerialLink link;
     StatusList status;
     CameraIdEntry entry;
@@ -191,7 +232,12 @@ private:
     SettingsStore settings;
     ComboRows rows;
     QHash<int, bool> keyEnabled;
-    bool movementActive = false;
+    KeyHolds::Hold hold;
+    QTimer leaseTimer;
+    // An opening, COMMUNICATION SET or the end of the run is under way: a remote down waits.
+    bool settling = false;
+    std::function<void()> holdWatcher;
+    std::function<void(const Event&)> remoteSink;
     bool initOpenPending = false;
     std::function<void()> lineWatcher;
 };

@@ -136,11 +136,15 @@ Notice CommandSet::RunKeyRow(int controlId) {
 }
 
 Notice CommandSet::RunArrowRow(int virtualKey) {
+    return RunKeyRow(ArrowRowOf(virtualKey));
+}
+
+int CommandSet::ArrowRowOf(int virtualKey) {
     for (const ArrowRow& arrow : kArrowRows) {
         if (arrow.virtualKey == virtualKey)
-            return RunKeyRow(arrow.sendsRowOf);
+            return arrow.sendsRowOf;
     }
-    return Notice::None;
+    return 0;
 }
 
 bool CommandSet::HasRow(int controlId) {

@@ -43,6 +43,8 @@ public:
     // The keys whose click, when released, sends the stop.
     static bool IsStopKey(int controlId);
     static bool IsArrowKey(int virtualKey);
+    // The on-screen key whose row a PC arrow key sends; 0 for other codes.
+    static int ArrowRowOf(int virtualKey);
 
     // The POWER alternation under PELCO D: 0 sends 0x08 next, 1 sends 0x88.
     int32_t PowerToggle() const { return powerToggle; }

@@ -1,5 +1,6 @@
 #include "keypad_rig.h"
 
+#include "protocol/command_set.h"
 #include "protocol/control_ids.h"
 
 namespace {
@@ -33,6 +34,13 @@ const QHash<QString, int>& PcKeysByCaption() {
     return keys;
 }
 
+QString OutcomeName(RemoteKeys::Outcome outcome) {
+    static const char* const names[] = {"ok",          "TransferError", "CameraRange",
+                                        "UnknownKey",  "KeyDisabled",   "NotMovement",
+                                        "HeldByOther", "NotHolder",     "LineDown"};
+    return QString::fromLatin1(names[int(outcome)]);
+}
+
 QString NoticeName(Notice notice) {
     return notice == Notice::TransferError ? QStringLiteral("TransferError")
                                            : QStringLiteral("CameraIdRange");
@@ -49,6 +57,11 @@ KeypadRig::KeypadRig(const Stored& stored, SerialDevice* line, LineGuard* guard)
     }
     controller.OnInitDialog();
     controller.FinishInitDialog();
+    controller.SetEventSink([this](const RemoteKeys::Event& event) {
+        static const char* const kinds[] = {"stopped", "lease-ended", "taken-over", "line"};
+        if (event.kind != RemoteKeys::EventKind::LineState)
+            log << QStringLiteral("%1:%2").arg(event.client, kinds[int(event.kind)]);
+    });
     log.clear();
     profile.written.clear();
 }
@@ -81,6 +94,7 @@ bool KeypadRig::Press(const QString& keys) {
             // The device goes away (or not) with no frame going; the link's next look.
             if (key == QLatin1String("unplug"))
                 device.lost = true, device.isOpen = false;
+            pause.virtualNs += int64_t(mender.lookIntervalMs) * 1000000;
             mender.Look();
         } else if (key == QLatin1String("heal") || key == QLatin1String("nodevice"))
             Heal(key == QLatin1String("heal"));
@@ -94,7 +108,12 @@ bool KeypadRig::Press(const QString& keys) {
                            .value(key == QLatin1String("port") ? 4 : 3)
                            .trimmed() +
                        QLatin1Char('>');
-        else if (key == QLatin1String("COMSET")) {
+        else if (key.contains(QLatin1Char(':')))
+            Remote(key.section(QLatin1Char(':'), 0, 0), key.section(QLatin1Char(':'), 1));
+        else if (key == QLatin1String("lapse")) {
+            pause.virtualNs += int64_t(1001) * 1000000;
+            controller.CheckLeases();
+        } else if (key == QLatin1String("COMSET")) {
             Tell(controller.StopMovement());
             controller.ApplyCommunicationSettings();
             Tell(controller.OwedStopNotice());
@@ -102,6 +121,24 @@ bool KeypadRig::Press(const QString& keys) {
             return false;
     }
     return true;
+}
+
+void KeypadRig::Remote(const QString& client, const QString& what) {
+    RemoteKeys::Reply reply;
+    const int key = KeysByCaption().value(what.section(QLatin1Char('@'), 0, 0));
+    const int camera = what.section(QLatin1Char('@'), 1).toInt();
+    if (what == QLatin1String("up"))
+        reply = controller.Up(client, 0);
+    else if (what == QLatin1String("gone"))
+        return controller.ClientGone(client);
+    else if (what == QLatin1String("renew"))
+        reply = controller.Renew(client, 1000);
+    else if (CommandSet::IsStopKey(key))
+        reply = controller.Down(client, key, camera, 1000);
+    else
+        reply = controller.Press(client, key, camera, camera);
+    log << QStringLiteral("%1:%2").arg(client, OutcomeName(reply.outcome)) +
+               (reply.holder.isEmpty() ? QString() : QLatin1Char('(') + reply.holder + ')');
 }
 
 void KeypadRig::Heal(bool deviceBack) {

@@ -31,8 +31,14 @@ struct KeypadRig {
     // the line again runs and succeeds, "nodevice", it runs and finds no device; "COMSET",
     // COMMUNICATION SET (the movement stopped first); "COM2", the second port row picked; "end",
     // the port released as at the program's end; "lines" and "port", status line 3 or 4 as "<text>"
-    // into the time line. False at the first caption it does not know.
+    // into the time line; "r1:Z/I@12" and the like, a remote client's (see Remote). False at the
+    // first caption it does not know.
     bool Press(const QString& keys);
+    // A remote client's request, as "r1:Z/I@12" (a down on camera 12, or a press for a key
+    // that does not move), "r1:up", "r1:renew", "r1:gone"; "lapse" lets more than a lease
+    // pass. The reply goes into the time line as "r1:ok" or "r1:HeldByOther(r2)", and each
+    // event the client is told as "r1:taken-over".
+    void Remote(const QString& client, const QString& what);
     // Runs the scheduled attempt to open the dropped line again, the device back or not.
     void Heal(bool deviceBack);
     // Commits a camera address as the operator does: its digits, then ENT.

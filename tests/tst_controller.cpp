@@ -81,6 +81,8 @@ private slots:
     void failedFramePauseFollowsTheNotice();
     void lineDropsAndHeals_data();
     void lineDropsAndHeals();
+    void remoteHolds_data();
+    void remoteHolds();
     void openingLeavesTheWindowLive_data();
     void openingLeavesTheWindowLive();
 };
@@ -227,6 +229,69 @@ QString Sent(const QByteArray& frame) {
 // A line that drops (the device says it is gone) is let go and opened again by itself,
 // one attempt at a time after a growing pause; the first bytes on the line that is back
 // are the stop owed, whole, with its pauses, and the status lines follow the line.
+// One movement at a time, owned by whoever started it: a remote client's lives on its lease,
+// another client's down is refused and its up ends nothing, the local operator always wins.
+// PELCO D; the local operator's camera is 5, the clients name theirs.
+void TestController::remoteHolds_data() {
+    QTest::addColumn<QString>("actions");
+    QTest::addColumn<QString>("timeLine");  // {Z/I 12}, {stop 12}: whole frames
+    QTest::newRow("held and let go") << "r1:Z/I@12 r1:up"
+                                     << "{Z/I 12} r1:ok {stop 12} r1:ok";
+    QTest::newRow("another client is refused, its up ends nothing")
+        << "r1:Z/I@12 r2:Z/O@5 r2:up r1:up"
+        << "{Z/I 12} r1:ok r2:HeldByOther(r1) r2:NotHolder(r1) {stop 12} r1:ok";
+    QTest::newRow("a repeated down sends nothing; a lapse stops it once")
+        << "r1:Z/I@12 r1:Z/I@12 r1:renew lapse lapse r1:up"
+        << "{Z/I 12} r1:ok r1:ok r1:ok {stop 12} r1:lease-ended r1:NotHolder";
+    QTest::newRow("another key of the holder's, then another camera's: the stop between")
+        << "r1:Z/I@12 r1:Z/O@12 r1:Z/I@7 r1:gone"
+        << "{Z/I 12} r1:ok {Z/O 12} r1:ok {stop 12} {Z/I 7} r1:ok {stop 7} r1:stopped";
+    QTest::newRow("the local operator takes over, the stop first")
+        << "r1:Z/I@12 PC-Up r1:up stop"
+        << "{Z/I 12} r1:ok {stop 12} r1:taken-over {Z/I 5} r1:NotHolder(the local operator) "
+           "{stop 5}";
+    QTest::newRow("the local operator's release ends a client's movement")
+        << "r1:Z/I@12 stop"
+        << "{Z/I 12} r1:ok r1:taken-over {stop 12} {stop 5}";
+    QTest::newRow("a client cannot take the local operator's movement")
+        << "PC-Up r1:Z/I@12 stop"
+        << "{Z/I 5} r1:HeldByOther(the local operator) {stop 5}";
+    QTest::newRow("a stop the line refuses at the lapse stays owed and goes by itself")
+        << "r1:Z/I@12 refuse lapse look"
+        << "{Z/I 12} r1:ok r1:lease-ended {stop 12}";
+    QTest::newRow("keys a client may not use, and a line that is down")
+        << "r1:INIT@3 r1:POWER@300 r1:POWER@3 r1:ENT@3 unplug r1:Z/I@3"
+        << "r1:KeyDisabled r1:CameraRange {POWER 3} r1:ok r1:UnknownKey close r1:LineDown";
+}
+
+void TestController::remoteHolds() {
+    QFETCH(QString, actions);
+    QFETCH(QString, timeLine);
+
+    KeypadRig rig({{"PROTOCOL", 1}});
+    rig.Select(5);
+    rig.TakeLog();
+    QVERIFY2(rig.Press(actions), qPrintable(actions));
+    QString expected = timeLine;
+    const QRegularExpression frame(QStringLiteral("\\{(\\S+) (\\d+)\\}"));
+    for (QRegularExpressionMatch m = frame.match(expected); m.hasMatch();
+         m = frame.match(expected)) {
+        const int camera = m.captured(2).toInt();
+        const QString key = m.captured(1);
+        const uint8_t command2 = key == QLatin1String("Z/I")   ? 0x20
+                                 : key == QLatin1String("Z/O") ? 0x40
+                                                               : 0x00;
+        const uint8_t command1 = key == QLatin1String("POWER") ? 0x08 : 0x00;
+        QByteArray bytes = QByteArray::fromHex("FF") + char(camera) + char(command1) +
+                           char(command2) + QByteArray(2, '\0');
+        bytes += char((camera + command1 + command2) & 0xFF);
+        expected.replace(m.capturedStart(), m.capturedLength(), Sent(bytes));
+    }
+    const QString log = rig.TakeLog().remove(QRegularExpression(QStringLiteral(" p\\d+(?= |$)")));
+    expected.remove(QRegularExpression(QStringLiteral(" p\\d+(?= |$)")));
+    QCOMPARE(log, expected);
+}
+
 void TestController::lineDropsAndHeals_data() {
     QTest::addColumn<int>("protocol");
     QTest::addColumn<QString>("actions");

@@ -44,11 +44,17 @@ enum class Event {
     Fail,      // it finds no device
     ComSet,    // COMMUNICATION SET on the same port
     ComSet2,   // COMMUNICATION SET with COM2 picked
+    Remote,    // client r1 holds Z/I down on camera B, on a lease of 1 s (or renews it)
+    Remote2,   // client r2 holds Z/O down on camera A
+    RemoteUp,  // r1 lets go
+    Lapse,     // more than a lease passes with nothing heard
+    Gone,      // r1's connection ends
 };
-constexpr int kEvents = int(Event::ComSet2) + 1;
-const char* const kEventNames[] = {"downA", "downB", "up",      "protocol", "stall", "flow",
-                                   "cut",   "lose",  "suspend", "resume",   "look",  "start",
-                                   "back",  "fail",  "comset",  "comset2"};
+constexpr int kEvents = int(Event::Gone) + 1;
+const char* const kEventNames[] = {"downA",    "downB", "up",      "protocol", "stall",  "flow",
+                                   "cut",      "lose",  "suspend", "resume",   "look",   "start",
+                                   "back",     "fail",  "comset",  "comset2",  "remote", "remote2",
+                                   "remoteUp", "lapse", "gone"};
 
 // The virtual clock: every pause moves it on, and so does the timer's look.
 // A kill can land at any pause and at any write: probe runs at each.
@@ -191,7 +197,9 @@ struct World {
             case Event::DownB:
                 return Down(kCameraB);
             case Event::Release:
-                return Tell(controller.StopMovement());
+                if (controller.MovementActive())
+                    Tell(controller.SendStop());
+                return;
             case Event::Protocol:
                 return Tell(controller.OnSelChangeProtocol(1 - controller.Rows().protocol));
             case Event::Stall:
@@ -226,6 +234,21 @@ struct World {
                 return ComSet(0);
             case Event::ComSet2:
                 return ComSet(1);
+            case Event::Remote:
+                controller.Down(QStringLiteral("r1"), ControlId::ZoomIn, kCameraB, 1000);
+                return;
+            case Event::Remote2:
+                controller.Down(QStringLiteral("r2"), ControlId::ZoomOut, kCameraA, 1000);
+                return;
+            case Event::RemoteUp:
+                controller.Up(QStringLiteral("r1"), ControlId::ZoomIn);
+                return;
+            case Event::Lapse:
+                clock.Sleep(1001);
+                cameras.Settle();
+                return controller.CheckLeases();
+            case Event::Gone:
+                return controller.ClientGone(QStringLiteral("r1"));
         }
     }
     // Whether the line would carry a stop sender's bytes now.
@@ -279,8 +302,9 @@ QByteArray Key(const World& world) {
     QByteArray key;
     QDataStream out(&key, QIODevice::WriteOnly);
     out << int(world.controller.Settings().protocol) << world.controller.Settings().cameraId
-        << world.controller.MovementActive() << world.controller.LinkPort()
-        << int(world.controller.LineState());
+        << world.controller.LinkPort() << int(world.controller.LineState());
+    const KeyHolds::Hold& hold = world.controller.CurrentHold();
+    out << int(hold.holder) << hold.client << hold.controlId << hold.camera;
     out << r.state << QByteArray(reinterpret_cast<const char*>(r.stop), r.stopLength)
         << QByteArray(reinterpret_cast<const char*>(r.flight), r.flightLength) << r.flightSent
         << r.cut;
