@@ -61,6 +61,7 @@ public:
     PortProblem WriteProblem() const override { return inner.WriteProblem(); }
     bool LineLost() const override { return inner.LineLost(); }
     bool CheckLine() override { return inner.CheckLine(); }
+    bool FlowHeld() const override { return inner.FlowHeld(); }
 
 protected:
     SerialDevice& inner;

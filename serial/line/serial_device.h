@@ -46,4 +46,8 @@ public:
     // found gone (LineLost then says so, WriteProblem why), so that a line that drops while
     // no frame goes is noticed too. A server's messages meanwhile are read and answered.
     virtual bool CheckLine() { return !LineLost(); }
+    // The far end asked the line to hold its data (a serial server's FLOWCONTROL-SUSPEND)
+    // and has not let it go on: no byte may be written meanwhile. Known from the last
+    // CheckLine or Write.
+    virtual bool FlowHeld() const { return false; }
 };
