@@ -20,6 +20,7 @@ public:
     PortProblem WriteProblem() const override { return active->WriteProblem(); }
     bool LineLost() const override { return active->LineLost(); }
     bool CheckLine() override { return active->CheckLine(); }
+    bool FlowHeld() const override { return active->FlowHeld(); }
     // The open line for the crash handler and the guardian.
     intptr_t NativeHandle() const override { return active->NativeHandle(); }
     LineKind NativeKind() const override { return active->NativeKind(); }

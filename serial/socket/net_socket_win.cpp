@@ -6,8 +6,15 @@
 #include <mstcpip.h>
 
 #include <algorithm>
+#include <string>
 
 #include "serial/line/port_problem.h"
+
+// Exported by ws2_32 since Windows 8, and missing from MinGW-w64's ws2tcpip.h.
+extern "C" {
+WINSOCK_API_LINKAGE INT WSAAPI GetAddrInfoExCancel(LPHANDLE lpHandle);
+WINSOCK_API_LINKAGE INT WSAAPI GetAddrInfoExOverlappedResult(LPOVERLAPPED lpOverlapped);
+}
 
 namespace {
 
@@ -76,33 +83,106 @@ int WaitFor(SOCKET socket, bool write, const QDeadlineTimer& deadline) {
     return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &wait);
 }
 
+// The cast: MinGW-w64's ADDRINFOEXW spells the type of its ai_next with another case
+// (struct addrinfoexW, never defined); the pointer is the next entry all the same.
+template <typename Info>
+QList<NetSocket::Platform::Address> AddressesOf(const Info* found) {
+    QList<NetSocket::Platform::Address> addresses;
+    for (const Info* entry = found; entry; entry = reinterpret_cast<const Info*>(entry->ai_next))
+        addresses.append({entry->ai_family, entry->ai_socktype, entry->ai_protocol,
+                          QByteArray(reinterpret_cast<const char*>(entry->ai_addr),
+                                     static_cast<int>(entry->ai_addrlen))});
+    return addresses;
+}
+
+// GetAddrInfoExW beside the caller (Windows 8 and later): handed an OVERLAPPED whose event is
+// a manual-reset one and no completion routine, it returns WSA_IO_PENDING and sets the event
+// when it ends; GetAddrInfoExOverlappedResult then gives its result. GetAddrInfoExCancel sets
+// the event at once (the result WSA_E_CANCELLED), whatever a name service behind it goes on
+// doing, and from then the system no longer writes into the OVERLAPPED or the result.
+class SystemLookup : public NetSocket::Platform::Lookup {
+public:
+    SystemLookup(const QString& host, uint16_t port)
+        : name(host.toStdWString()), service(std::to_wstring(port)) {
+        if (!StartWinsock()) {
+            status = WSAGetLastError();
+            return;
+        }
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!overlapped.hEvent) {
+            status = static_cast<int>(GetLastError());
+            return;
+        }
+        ADDRINFOEXW hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        status = GetAddrInfoExW(name.c_str(), service.c_str(), NS_ALL, nullptr, &hints, &result,
+                                nullptr, &overlapped, nullptr, &cancel);
+    }
+    ~SystemLookup() override {
+        if (result)
+            FreeAddrInfoExW(result);
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+    }
+    bool Wait(const QDeadlineTimer& deadline) override {
+        if (status != WSA_IO_PENDING)
+            return true;
+        const qint64 ms = std::max<qint64>(0, deadline.remainingTime());
+        if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(ms)) != WAIT_OBJECT_0)
+            return false;
+        status = GetAddrInfoExOverlappedResult(&overlapped);
+        return true;
+    }
+    QList<NetSocket::Platform::Address> Addresses(QString& words) override {
+        if (status == 0)
+            return AddressesOf(result);
+        words = SystemErrorWords(status);
+        return {};
+    }
+    bool Cancel() override {
+        if (status != WSA_IO_PENDING)
+            return true;
+        GetAddrInfoExCancel(&cancel);
+        return Wait(QDeadlineTimer(kCancelMs));
+    }
+
+private:
+    // How long a cancelled lookup is given to set its event, which it does at once.
+    static constexpr int kCancelMs = 100;
+
+    std::wstring name;
+    std::wstring service;
+    OVERLAPPED overlapped{};
+    ADDRINFOEXW* result = nullptr;
+    HANDLE cancel = nullptr;
+    int status = 0;  // 0 once found, WSA_IO_PENDING while running, else why it failed
+};
+
 }  // namespace
 
-QList<NetSocket::Platform::Address> NetSocket::Platform::Resolve(const QString& host, uint16_t port,
-                                                                 QString& words) {
-    QList<Address> addresses;
-    if (!StartWinsock()) {
-        words = SystemErrorWords(WSAGetLastError());
-        return addresses;
-    }
+bool NetSocket::Platform::Numeric(const QString& host, uint16_t port, QList<Address>& addresses) {
+    if (!StartWinsock())
+        return false;
+    // AI_NUMERICHOST: the text of an address is converted, and a name fails at once.
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    const int lookup = getaddrinfo(host.toLatin1().constData(),
-                                   QByteArray::number(port).constData(), &hints, &found);
-    if (lookup != 0) {
-        words = SystemErrorWords(lookup);
-        return addresses;
-    }
-    for (const addrinfo* entry = found; entry; entry = entry->ai_next)
-        addresses.append({entry->ai_family, entry->ai_socktype, entry->ai_protocol,
-                          QByteArray(reinterpret_cast<const char*>(entry->ai_addr),
-                                     static_cast<int>(entry->ai_addrlen))});
+    if (getaddrinfo(host.toLatin1().constData(), QByteArray::number(port).constData(), &hints,
+                    &found) != 0)
+        return false;
+    addresses = AddressesOf(found);
     freeaddrinfo(found);
-    return addresses;
+    return true;
+}
+
+std::unique_ptr<NetSocket::Platform::Lookup> NetSocket::Platform::Resolve(const QString& host,
+                                                                          uint16_t port) {
+    return std::make_unique<SystemLookup>(host, port);
 }
 
 NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address,
@@ -142,37 +222,16 @@ NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address
     return {NetSocket::kNone, Outcome::Failure::Other, SystemErrorWords(error)};
 }
 
-int NetSocket::Send(Handle socket, const char* data, int count, QString& words) {
+int NetSocket::Send(Handle socket, const char* data, int count, int& error) {
     const int sent = ::send(static_cast<SOCKET>(socket), data, count, 0);
     if (sent >= 0)
         return sent;
-    const int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK)
-        return 0;
-    words = SystemErrorWords(error);
-    return -1;
+    error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? 0 : -1;
 }
 
 bool NetSocket::WaitForRoom(Handle socket, int timeoutMs) {
     return WaitFor(static_cast<SOCKET>(socket), true, QDeadlineTimer(timeoutMs)) > 0;
-}
-
-bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
-    char buffer[4096];
-    while (limit > 0) {
-        const int got =
-            recv(static_cast<SOCKET>(socket), buffer, std::min<int>(sizeof buffer, limit), 0);
-        if (got > 0) {
-            limit -= got;
-            continue;
-        }
-        const int error = got == 0 ? 0 : WSAGetLastError();
-        if (error == WSAEWOULDBLOCK)
-            return true;
-        words = got == 0 ? QString() : SystemErrorWords(error);
-        return false;
-    }
-    return true;
 }
 
 void NetSocket::StopSending(Handle socket) {
@@ -180,15 +239,12 @@ void NetSocket::StopSending(Handle socket) {
         shutdown(static_cast<SOCKET>(socket), SD_SEND);
 }
 
-int NetSocket::Receive(Handle socket, char* data, int count, QString& words) {
+int NetSocket::Receive(Handle socket, char* data, int count, int& error) {
     const int got = recv(static_cast<SOCKET>(socket), data, count, 0);
     if (got > 0)
         return got;
-    const int error = got == 0 ? 0 : WSAGetLastError();
-    if (error == WSAEWOULDBLOCK)
-        return 0;
-    words = got == 0 ? QString() : SystemErrorWords(error);
-    return -1;
+    error = got == 0 ? 0 : WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? 0 : -1;
 }
 
 bool NetSocket::WaitForData(Handle socket, int timeoutMs) {

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 #include "serial/line/port_problem.h"
@@ -50,28 +49,92 @@ int PollUntil(int socket, short events, const QDeadlineTimer& deadline) {
     }
 }
 
-}  // namespace
-
-QList<NetSocket::Platform::Address> NetSocket::Platform::Resolve(const QString& host, uint16_t port,
-                                                                 QString& words) {
+struct addrinfo StreamHints(int flags) {
     struct addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    struct addrinfo* found = nullptr;
-    const int lookup = ::getaddrinfo(host.toLatin1().constData(),
-                                     QByteArray::number(port).constData(), &hints, &found);
-    QList<Address> addresses;
-    if (lookup != 0) {
-        words = QString::fromLocal8Bit(gai_strerror(lookup));
-        return addresses;
-    }
+    hints.ai_flags = AI_NUMERICSERV | flags;
+    return hints;
+}
+
+QList<NetSocket::Platform::Address> AddressesOf(const struct addrinfo* found) {
+    QList<NetSocket::Platform::Address> addresses;
     for (const struct addrinfo* entry = found; entry; entry = entry->ai_next)
         addresses.append({entry->ai_family, entry->ai_socktype, entry->ai_protocol,
                           QByteArray(reinterpret_cast<const char*>(entry->ai_addr),
                                      static_cast<int>(entry->ai_addrlen))});
-    ::freeaddrinfo(found);
     return addresses;
+}
+
+// glibc's lookup beside the caller (getaddrinfo_a, GAI_NOWAIT), waited for with
+// gai_suspend's time-out. gai_cancel stops a request still queued; one that a resolver thread
+// has begun runs on (EAI_NOTCANCELED) and is written into when it ends.
+class SystemLookup : public NetSocket::Platform::Lookup {
+public:
+    SystemLookup(const QString& host, uint16_t port)
+        : name(host.toLatin1()), service(QByteArray::number(port)), hints(StreamHints(0)) {
+        request.ar_name = name.constData();
+        request.ar_service = service.constData();
+        request.ar_request = &hints;
+        struct gaicb* list[] = {&request};
+        started = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+    }
+    ~SystemLookup() override {
+        if (Status() == 0)
+            ::freeaddrinfo(request.ar_result);
+    }
+    bool Wait(const QDeadlineTimer& deadline) override {
+        while (Status() == EAI_INPROGRESS) {
+            const qint64 ms = deadline.remainingTime();
+            if (ms == 0)
+                return false;
+            const struct timespec wait = {static_cast<time_t>(ms / 1000),
+                                          static_cast<long>(ms % 1000 * 1000000)};
+            const struct gaicb* list[] = {&request};
+            // EAI_AGAIN at the time-out, EAI_INTR for a signal: the status says which.
+            ::gai_suspend(list, 1, &wait);
+        }
+        return true;
+    }
+    QList<NetSocket::Platform::Address> Addresses(QString& words) override {
+        const int status = Status();
+        if (status == 0)
+            return AddressesOf(request.ar_result);
+        words = QString::fromLocal8Bit(::gai_strerror(status));
+        return {};
+    }
+    bool Cancel() override {
+        return Status() != EAI_INPROGRESS || ::gai_cancel(&request) != EAI_NOTCANCELED;
+    }
+
+private:
+    // 0 once found, EAI_INPROGRESS while running, else why it failed.
+    int Status() { return started != 0 ? started : ::gai_error(&request); }
+
+    QByteArray name;
+    QByteArray service;
+    struct addrinfo hints;
+    struct gaicb request {};
+    int started = 0;
+};
+
+}  // namespace
+
+bool NetSocket::Platform::Numeric(const QString& host, uint16_t port, QList<Address>& addresses) {
+    // AI_NUMERICHOST: a text that is no address fails at once, without a name service.
+    const struct addrinfo hints = StreamHints(AI_NUMERICHOST);
+    struct addrinfo* found = nullptr;
+    if (::getaddrinfo(host.toLatin1().constData(), QByteArray::number(port).constData(), &hints,
+                      &found) != 0)
+        return false;
+    addresses = AddressesOf(found);
+    ::freeaddrinfo(found);
+    return true;
+}
+
+std::unique_ptr<NetSocket::Platform::Lookup> NetSocket::Platform::Resolve(const QString& host,
+                                                                          uint16_t port) {
+    return std::make_unique<SystemLookup>(host, port);
 }
 
 NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address,
@@ -108,7 +171,7 @@ NetSocket::ConnectOutcome NetSocket::Platform::ConnectOne(const Address& address
     return {NetSocket::kNone, Outcome::Failure::Other, SystemErrorWords(error)};
 }
 
-int NetSocket::Send(Handle socket, const char* data, int count, QString& words) {
+int NetSocket::Send(Handle socket, const char* data, int count, int& error) {
     for (;;) {
         const ssize_t sent = ::send(static_cast<int>(socket), data, static_cast<size_t>(count),
                                     MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -118,7 +181,7 @@ int NetSocket::Send(Handle socket, const char* data, int count, QString& words) 
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
             return 0;
-        words = SystemErrorWords(errno);
+        error = errno;
         return -1;
     }
 }
@@ -128,31 +191,12 @@ bool NetSocket::WaitForRoom(Handle socket, int timeoutMs) {
     return PollUntil(static_cast<int>(socket), POLLOUT, QDeadlineTimer(timeoutMs)) > 0;
 }
 
-bool NetSocket::DropIncoming(Handle socket, int limit, QString& words) {
-    char buffer[4096];
-    while (limit > 0) {
-        const ssize_t got = ::recv(static_cast<int>(socket), buffer,
-                                   std::min<size_t>(sizeof buffer, size_t(limit)), MSG_DONTWAIT);
-        if (got > 0) {
-            limit -= static_cast<int>(got);
-            continue;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        words = got == 0 ? QString() : SystemErrorWords(errno);
-        return false;
-    }
-    return true;
-}
-
 void NetSocket::StopSending(Handle socket) {
     if (socket != kNone)
         ::shutdown(static_cast<int>(socket), SHUT_WR);
 }
 
-int NetSocket::Receive(Handle socket, char* data, int count, QString& words) {
+int NetSocket::Receive(Handle socket, char* data, int count, int& error) {
     for (;;) {
         const ssize_t got =
             ::recv(static_cast<int>(socket), data, static_cast<size_t>(count), MSG_DONTWAIT);
@@ -162,7 +206,7 @@ int NetSocket::Receive(Handle socket, char* data, int count, QString& words) {
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return 0;
-        words = got == 0 ? QString() : SystemErrorWords(errno);
+        error = got == 0 ? 0 : errno;
         return -1;
     }
 }

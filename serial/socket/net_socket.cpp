@@ -1,8 +1,7 @@
 #include "net_socket.h"
 
-#include <thread>
-
 #include <atomic>
+#include <thread>
 
 namespace {
 std::atomic<NetSocket::Platform::Resolver> resolver{&NetSocket::Platform::Resolve};

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "serial/failsafe/telnet_escape.h"
-
 namespace {
 
 constexpr uint8_t kIac = 0xFF;
@@ -281,21 +279,4 @@ void TelnetComPort::Confirm(uint8_t code, const QByteArray& value) {
                         .arg(SettingName(code, asked), ValueWords(code, value));
         return;
     }
-}
-
-QByteArray TelnetComPort::Escaped(const uint8_t* data, uint32_t count) const {
-    const bool binary = binaryOut == Answer::Yes;
-    QByteArray out(2 * int(count), Qt::Uninitialized);
-    const int length =
-        TelnetEscape::Escape(data, int(count), reinterpret_cast<uint8_t*>(out.data()), binary);
-    out.truncate(length);
-    return out;
-}
-
-int TelnetComPort::WireLength(const uint8_t* data, uint32_t count) const {
-    return TelnetEscape::WireLength(data, int(count), binaryOut == Answer::Yes);
-}
-
-uint32_t TelnetComPort::WholeBytes(const uint8_t* data, uint32_t count, int sent) const {
-    return uint32_t(TelnetEscape::WholeBytes(data, int(count), sent, binaryOut == Answer::Yes));
 }

@@ -7,12 +7,13 @@
 #include <QString>
 #include <cstdint>
 
-// The client side of a Telnet conversation with the COM-PORT-OPTION, as far as a line that
-// only writes needs it. The client offers the option and binary mode both ways, reads every
-// answer the server gives, refuses once each request it does not support, sets the far port
-// as a local line is set (baud, 8 data bits, no parity, 1 stop bit, no flow control, DTR and
-// RTS on) and checks the values the server confirms. What the server sends is bounded: a
-// sub-negotiation that never ends is given up, data and unknown commands are dropped.
+// The options of a Telnet session with the COM-PORT-OPTION, on the client's side, as far as
+// a line that only writes needs them: the offers (the option, binary mode both ways), the far
+// port's settings (baud, 8 data bits, no parity, 1 stop bit, no flow control, DTR and RTS on),
+// and a reader of what the server sends that keeps its answers, refuses once each request it
+// does not support and checks the values the server confirms. What the server sends is
+// bounded: a sub-negotiation that never ends is given up, data and unknown commands are
+// dropped. TelnetConversation says when each of these is due.
 class TelnetComPort {
 public:
     enum class Answer { Pending, Yes, No };
@@ -49,14 +50,6 @@ public:
     // given up for having no end.
     int Refusals() const { return refusals; }
     int AbandonedSubnegotiations() const { return abandoned; }
-
-    // Data bytes as this session carries them: 0xFF doubled, and outside binary mode CR
-    // followed by NUL, so that every byte arrives as itself.
-    QByteArray Escaped(const uint8_t* data, uint32_t count) const;
-    // How many bytes the first count data bytes take on the wire.
-    int WireLength(const uint8_t* data, uint32_t count) const;
-    // How many of the count data bytes went out whole in the first sent bytes on the wire.
-    uint32_t WholeBytes(const uint8_t* data, uint32_t count, int sent) const;
 
     // The longest sub-negotiation kept; a longer one is given up at that length, and its
     // bytes up to there dropped as data.
