@@ -16,6 +16,9 @@ public:
 
     bool Open(const QString& name, uint32_t baud) override;
     void Close() override;
+    // Closed here at once, with nothing drained or dropped: the guardian's copy of the port
+    // keeps what the line holds and sends the stop still owed.
+    void Abandon() override;
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override;
     PortProblem LastProblem() const override;
     bool LineLost() const override;

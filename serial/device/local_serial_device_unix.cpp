@@ -114,6 +114,10 @@ void LocalSerialDevice::Close() {
     serial.close();
 }
 
+void LocalSerialDevice::Abandon() {
+    port->serial.close();
+}
+
 uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     QSerialPort& serial = port->serial;
     if (!serial.isOpen() || count == 0)

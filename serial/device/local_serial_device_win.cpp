@@ -208,6 +208,11 @@ void LocalSerialDevice::Close() {
     port->claim = nullptr;
 }
 
+void LocalSerialDevice::Abandon() {
+    // The guardian's duplicate of the handle keeps the port open, queue and all.
+    Close();
+}
+
 bool LocalSerialDevice::CheckLine() {
     if (!port->handle || port->lost)
         return !port->lost;

@@ -13,6 +13,7 @@ public:
     bool Open(const QString& name, uint32_t baud) override;
     bool OpenMayWait(const QString& name) const override;
     void Close() override { active->Close(); }
+    void Abandon() override { active->Abandon(); }
     uint32_t Write(const uint8_t* data, uint32_t count, int timeoutMs) override {
         return active->Write(data, count, timeoutMs);
     }

@@ -147,6 +147,13 @@ void NetSerialDevice::Close() {
     telnet = {};
 }
 
+void NetSerialDevice::Abandon() {
+    NetSocket::Forget(socket);
+    socket = NetSocket::kNone;
+    dropped = false;
+    telnet = {};
+}
+
 void NetSerialDevice::Drop(Fault::Kind kind, int error) {
     // The socket stays the line's until the port is closed, so that the crash handler and
     // the guardian never write to a handle the system has given to something else; from

@@ -34,6 +34,8 @@ public:
     // without sending data and without waiting.
     bool CheckLine() override;
     bool FlowHeld() const override;
+    // The socket is left to the guardian's copy: closed here without ending the connection.
+    void Abandon() override;
     // The socket: a stop sender writes to it as this device does, 0xFF doubled over Telnet
     // and CR followed by NUL where the server did not agree to binary data.
     intptr_t NativeHandle() const override { return socket; }

@@ -55,6 +55,9 @@ int Unsent(Handle socket);
 // Closes the socket. Bytes the peer has not acknowledged after drainMs are dropped with
 // the connection (an abortive close, the peer sees a reset), never delivered later.
 void Release(Handle socket, int drainMs);
+// Closes this process's handle alone, at once and without ending the connection: a copy
+// held elsewhere (the guardian's) keeps it as it is, bytes queued included.
+void Forget(Handle socket);
 
 // The platform's halves of the lookup and of Connect.
 namespace Platform {

@@ -239,3 +239,9 @@ void NetSocket::Platform::Close(Handle socket, bool abortive) {
     }
     ::close(fd);
 }
+
+void NetSocket::Forget(Handle socket) {
+    // No shutdown: that would end the connection for every process that holds it.
+    if (socket != kNone)
+        ::close(static_cast<int>(socket));
+}

@@ -276,3 +276,10 @@ void NetSocket::Platform::Close(Handle socket, bool abortive) {
     }
     closesocket(handle);
 }
+
+void NetSocket::Forget(Handle socket) {
+    // A duplicated socket stays open until its last descriptor closes; no shutdown, which
+    // would end the connection for the guardian's descriptor too.
+    if (socket != kNone)
+        closesocket(static_cast<SOCKET>(socket));
+}
