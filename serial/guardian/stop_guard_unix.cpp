@@ -4,6 +4,7 @@
 // line through a socket (the descriptor travels in the message), closes its copy whenever the
 // program closes the port, and sees the program's end as the end of the socket, however the program
 // went.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -122,9 +123,22 @@ void DrainBriefly(int line) {
     ::_exit(0);
 }
 
+// Opens /dev/null on any of standard input, output and error that the program was started
+// without (`velmor 2>&-`): the next descriptor made takes the lowest free number, and a
+// socket to the guardian on 2 would receive every warning as a message.
+void OpenStandardFiles() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        // The lower ones are open by now, so a closed fd is the number the open takes.
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) [[maybe_unused]]
+            const int opened = ::open("/dev/null", O_RDWR);
+    }
+}
+
 }  // namespace
 
 bool StopGuard::StartGuardian(int, char**) {
+    // First of all, before any descriptor is made.
+    OpenStandardFiles();
     void* memory = ::mmap(nullptr, sizeof(MovementRecord), PROT_READ | PROT_WRITE,
                           MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
