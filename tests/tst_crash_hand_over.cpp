@@ -1,11 +1,13 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -15,6 +17,7 @@
 #include "pty_pair.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/failsafe/line_guard.h"
+#include "serial/failsafe/raw_io.h"
 #include "serial/guardian/crash_stop.h"
 #include "serial/line/pause.h"
 
@@ -68,6 +71,79 @@ public:
     for (;;) controller.PressPcKey(VirtualKey::Up);
 }
 
+// How a crash reaches the line's thread while it holds a byte in hand.
+enum class InHold { SentFromOutside, OwnFault, OwnAbort };
+
+// The child: a held Up's PELCO D frame on line, three bytes out and the fourth in hand. Sent
+// from outside, the crash comes once that byte went and before the record counts it; the
+// thread's own fault and abort() come before it went. ready and go: the pipes by which the
+// parent learns the byte went and says that it sent the signal.
+[[noreturn]] void CrashInTheHold(int line, InHold how, int ready, int go) {
+    static MovementRecord record{};
+    ArmCrashStop(record);
+    SetCrashStopLine(line);
+    const auto* move = reinterpret_cast<const uint8_t*>(kPelcoMove.constData());
+    MovementLog::LineOpened(record, LineKind::Serial);
+    MovementLog::BeginMovement(record, reinterpret_cast<const uint8_t*>(kPelcoStop.constData()),
+                               int(kPelcoStop.size()));
+    MovementLog::BeginFrame(record, move, int(kPelcoMove.size()));
+    for (int i = 0; i < 4; ++i) {
+        const ByteInHandHold hold;
+        MovementLog::BeginByte(record);
+        if (i == 3 && how == InHold::OwnFault) {
+            int* volatile nowhere = nullptr;
+            *nowhere = 1;
+        }
+        if (i == 3 && how == InHold::OwnAbort)
+            std::abort();
+        WriteLineBytes(line, LineKind::Serial, move + i, 1);
+        char word = 'r';
+        if (i == 3 && ::write(ready, &word, 1) == 1) [[maybe_unused]]
+            const ssize_t n = ::read(go, &word, 1);
+        MovementLog::ByteSent(record, LineClockNs());
+    }
+    ::_exit(0);
+}
+
+// What a forked child left: the line, read until the child is gone and the line quiet (a
+// loaded machine may hold a handler's stop back for longer than any quiet spell), what it
+// said on standard error, and its wait status.
+struct ChildEnd {
+    QByteArray line;
+    QByteArray said;
+    int status = 0;
+};
+
+template <typename Child, typename Parent>
+ChildEnd RunChild(PtyPair& pty, Child child, Parent parent) {
+    ChildEnd end;
+    int said[2];
+    if (::pipe(said) != 0)
+        return end;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(said[1], STDERR_FILENO);
+        const struct rlimit noCore = {0, 0};
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        child();
+    }
+    ::close(said[1]);
+    if (pid > 0)
+        parent(pid);
+    pid_t ended = pid < 0 ? pid : 0;
+    while (ended == 0) {
+        end.line += pty.ReadAvailable(100);
+        ended = ::waitpid(pid, &end.status, WNOHANG);
+    }
+    end.line += pty.ReadAvailable(100);
+    char text[256] = {};
+    const ssize_t length = ::read(said[0], text, sizeof(text) - 1);
+    ::close(said[0]);
+    end.said = QByteArray(text, length > 0 ? int(length) : 0);
+    return end;
+}
+
 }  // namespace
 
 class TestCrashHandOver : public QObject {
@@ -77,6 +153,8 @@ private slots:
     void byteInHand();
     void crashOnAnotherThread_data();
     void crashOnAnotherThread();
+    void crashInTheHold_data();
+    void crashInTheHold();
 };
 
 void TestCrashHandOver::byteInHand_data() {
@@ -174,36 +252,15 @@ void TestCrashHandOver::crashOnAnotherThread() {
 
     PtyPair pty;
     QVERIFY(pty.ok());
-    int said[2];
-    QCOMPARE(::pipe(said), 0);
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    QVERIFY(child >= 0);
-    if (child == 0) {
-        ::dup2(said[1], STDERR_FILENO);
-        const struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        RunAndCrash(pty.slavePath(), protocol, signalNumber, delayUs, fromOutside);
-    }
-    ::close(said[1]);
-    // Until the child is gone and its line quiet: a loaded machine may hold the handler's
-    // stop back for longer than any quiet spell the line would otherwise be given.
-    QByteArray line;
-    int status = 0;
-    pid_t ended = 0;
-    while (ended == 0) {
-        line += pty.ReadAvailable(100);
-        ended = ::waitpid(child, &status, WNOHANG);
-    }
-    QCOMPARE(ended, child);
-    line += pty.ReadAvailable(100);
-    char text[256] = {};
-    const ssize_t length = ::read(said[0], text, sizeof(text) - 1);
-    ::close(said[0]);
+    const QString slave = pty.slavePath();
+    const ChildEnd end = RunChild(
+        pty, [&] { RunAndCrash(slave, protocol, signalNumber, delayUs, fromOutside); },
+        [](pid_t) {});
+    const QByteArray& line = end.line;
 
-    QVERIFY(WIFSIGNALED(status));
-    QCOMPARE(WTERMSIG(status), signalNumber);
-    QVERIFY2(length > 0 && std::strstr(text, "the moving camera was sent the stop"), text);
+    QVERIFY(WIFSIGNALED(end.status));
+    QCOMPARE(WTERMSIG(end.status), signalNumber);
+    QVERIFY2(end.said.contains("the moving camera was sent the stop"), end.said.constData());
     const QByteArray move = protocol ? kPelcoMove : kOskaMove;
     const QByteArray stop = protocol ? kPelcoStop : kOskaStop;
     const QByteArray shown = line.toHex(' ');
@@ -216,6 +273,49 @@ void TestCrashHandOver::crashOnAnotherThread() {
     }
     QCOMPARE(stops, 1);
     QVERIFY2(line.endsWith(stop), shown.constData());
+}
+
+void TestCrashHandOver::crashInTheHold_data() {
+    QTest::addColumn<int>("how");
+    QTest::addColumn<int>("signalNumber");
+    QTest::addRow("a SIGSEGV sent to the thread from outside")
+        << int(InHold::SentFromOutside) << SIGSEGV;
+    QTest::addRow("a SIGSEGV of the thread's own") << int(InHold::OwnFault) << SIGSEGV;
+    QTest::addRow("the thread's own abort()") << int(InHold::OwnAbort) << SIGABRT;
+}
+
+// A crash signal sent from outside waits until the byte in hand is counted, so the byte goes
+// once; the thread's own fault or abort reaches the handler at once, which sends the byte in
+// doubt again. Either way the line carries the frame whole and the stop.
+void TestCrashHandOver::crashInTheHold() {
+    QFETCH(int, how);
+    QFETCH(int, signalNumber);
+
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    int ready[2], go[2];
+    QCOMPARE(::pipe(ready), 0);
+    QCOMPARE(::pipe(go), 0);
+    bool sent = how != int(InHold::SentFromOutside);
+    const ChildEnd end = RunChild(
+        pty, [&] { CrashInTheHold(pty.slaveFd, InHold(how), ready[1], go[0]); },
+        [&](pid_t child) {
+            // The child's ends: a child gone early ends the read.
+            ::close(ready[1]);
+            ::close(go[0]);
+            char word = 0;
+            if (!sent && ::read(ready[0], &word, 1) == 1)
+                sent = ::syscall(SYS_tgkill, child, child, SIGSEGV) == 0;
+            [[maybe_unused]] const ssize_t n = ::write(go[1], &word, 1);
+        });
+    ::close(ready[0]);
+    ::close(go[1]);
+
+    QVERIFY(sent);
+    QVERIFY(WIFSIGNALED(end.status));
+    QCOMPARE(WTERMSIG(end.status), signalNumber);
+    QVERIFY2(end.said.contains("the moving camera was sent the stop"), end.said.constData());
+    QCOMPARE(end.line.toHex(' '), (kPelcoMove + kPelcoStop).toHex(' '));
 }
 
 QTEST_GUILESS_MAIN(TestCrashHandOver)
