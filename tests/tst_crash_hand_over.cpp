@@ -1,10 +1,13 @@
 #include <QtTest>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial/guardian/crash_stop.h"
+#include "serial/guardian/stop_guard.h"
 #include "serial/line/pause.h"
 
 // Who sends what once the program's own writer stops, decided by the movement record alone:
@@ -105,15 +109,17 @@ enum class InHold { SentFromOutside, OwnFault, OwnAbort };
     ::_exit(0);
 }
 
-// What a forked child left: the line, read until the child is gone and the line quiet (a
-// loaded machine may hold a handler's stop back for longer than any quiet spell), what it
-// said on standard error, and its wait status.
+// What a forked child left: the line, read until the child is gone, its standard error at
+// its end (a guardian beside it holds that until it ends too) and the line quiet, since a
+// loaded machine may hold a stop back for longer than any quiet spell; what was said on
+// standard error; and the child's wait status.
 struct ChildEnd {
     QByteArray line;
     QByteArray said;
     int status = 0;
 };
 
+// parent runs once the child started, before the line is read; what it returns was said.
 template <typename Child, typename Parent>
 ChildEnd RunChild(PtyPair& pty, Child child, Parent parent) {
     ChildEnd end;
@@ -130,18 +136,102 @@ ChildEnd RunChild(PtyPair& pty, Child child, Parent parent) {
     }
     ::close(said[1]);
     if (pid > 0)
-        parent(pid);
+        end.said = parent(pid, said[0]);
+    ::fcntl(said[0], F_SETFL, O_NONBLOCK);
     pid_t ended = pid < 0 ? pid : 0;
-    while (ended == 0) {
+    bool saidAll = false;
+    while (ended == 0 || !saidAll) {
         end.line += pty.ReadAvailable(100);
-        ended = ::waitpid(pid, &end.status, WNOHANG);
+        char text[256];
+        ssize_t n;
+        while ((n = ::read(said[0], text, sizeof(text))) > 0) end.said += QByteArray(text, int(n));
+        saidAll = n == 0;
+        if (ended == 0)
+            ended = ::waitpid(pid, &end.status, WNOHANG);
     }
     end.line += pty.ReadAvailable(100);
-    char text[256] = {};
-    const ssize_t length = ::read(said[0], text, sizeof(text) - 1);
     ::close(said[0]);
-    end.said = QByteArray(text, length > 0 ? int(length) : 0);
     return end;
+}
+
+// The program's guardian: its one child.
+pid_t GuardianOf(pid_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/task/%d/children", pid, pid);
+    FILE* children = std::fopen(path, "r");
+    int child = 0;
+    const bool found = children && std::fscanf(children, "%d", &child) == 1;
+    if (children)
+        std::fclose(children);
+    return found ? child : 0;
+}
+
+// Whether process pid has the file at path open.
+bool Holds(pid_t pid, const QByteArray& path) {
+    char folder[64];
+    std::snprintf(folder, sizeof(folder), "/proc/%d/fd", pid);
+    DIR* fds = ::opendir(folder);
+    bool holds = false;
+    while (struct dirent* entry = fds ? ::readdir(fds) : nullptr) {
+        char target[256] = {};
+        holds =
+            holds || (::readlinkat(::dirfd(fds), entry->d_name, target, sizeof(target) - 1) > 0 &&
+                      path == target);
+    }
+    if (fds)
+        ::closedir(fds);
+    return holds;
+}
+
+// The state letter of process pid (its first thread): 'S' while it waits in a system call.
+char StateOf(pid_t pid) {
+    char path[64], text[512] = {};
+    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
+    const int fd = ::open(path, O_RDONLY);
+    const ssize_t n = fd >= 0 ? ::read(fd, text, sizeof(text) - 1) : -1;
+    if (fd >= 0)
+        ::close(fd);
+    const char* end = n > 0 ? std::strrchr(text, ')') : nullptr;
+    return end && end[1] == ' ' ? end[2] : '?';
+}
+
+// Stops the guardian once it has taken the line at path.
+void StopHolding(pid_t guardian, const QByteArray& path) {
+    while (!Holds(guardian, path)) ::usleep(1000);
+    ::kill(guardian, SIGSTOP);
+    int status = 0;
+    ::waitpid(guardian, &status, WUNTRACED);
+}
+
+// The child: a program whose guardian answers a close too late, once (stopped past the
+// program's wait); at the next close the guardian goes on only while the program waits for
+// the answer. It ends with 0 only if the guardian had let go of the line by the time the
+// close returned.
+[[noreturn]] void CloseAfterALateAnswer(const QByteArray& path) {
+    StopGuard& guard = StopGuard::Start(0, nullptr);
+    const pid_t guardian = GuardianOf(::getpid());
+    guard.LineOpened(::open(path.constData(), O_WRONLY | O_NOCTTY));
+    StopHolding(guardian, path);
+    guard.LineClosed();
+    ::kill(guardian, SIGCONT);
+    // Let go, and its answer to the first round sent.
+    while (Holds(guardian, path) || StateOf(guardian) != 'S') ::usleep(1000);
+
+    guard.LineOpened(::open(path.constData(), O_WRONLY | O_NOCTTY));
+    StopHolding(guardian, path);
+    std::atomic<int> phase{0};
+    std::thread resumer([&phase, guardian] {
+        while (phase == 0 || (phase == 1 && StateOf(::getpid()) != 'S')) ::usleep(200);
+        ::kill(guardian, SIGCONT);
+    });
+    phase = 1;
+    guard.LineClosed();
+    phase = 2;
+    const bool held = Holds(guardian, path);
+    resumer.join();
+    if (held)
+        SayOnStandardError("the close took an earlier round's answer\n");
+    ::_exit(held ? 1 : 0);
 }
 
 }  // namespace
@@ -155,6 +245,7 @@ private slots:
     void crashOnAnotherThread();
     void crashInTheHold_data();
     void crashInTheHold();
+    void lateAnswerFromTheGuardian();
 };
 
 void TestCrashHandOver::byteInHand_data() {
@@ -255,7 +346,7 @@ void TestCrashHandOver::crashOnAnotherThread() {
     const QString slave = pty.slavePath();
     const ChildEnd end = RunChild(
         pty, [&] { RunAndCrash(slave, protocol, signalNumber, delayUs, fromOutside); },
-        [](pid_t) {});
+        [](pid_t, int) { return QByteArray(); });
     const QByteArray& line = end.line;
 
     QVERIFY(WIFSIGNALED(end.status));
@@ -299,7 +390,7 @@ void TestCrashHandOver::crashInTheHold() {
     bool sent = how != int(InHold::SentFromOutside);
     const ChildEnd end = RunChild(
         pty, [&] { CrashInTheHold(pty.slaveFd, InHold(how), ready[1], go[0]); },
-        [&](pid_t child) {
+        [&](pid_t child, int) {
             // The child's ends: a child gone early ends the read.
             ::close(ready[1]);
             ::close(go[0]);
@@ -307,6 +398,7 @@ void TestCrashHandOver::crashInTheHold() {
             if (!sent && ::read(ready[0], &word, 1) == 1)
                 sent = ::syscall(SYS_tgkill, child, child, SIGSEGV) == 0;
             [[maybe_unused]] const ssize_t n = ::write(go[1], &word, 1);
+            return QByteArray();
         });
     ::close(ready[0]);
     ::close(go[1]);
@@ -316,6 +408,15 @@ void TestCrashHandOver::crashInTheHold() {
     QCOMPARE(WTERMSIG(end.status), signalNumber);
     QVERIFY2(end.said.contains("the moving camera was sent the stop"), end.said.constData());
     QCOMPARE(end.line.toHex(' '), (kPelcoMove + kPelcoStop).toHex(' '));
+}
+
+void TestCrashHandOver::lateAnswerFromTheGuardian() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    const QByteArray path = pty.slavePath().toLocal8Bit();
+    const ChildEnd end = RunChild(
+        pty, [&] { CloseAfterALateAnswer(path); }, [](pid_t, int) { return QByteArray(); });
+    QVERIFY2(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0, end.said.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCrashHandOver)

@@ -40,7 +40,8 @@ void Settle(GuardianShare& share, SOCKET& held) {
     held = change == kSocketOffered ? WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
                                                  FROM_PROTOCOL_INFO, &share.socketInfo, 0, 0)
                                     : INVALID_SOCKET;
-    share.socketChange = kSocketSettled;
+    // A change the program made meanwhile stays for the next wake.
+    InterlockedCompareExchange(&share.socketChange, kSocketSettled, change);
 }
 
 // The launcher: starts the guardian on the same handles, away from the program's job if
@@ -99,8 +100,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SOCKET held = INVALID_SOCKET;
     const HANDLE waits[] = {program, changed};
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        // Read before the change: what is settled below is this round's change or a later
+        // one, and a later one's round is answered at the wake its own event brings.
+        const LONG round = InterlockedCompareExchange(&share->changeRound, 0, 0);
         if (sockets)
             Settle(*share, held);
+        InterlockedExchange(&share->settledRound, round);
         SetEvent(settled);
     }
     // An offer the program made just before it went is still good: the socket is already

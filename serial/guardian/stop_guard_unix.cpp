@@ -30,6 +30,14 @@ constexpr char kLetGo = 'c';
 constexpr int kChannelFd = 3;
 // How long the program waits for the guardian to let a closed line go.
 constexpr int kLetGoMs = 200;
+
+// One message either way: what it says, and the program's round it belongs to. The
+// guardian's answer to a close carries the close's round: an answer that came after the
+// program stopped waiting for it is then never taken for a later round's.
+struct GuardMessage {
+    uint32_t tag;  // a whole word, so that no padding goes out unset
+    uint32_t round;
+};
 // The stop is on its way to the device before the guardian lets the line go, unless the
 // line is stalled: then the guardian goes anyway, so the port is never held long.
 constexpr int kDrainMs = LineTiming::kCloseDrainMs;
@@ -38,9 +46,10 @@ constexpr int kDrainMs = LineTiming::kCloseDrainMs;
 constexpr int kServerCloseMs = 1000;
 
 // One message with at most one descriptor in it; false at the end of the socket.
-bool ReceiveMessage(int channel, char& tag, int& fd) {
+bool ReceiveMessage(int channel, GuardMessage& said, int& fd) {
     alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    struct iovec data = {&tag, 1};
+    said = {};
+    struct iovec data = {&said, sizeof(said)};
     struct msghdr message {};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
@@ -88,16 +97,17 @@ void DrainBriefly(int line) {
     ::close(STDOUT_FILENO);
     ::close_range(kChannelFd + 1, ~0U, 0);
     int line = -1;
-    char tag = 0;
+    GuardMessage said{};
     int fd = -1;
-    while (ReceiveMessage(kChannelFd, tag, fd)) {
+    while (ReceiveMessage(kChannelFd, said, fd)) {
         if (line >= 0)
             ::close(line);
-        line = tag == kOpened ? fd : -1;
-        if (tag != kOpened && fd >= 0)
+        line = said.tag == kOpened ? fd : -1;
+        if (said.tag != kOpened && fd >= 0)
             ::close(fd);
-        if (tag == kClosed)
-            ::send(kChannelFd, &kLetGo, 1, MSG_NOSIGNAL);
+        const GuardMessage answer = {kLetGo, said.round};
+        if (said.tag == kClosed)
+            ::send(kChannelFd, &answer, sizeof(answer), MSG_NOSIGNAL);
     }
     const bool moving = record.running != 0;
     if (line >= 0 && SendOwedBytes(line, record) > 0)
@@ -174,8 +184,8 @@ void StopGuard::PassLine(intptr_t line) {
         return;
     const int fd = static_cast<int>(line);
     alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    char tag = kOpened;
-    struct iovec data = {&tag, 1};
+    GuardMessage opened = {kOpened, round};
+    struct iovec data = {&opened, sizeof(opened)};
     struct msghdr message {};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
@@ -198,10 +208,21 @@ void StopGuard::DropLine() {
     const int channel = static_cast<int>(guardian);
     // The guardian's copy shares the port's exclusive lock: it must be gone before the
     // port can be opened again.
-    if (::send(channel, &kClosed, 1, MSG_NOSIGNAL) != 1)
+    const GuardMessage closed = {kClosed, ++round};
+    if (::send(channel, &closed, sizeof(closed), MSG_NOSIGNAL) != sizeof(closed))
         return;
-    struct pollfd answer = {channel, POLLIN, 0};
-    char reply = 0;
-    if (::poll(&answer, 1, kLetGoMs) == 1) [[maybe_unused]]
-        const ssize_t n = ::recv(channel, &reply, 1, 0);
+    const int64_t deadline = LineClockNs() + kLetGoMs * LineTiming::kNsPerMs;
+    for (;;) {
+        const int64_t left = deadline - LineClockNs();
+        struct pollfd answer = {channel, POLLIN, 0};
+        if (left <= 0 || ::poll(&answer, 1, static_cast<int>(left / LineTiming::kNsPerMs) + 1) == 0)
+            return;
+        GuardMessage reply{};
+        const ssize_t n = ::recv(channel, &reply, sizeof(reply), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            return;
+        // An earlier round's answer, late, is dropped here.
+        if (n == sizeof(reply) && reply.tag == kLetGo && reply.round == round)
+            return;
+    }
 }
