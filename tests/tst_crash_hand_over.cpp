@@ -234,6 +234,17 @@ void StopHolding(pid_t guardian, const QByteArray& path) {
     ::_exit(held ? 1 : 0);
 }
 
+// The child: a program gone with a stop owed, its line left with the guardian.
+[[noreturn]] void LeaveTheStopOwed(const QByteArray& path) {
+    StopGuard& guard = StopGuard::Start(0, nullptr);
+    MovementRecord& record = guard.Record();
+    MovementLog::LineOpened(record, LineKind::Serial);
+    MovementLog::BeginMovement(record, reinterpret_cast<const uint8_t*>(kPelcoStop.constData()),
+                               int(kPelcoStop.size()));
+    guard.LineOpened(::open(path.constData(), O_WRONLY | O_NOCTTY | O_NONBLOCK));
+    ::_exit(0);
+}
+
 }  // namespace
 
 class TestCrashHandOver : public QObject {
@@ -245,6 +256,8 @@ private slots:
     void crashOnAnotherThread();
     void crashInTheHold_data();
     void crashInTheHold();
+    void guardianTriesAgain_data();
+    void guardianTriesAgain();
     void lateAnswerFromTheGuardian();
 };
 
@@ -408,6 +421,44 @@ void TestCrashHandOver::crashInTheHold() {
     QCOMPARE(WTERMSIG(end.status), signalNumber);
     QVERIFY2(end.said.contains("the moving camera was sent the stop"), end.said.constData());
     QCOMPARE(end.line.toHex(' '), (kPelcoMove + kPelcoStop).toHex(' '));
+}
+
+void TestCrashHandOver::guardianTriesAgain_data() {
+    QTest::addColumn<bool>("frees");
+    QTest::addColumn<QByteArray>("said");
+    QTest::addRow("a line that frees 300 ms after the program went")
+        << true << QByteArray("the guardian sent the stop");
+    QTest::addRow("a line that never frees") << false << QByteArray("took no stop within 3 s");
+}
+
+// The program went with a stop owed on a stalled line: the guardian tries again until the
+// line takes the stop whole, or says that it did not.
+void TestCrashHandOver::guardianTriesAgain() {
+    QFETCH(bool, frees);
+    QFETCH(QByteArray, said);
+
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    // Output held, as by a far end's XOFF: the line takes no byte until it is let go on.
+    QCOMPARE(::tcflow(pty.slaveFd, TCOOFF), 0);
+    const QByteArray path = pty.slavePath().toLocal8Bit();
+    const ChildEnd end = RunChild(
+        pty, [&] { LeaveTheStopOwed(path); },
+        [&](pid_t child, int saying) {
+            QByteArray text(256, 0);
+            siginfo_t gone{};
+            if (frees) {
+                ::waitid(P_PID, static_cast<id_t>(child), &gone, WEXITED | WNOWAIT);
+                ::usleep(300 * 1000);
+                ::tcflow(pty.slaveFd, TCOON);
+                return QByteArray();
+            }
+            const ssize_t n = ::read(saying, text.data(), text.size());
+            return text.left(n > 0 ? int(n) : 0);
+        });
+
+    QVERIFY2(end.said.contains(said), end.said.constData());
+    QCOMPARE(end.line.toHex(' '), (frees ? kPelcoStop : QByteArray()).toHex(' '));
 }
 
 void TestCrashHandOver::lateAnswerFromTheGuardian() {

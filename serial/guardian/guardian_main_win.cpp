@@ -1,8 +1,9 @@
 // velmor-guard.exe, the guardian on Windows: no Qt and no window. It waits on the program's
 // process handle, which signals however the program went (taskkill /F and Task Manager's
 // End task included), then sends what the record owes on the port the program left in its
-// handle table (or on the socket it was given), and ends. A program of its own name, so
-// that ending every velmor.exe does not end the guardian with them.
+// handle table (or on the socket it was given), trying again a while where the line refuses
+// it, and ends. A program of its own name, so that ending every velmor.exe does not end the
+// guardian with them.
 //
 // The program starts a launcher (this program with one more word), which starts the
 // guardian and ends at once: the guardian's parent is then a process that is gone, so
@@ -16,11 +17,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "guardian_send.h"
 #include "guardian_share_win.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial/failsafe/raw_io_win.h"
-#include "serial/failsafe/stop_sender.h"
 
 namespace {
 
@@ -116,14 +117,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The line's frame pause after the last byte comes before the close too, as it does
     // when the program closes the line.
     if (line) {
-        SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
+        SendOwedStop(reinterpret_cast<intptr_t>(line), share->record);
         SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
         // Time for the stop to leave the adapter, bounded: a flush may never end on a
         // device that is being removed.
         SleepUntilNs(LineClockNs() + kPortCloseMs * LineTiming::kNsPerMs);
         CloseHandle(line);
     } else if (held != INVALID_SOCKET) {
-        SendOwedBytes(static_cast<intptr_t>(held), share->record);
+        SendOwedStop(static_cast<intptr_t>(held), share->record);
         SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
         // The connection ends only once the server has read up to its end, the stop's
         // last byte included.

@@ -17,9 +17,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "guardian_send.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
-#include "serial/failsafe/stop_sender.h"
 #include "stop_guard.h"
 
 namespace {
@@ -109,15 +109,9 @@ void DrainBriefly(int line) {
         if (said.tag == kClosed)
             ::send(kChannelFd, &answer, sizeof(answer), MSG_NOSIGNAL);
     }
-    const bool moving = record.running != 0;
-    if (line >= 0 && SendOwedBytes(line, record) > 0)
-        SayOnStandardError(
-            moving ? "velmor: the program was killed while a camera moved: the guardian sent "
-                     "the stop.\n"
-                   : "velmor: the program was killed mid-frame: the guardian finished the "
-                     "frame.\n");
     if (line < 0)
         ::_exit(0);
+    SendOwedStop(line, record);
     // The line's frame pause after the last byte comes before the close too, as it does
     // when the program closes the line.
     SleepUntilNs(record.lastByteNs + LineTiming::kFramePauseNs);
