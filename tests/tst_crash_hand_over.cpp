@@ -1,6 +1,5 @@
 #include <QtTest>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -156,43 +155,26 @@ ChildEnd RunChild(PtyPair& pty, Child child, Parent parent) {
 
 // The program's guardian: its one child.
 pid_t GuardianOf(pid_t pid) {
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/task/%d/children", pid, pid);
-    FILE* children = std::fopen(path, "r");
-    int child = 0;
-    const bool found = children && std::fscanf(children, "%d", &child) == 1;
-    if (children)
-        std::fclose(children);
-    return found ? child : 0;
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    return children.open(QIODevice::ReadOnly) ? children.readAll().trimmed().toInt() : 0;
 }
 
 // Whether process pid has the file at path open.
 bool Holds(pid_t pid, const QByteArray& path) {
-    char folder[64];
-    std::snprintf(folder, sizeof(folder), "/proc/%d/fd", pid);
-    DIR* fds = ::opendir(folder);
-    bool holds = false;
-    while (struct dirent* entry = fds ? ::readdir(fds) : nullptr) {
-        char target[256] = {};
-        holds =
-            holds || (::readlinkat(::dirfd(fds), entry->d_name, target, sizeof(target) - 1) > 0 &&
-                      path == target);
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot)) {
+        if (fd.symLinkTarget() == QString::fromLocal8Bit(path))
+            return true;
     }
-    if (fds)
-        ::closedir(fds);
-    return holds;
+    return false;
 }
 
 // The state letter of process pid (its first thread): 'S' while it waits in a system call.
 char StateOf(pid_t pid) {
-    char path[64], text[512] = {};
-    std::snprintf(path, sizeof(path), "/proc/%d/stat", pid);
-    const int fd = ::open(path, O_RDONLY);
-    const ssize_t n = fd >= 0 ? ::read(fd, text, sizeof(text) - 1) : -1;
-    if (fd >= 0)
-        ::close(fd);
-    const char* end = n > 0 ? std::strrchr(text, ')') : nullptr;
-    return end && end[1] == ' ' ? end[2] : '?';
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    const QByteArray text = stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+    const int end = int(text.lastIndexOf(") "));
+    return end < 0 ? '?' : text.at(end + 2);
 }
 
 // Stops the guardian once it has taken the line at path.
