@@ -30,6 +30,12 @@ constexpr char kLetGo = 'c';
 constexpr int kChannelFd = 3;
 // How long the program waits for the guardian to let a closed line go.
 constexpr int kLetGoMs = 200;
+// The stop is on its way to the device before the guardian lets the line go, unless the
+// line is stalled: then the guardian goes anyway, so the port is never held long.
+constexpr int kDrainMs = LineTiming::kCloseDrainMs;
+// How long the guardian waits for a serial server to end the connection after the stop: it
+// has nothing else to do, and a loaded machine may keep the server from reading for a while.
+constexpr int kServerCloseMs = 1000;
 
 // One message either way: what it says, and the program's round it belongs to. The
 // guardian's answer to a close carries the close's round: an answer that came after the
@@ -38,12 +44,6 @@ struct GuardMessage {
     uint32_t tag;  // a whole word, so that no padding goes out unset
     uint32_t round;
 };
-// The stop is on its way to the device before the guardian lets the line go, unless the
-// line is stalled: then the guardian goes anyway, so the port is never held long.
-constexpr int kDrainMs = LineTiming::kCloseDrainMs;
-// How long the guardian waits for a serial server to end the connection after the stop: it
-// has nothing else to do, and a loaded machine may keep the server from reading for a while.
-constexpr int kServerCloseMs = 1000;
 
 // One message with at most one descriptor in it; false at the end of the socket.
 bool ReceiveMessage(int channel, GuardMessage& said, int& fd) {
