@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -17,7 +18,7 @@
 // Off Windows the port is a QSerialPort, opened write-only.
 struct LocalSerialDevice::Port {
     bool WaitForDrain(int timeoutMs);
-    bool WaitForRoom(int timeoutMs);
+    bool WaitForRoom(const QDeadlineTimer& deadline);
     // Refuses the open because name is held elsewhere, naming the holder where possible.
     bool FailBusy(const QString& name) {
         problem = {PortFault::Busy, name, FindPortHolder(name, QCoreApplication::applicationPid())};
@@ -107,9 +108,9 @@ void LocalSerialDevice::Close() {
         return;
     // Bytes already reported as sent (a stop, say) must still leave: give the driver a
     // bounded time to send them, and drop only what a stalled line still holds, so that
-    // closing never waits for the line. Flushing a pseudo-terminal would also throw away
-    // what its far end has not read yet.
-    if (!port->WaitForDrain(LineTiming::kCloseDrainMs))
+    // closing never waits for the line; one that went away is closed at once. Flushing a
+    // pseudo-terminal would also throw away what its far end has not read yet.
+    if (!port->lost && !port->WaitForDrain(LineTiming::kCloseDrainMs))
         serial.clear(QSerialPort::Output);
     serial.close();
 }
@@ -120,38 +121,32 @@ void LocalSerialDevice::Abandon() {
 
 uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeoutMs) {
     QSerialPort& serial = port->serial;
-    if (!serial.isOpen() || count == 0)
+    if (!serial.isOpen() || port->lost || count == 0)
         return 0;
-    // Wait for room on the line before QSerialPort takes the bytes: a byte that cannot
-    // leave in time then never enters its buffer. Discarding it afterwards would also
-    // flush the driver's queue, and with it bytes already reported as sent.
-    if (count == 1 && !port->WaitForRoom(timeoutMs))
-        return 0;
-    const qint64 accepted = serial.write(reinterpret_cast<const char*>(data), count);
-    if (accepted < 0) {
-        serial.clearError();
-        return 0;
-    }
-    QDeadlineTimer deadline(timeoutMs);
-    while (serial.bytesToWrite() > 0) {
-        if (!serial.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
+    // Straight to the descriptor, which QSerialPort opens without blocking: no buffer of Qt's
+    // and no allocation, only write and poll, so that a byte-in-hand hold around this call
+    // covers the system call alone. A byte goes to the driver only once it has room for it:
+    // what did not leave in time never entered the driver's queue, so nothing is discarded,
+    // and the bytes already counted as sent stay queued.
+    const int fd = static_cast<int>(serial.handle());
+    const QDeadlineTimer deadline(timeoutMs);
+    uint32_t written = 0;
+    while (written < count) {
+        const ssize_t n = ::write(fd, data + written, count - written);
+        if (n > 0) {
+            written += static_cast<uint32_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!port->WaitForRoom(deadline))
+                break;
+        } else {
+            // The device went away (unplugged, its far end closed): the line lets it go and
+            // opens it again. Any other refusal leaves the port as it is.
+            port->lost =
+                n < 0 && (errno == EIO || errno == ENXIO || errno == ENODEV || errno == EBADF);
             break;
-    }
-    const qint64 left = serial.bytesToWrite();
-    const uint32_t written = static_cast<uint32_t>(accepted - left);
-    if (left > 0) {
-        // What did not leave in time is dropped here: QSerialPort would otherwise send
-        // it whenever the line frees up, long after the frame was given up.
-        serial.clear(QSerialPort::Output);
-    }
-    if (serial.error() != QSerialPort::NoError) {
-        // A resource error means the device is gone (unplugged): let it go, so that a
-        // later reopen can take it again. Other errors leave the port usable.
-        if (serial.error() == QSerialPort::ResourceError) {
-            port->lost = true;
-            serial.close();
-        } else
-            serial.clearError();
+        }
     }
     return written;
 }
@@ -179,8 +174,7 @@ bool LocalSerialDevice::Port::WaitForDrain(int timeoutMs) {
     }
 }
 
-bool LocalSerialDevice::Port::WaitForRoom(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
+bool LocalSerialDevice::Port::WaitForRoom(const QDeadlineTimer& deadline) {
     for (;;) {
         struct pollfd line = {static_cast<int>(serial.handle()), POLLOUT, 0};
         const int ready = ::poll(&line, 1, static_cast<int>(deadline.remainingTime()));

@@ -27,11 +27,14 @@ void CloseSocketGently(intptr_t socket, int timeoutMs);
 // close never turns into a reset.
 void CloseSocketAfterServer(intptr_t socket, int timeoutMs);
 
-// While one lives, a crash signal sent to the program from outside (kill -SEGV) waits on
-// this thread: it reaches another thread, which holds this one once its byte is settled, or
-// this one once it lets go. Held by the line's writer while a byte is in the system's hands:
-// a handler that interrupted that write could not tell whether the byte went. A fault the
-// thread causes itself is not held back. Nothing to hold on Windows, which has no signals.
+// While one lives, the thread that made it has a byte in the system's hands: a crash handler
+// that interrupted the write could not tell whether the byte went. Nothing is blocked: a
+// fault the thread causes itself, and its own abort(), reach the crash handler at once (the
+// record's handing byte marks that byte in doubt). A crash signal sent from outside
+// (kill -SEGV) that lands on the thread meanwhile is deferred by the crash handler (Defer)
+// and raised again by the hold's end, once the record knows whether the byte went. A crash
+// on another thread holds this one only where no byte is in hand. Held by the line's writer
+// around the write alone. Nothing to hold on Windows, which has no signals.
 class ByteInHandHold {
 public:
     ByteInHandHold();
@@ -39,8 +42,10 @@ public:
     ByteInHandHold(const ByteInHandHold&) = delete;
     ByteInHandHold& operator=(const ByteInHandHold&) = delete;
 
-private:
-    uint64_t saved[16];  // the thread's signal mask before
+    // For the crash handler, on the thread the signal landed on: while that thread holds a
+    // byte in hand, notes signalNumber for the hold's end to raise again and returns true
+    // (the handler then puts itself back and returns); false at once otherwise.
+    static bool Defer(int signalNumber);
 };
 
 // One line of text on standard error, when there is one.

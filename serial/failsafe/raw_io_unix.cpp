@@ -6,11 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 
-#include "crash_signals.h"
 #include "line_timing.h"
 
 namespace {
@@ -115,15 +116,37 @@ void SayOnStandardError(const char* text) {
     [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, text, std::strlen(text));
 }
 
-static_assert(sizeof(sigset_t) <= sizeof(uint64_t[16]));
+namespace {
+
+// The calling thread's holds, and the crash signal sent from outside that its hold's end
+// owes it. Initial-exec: a signal handler reads them without a call into the dynamic loader,
+// which may allocate.
+thread_local __attribute__((tls_model("initial-exec"))) volatile sig_atomic_t holdDepth = 0;
+thread_local __attribute__((tls_model("initial-exec"))) volatile sig_atomic_t deferredSignal = 0;
+
+}  // namespace
 
 ByteInHandHold::ByteInHandHold() {
-    sigset_t crashes;
-    sigemptyset(&crashes);
-    for (int signalNumber : kCrashSignals) sigaddset(&crashes, signalNumber);
-    ::pthread_sigmask(SIG_BLOCK, &crashes, reinterpret_cast<sigset_t*>(saved));
+    holdDepth = holdDepth + 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
 ByteInHandHold::~ByteInHandHold() {
-    ::pthread_sigmask(SIG_SETMASK, reinterpret_cast<sigset_t*>(saved), nullptr);
+    // The record's stores about the byte come before the hold ends.
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    holdDepth = holdDepth - 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    if (holdDepth != 0 || deferredSignal == 0)
+        return;
+    const int signalNumber = deferredSignal;
+    deferredSignal = 0;
+    // The crash handler takes it now, with the byte settled in the record; it does not return.
+    ::raise(signalNumber);
+}
+
+bool ByteInHandHold::Defer(int signalNumber) {
+    if (holdDepth == 0)
+        return false;
+    deferredSignal = signalNumber;
+    return true;
 }

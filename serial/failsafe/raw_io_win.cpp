@@ -179,6 +179,10 @@ void SayOnStandardError(const char* text) {
     WriteFile(err, text, DWORD(lstrlenA(text)), &written, nullptr);
 }
 
-ByteInHandHold::ByteInHandHold() : saved{} {}
+ByteInHandHold::ByteInHandHold() = default;
 
 ByteInHandHold::~ByteInHandHold() = default;
+
+bool ByteInHandHold::Defer(int) {
+    return false;
+}

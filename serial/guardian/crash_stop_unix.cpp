@@ -70,8 +70,26 @@ const char* CrashName(int signalNumber) {
     }
 }
 
-extern "C" void OnCrashSignal(int signalNumber) {
+// Sent by kill, tgkill or sigqueue (si_code <= 0), rather than a fault of the thread's own
+// (si_code > 0) or its own abort(), which raises SIGABRT on itself from inside the process.
+bool SentFromOutside(int signalNumber, const siginfo_t& info) {
+    if (info.si_code > 0)
+        return false;
+    return !(signalNumber == SIGABRT && info.si_code == SI_TKILL && info.si_pid == ::getpid());
+}
+
+struct sigaction crashAction {};
+
+extern "C" void OnCrashSignal(int signalNumber, siginfo_t* info, void*) {
     const int savedErrno = errno;
+    // A signal from outside never interrupts a byte in hand: it comes again at the hold's
+    // end, to this handler, put back in place for it (SA_RESETHAND took it away). A fault
+    // or an abort of the thread's own cannot wait, and the record marks the byte in doubt.
+    if (SentFromOutside(signalNumber, *info) && ByteInHandHold::Defer(signalNumber)) {
+        ::sigaction(signalNumber, &crashAction, nullptr);
+        errno = savedErrno;
+        return;
+    }
     const pid_t self = ThisThread();
     pid_t first = 0;
     if (crashThread.compare_exchange_strong(first, self)) {
@@ -97,11 +115,11 @@ void ArmCrashStop(MovementRecord& record) {
     stack.ss_sp = handlerStack;
     stack.ss_size = sizeof(handlerStack);
     ::sigaltstack(&stack, nullptr);
-    struct sigaction action {};
-    action.sa_handler = OnCrashSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_ONSTACK | SA_RESETHAND;
-    for (int signalNumber : kCrashSignals) ::sigaction(signalNumber, &action, nullptr);
+    crashAction.sa_sigaction = OnCrashSignal;
+    sigemptyset(&crashAction.sa_mask);
+    // SA_RESTART: a write or a wait that a deferred signal interrupted goes on by itself.
+    crashAction.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND | SA_RESTART;
+    for (int signalNumber : kCrashSignals) ::sigaction(signalNumber, &crashAction, nullptr);
     lineThread = ThisThread();
     // A real-time signal: nothing else in the program uses one.
     holdSignal = SIGRTMIN + 3;

@@ -1,8 +1,9 @@
 // velmor-guard.exe, the guardian on Windows: no Qt and no window. It waits on the program's
 // process handle, which signals however the program went (taskkill /F and Task Manager's
 // End task included), then sends what the record owes on the port the program left in its
-// handle table (or on the socket it was given), and ends. A program of its own name, so
-// that ending every velmor.exe does not end the guardian with them.
+// handle table (or on the socket it was given), trying again a while where the line refuses
+// it, and ends. A program of its own name, so that ending every velmor.exe does not end the
+// guardian with them.
 //
 // The program starts a launcher (this program with one more word), which starts the
 // guardian and ends at once: the guardian's parent is then a process that is gone, so
@@ -16,11 +17,11 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "guardian_send.h"
 #include "guardian_share_win.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
 #include "serial/failsafe/raw_io_win.h"
-#include "serial/failsafe/stop_sender.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ void Settle(GuardianShare& share, SOCKET& held) {
     held = change == kSocketOffered ? WSASocketW(FROM_PROTOCOL_INFO, FROM_PROTOCOL_INFO,
                                                  FROM_PROTOCOL_INFO, &share.socketInfo, 0, 0)
                                     : INVALID_SOCKET;
-    share.socketChange = kSocketSettled;
+    // A change the program made meanwhile stays for the next wake.
+    InterlockedCompareExchange(&share.socketChange, kSocketSettled, change);
 }
 
 // The launcher: starts the guardian on the same handles, away from the program's job if
@@ -99,8 +101,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SOCKET held = INVALID_SOCKET;
     const HANDLE waits[] = {program, changed};
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        // Read before the change: what is settled below is this round's change or a later
+        // one, and a later one's round is answered at the wake its own event brings.
+        const LONG round = InterlockedCompareExchange(&share->changeRound, 0, 0);
         if (sockets)
             Settle(*share, held);
+        InterlockedExchange(&share->settledRound, round);
         SetEvent(settled);
     }
     // An offer the program made just before it went is still good: the socket is already
@@ -111,14 +117,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The line's frame pause after the last byte comes before the close too, as it does
     // when the program closes the line.
     if (line) {
-        SendOwedBytes(reinterpret_cast<intptr_t>(line), share->record);
+        SendOwedStop(reinterpret_cast<intptr_t>(line), share->record);
         SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
         // Time for the stop to leave the adapter, bounded: a flush may never end on a
         // device that is being removed.
         SleepUntilNs(LineClockNs() + kPortCloseMs * LineTiming::kNsPerMs);
         CloseHandle(line);
     } else if (held != INVALID_SOCKET) {
-        SendOwedBytes(static_cast<intptr_t>(held), share->record);
+        SendOwedStop(static_cast<intptr_t>(held), share->record);
         SleepUntilNs(share->record.lastByteNs + LineTiming::kFramePauseNs);
         // The connection ends only once the server has read up to its end, the stop's
         // last byte included.

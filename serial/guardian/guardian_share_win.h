@@ -17,6 +17,10 @@ struct GuardianShare {
     // it (or lets the one it holds go), clears socketChange and sets the settled event.
     WSAPROTOCOL_INFOW socketInfo;
     volatile LONG socketChange;
+    // The program's round of each change, and the round the guardian last settled: the
+    // program takes only the answer to its own round, never a late one to an earlier round.
+    volatile LONG changeRound;
+    volatile LONG settledRound;
     // Written by the launcher before it ends: the guardian's process id, and whether the
     // guardian is still in a job (one that allows no breakaway).
     volatile LONG guardianPid;

@@ -34,6 +34,8 @@ private:
     MovementRecord* record = &ownRecord;
     intptr_t guardian = -1;  // the socket to it on Linux, its process HANDLE on Windows
     void* shared = nullptr;  // the mapping that holds the record, where the platform needs it
+    // The handshakes with the guardian so far: each answer names the round it answers.
+    uint32_t round = 0;
     const char* problem = nullptr;
     // What a guardian that did start still cannot cover, in words.
     const char* limit = nullptr;

@@ -4,6 +4,7 @@
 // line through a socket (the descriptor travels in the message), closes its copy whenever the
 // program closes the port, and sees the program's end as the end of the socket, however the program
 // went.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -16,9 +17,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "guardian_send.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/raw_io.h"
-#include "serial/failsafe/stop_sender.h"
 #include "stop_guard.h"
 
 namespace {
@@ -36,10 +37,19 @@ constexpr int kDrainMs = LineTiming::kCloseDrainMs;
 // has nothing else to do, and a loaded machine may keep the server from reading for a while.
 constexpr int kServerCloseMs = 1000;
 
+// One message either way: what it says, and the program's round it belongs to. The
+// guardian's answer to a close carries the close's round: an answer that came after the
+// program stopped waiting for it is then never taken for a later round's.
+struct GuardMessage {
+    uint32_t tag;  // a whole word, so that no padding goes out unset
+    uint32_t round;
+};
+
 // One message with at most one descriptor in it; false at the end of the socket.
-bool ReceiveMessage(int channel, char& tag, int& fd) {
+bool ReceiveMessage(int channel, GuardMessage& said, int& fd) {
     alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    struct iovec data = {&tag, 1};
+    said = {};
+    struct iovec data = {&said, sizeof(said)};
     struct msghdr message {};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
@@ -87,26 +97,21 @@ void DrainBriefly(int line) {
     ::close(STDOUT_FILENO);
     ::close_range(kChannelFd + 1, ~0U, 0);
     int line = -1;
-    char tag = 0;
+    GuardMessage said{};
     int fd = -1;
-    while (ReceiveMessage(kChannelFd, tag, fd)) {
+    while (ReceiveMessage(kChannelFd, said, fd)) {
         if (line >= 0)
             ::close(line);
-        line = tag == kOpened ? fd : -1;
-        if (tag != kOpened && fd >= 0)
+        line = said.tag == kOpened ? fd : -1;
+        if (said.tag != kOpened && fd >= 0)
             ::close(fd);
-        if (tag == kClosed)
-            ::send(kChannelFd, &kLetGo, 1, MSG_NOSIGNAL);
+        const GuardMessage answer = {kLetGo, said.round};
+        if (said.tag == kClosed)
+            ::send(kChannelFd, &answer, sizeof(answer), MSG_NOSIGNAL);
     }
-    const bool moving = MovementLog::OwesStop(record);
-    if (line >= 0 && SendOwedBytes(line, record) > 0)
-        SayOnStandardError(
-            moving ? "velmor: the program was killed while a camera moved: the guardian sent "
-                     "the stop.\n"
-                   : "velmor: the program was killed mid-frame: the guardian finished the "
-                     "frame.\n");
     if (line < 0)
         ::_exit(0);
+    SendOwedStop(line, record);
     // The line's frame pause after the last byte comes before the close too, as it does
     // when the program closes the line.
     SleepUntilNs(record.lastByteNs + LineTiming::kFramePauseNs);
@@ -122,9 +127,22 @@ void DrainBriefly(int line) {
     ::_exit(0);
 }
 
+// Opens /dev/null on any of standard input, output and error that the program was started
+// without (`velmor 2>&-`): the next descriptor made takes the lowest free number, and a
+// socket to the guardian on 2 would receive every warning as a message.
+void OpenStandardFiles() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        // The lower ones are open by now, so a closed fd is the number the open takes.
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) [[maybe_unused]]
+            const int opened = ::open("/dev/null", O_RDWR);
+    }
+}
+
 }  // namespace
 
 bool StopGuard::StartGuardian(int, char**) {
+    // First of all, before any descriptor is made.
+    OpenStandardFiles();
     void* memory = ::mmap(nullptr, sizeof(MovementRecord), PROT_READ | PROT_WRITE,
                           MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
@@ -160,8 +178,8 @@ void StopGuard::PassLine(intptr_t line) {
         return;
     const int fd = static_cast<int>(line);
     alignas(struct cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    char tag = kOpened;
-    struct iovec data = {&tag, 1};
+    GuardMessage opened = {kOpened, round};
+    struct iovec data = {&opened, sizeof(opened)};
     struct msghdr message {};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
@@ -184,10 +202,21 @@ void StopGuard::DropLine() {
     const int channel = static_cast<int>(guardian);
     // The guardian's copy shares the port's exclusive lock: it must be gone before the
     // port can be opened again.
-    if (::send(channel, &kClosed, 1, MSG_NOSIGNAL) != 1)
+    const GuardMessage closed = {kClosed, ++round};
+    if (::send(channel, &closed, sizeof(closed), MSG_NOSIGNAL) != sizeof(closed))
         return;
-    struct pollfd answer = {channel, POLLIN, 0};
-    char reply = 0;
-    if (::poll(&answer, 1, kLetGoMs) == 1) [[maybe_unused]]
-        const ssize_t n = ::recv(channel, &reply, 1, 0);
+    const int64_t deadline = LineClockNs() + kLetGoMs * LineTiming::kNsPerMs;
+    for (;;) {
+        const int64_t left = deadline - LineClockNs();
+        struct pollfd answer = {channel, POLLIN, 0};
+        if (left <= 0 || ::poll(&answer, 1, static_cast<int>(left / LineTiming::kNsPerMs) + 1) == 0)
+            return;
+        GuardMessage reply{};
+        const ssize_t n = ::recv(channel, &reply, sizeof(reply), MSG_DONTWAIT);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
+            return;
+        // An earlier round's answer, late, is dropped here.
+        if (n == sizeof(reply) && reply.tag == kLetGo && reply.round == round)
+            return;
+    }
 }

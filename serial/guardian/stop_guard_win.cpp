@@ -26,11 +26,19 @@ HANDLE changed = nullptr;
 HANDLE settled = nullptr;
 bool socketPassed = false;
 
-void ChangeSocket(GuardianShare& share, LONG change) {
+void ChangeSocket(GuardianShare& share, LONG change, LONG round) {
     share.socketChange = change;
-    ResetEvent(settled);
+    // A full barrier: the change is in place before the guardian can see its round.
+    InterlockedExchange(&share.changeRound, round);
     SetEvent(changed);
-    WaitForSingleObject(settled, kSettleMs);
+    const ULONGLONG deadline = GetTickCount64() + kSettleMs;
+    // The settled event may be an earlier round's, set after that round stopped waiting.
+    while (share.settledRound != round) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline)
+            return;
+        WaitForSingleObject(settled, static_cast<DWORD>(deadline - now));
+    }
 }
 
 }  // namespace
@@ -113,7 +121,7 @@ void StopGuard::PassLine(intptr_t line) {
                                            GetProcessId(reinterpret_cast<HANDLE>(guardian)),
                                            &share->socketInfo) == 0;
         if (socketPassed)
-            ChangeSocket(*share, kSocketOffered);
+            ChangeSocket(*share, kSocketOffered, static_cast<LONG>(++round));
         return;
     }
     HANDLE copy = nullptr;
@@ -130,7 +138,7 @@ void StopGuard::DropLine() {
         // The connection must end when the program closes its socket, not when the guardian
         // does.
         socketPassed = false;
-        ChangeSocket(*share, kSocketDropped);
+        ChangeSocket(*share, kSocketDropped, static_cast<LONG>(++round));
     }
     const auto copy = reinterpret_cast<HANDLE>(share->guardianLine);
     share->guardianLine = 0;
