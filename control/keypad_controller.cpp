@@ -7,6 +7,7 @@
 #include "protocol/frame_builder.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/line/line_mender.h"
+#include "serial/line/pause.h"
 #include "serial/ports/problem_words.h"
 
 namespace {
@@ -65,15 +66,13 @@ KeypadController::KeypadController(const KeypadServices& services)
       commands(state, link, entry),
       settings(services.profile) {
     link.SetLineWatcher([this] { OnLineChanged(); });
-    leaseTimer.setSingleShot(true);
-    leaseTimer.callOnTimeout([this] { CheckLeases(); });
 }
 
 void KeypadController::OnLineChanged() {
     RewriteLinkLines(link.isOpen());
     if (lineWatcher)
         lineWatcher();
-    TellLineState();
+    holds.Tell({EventKind::LineState, QString(), 0, -1, Snapshot().lineWords});
 }
 
 QString KeypadController::LineDropReason() const {
@@ -226,15 +225,10 @@ void KeypadController::SelectStoredRows(const StoredSettings& stored) {
 
 Notice KeypadController::LocalMovement(int controlId, const std::function<Notice()>& row) {
     // The local operator always wins: a client's movement is stopped first, whole.
-    if (KeyHolds::Decide(hold, KeyHolds::Ask::Down, KeyHolds::Holder::Local) ==
-            KeyHolds::Verdict::TakeOver &&
-        StopClientMovement(RemoteKeys::EventKind::TakenOver,
-                           QStringLiteral("the local operator pressed a key")) != Notice::None)
-        return Notice::TransferError;
-    if (!BeginMovement())
+    if (!holds.LocalDown() || !BeginMovement())
         return Notice::TransferError;
     const Notice sent = row();
-    SetHold({KeyHolds::Holder::Local, QString(), controlId, state.cameraId, 0});
+    holds.LocalHolds(controlId, state.cameraId);
     return sent;
 }
 
@@ -289,12 +283,9 @@ Notice KeypadController::PressPcKey(int virtualKey) {
 }
 
 Notice KeypadController::SendStop() {
-    // The local operator's release ends whatever moves, a client's movement included.
-    const KeyHolds::Hold ended = std::exchange(hold, KeyHolds::Hold());
-    ArmLease();
-    if (ended.holder == KeyHolds::Holder::Client)
-        TellClient(RemoteKeys::EventKind::TakenOver, ended,
-                   QStringLiteral("the local operator released a key"));
+    // The local operator's release ends whatever moves, a client's movement included: its
+    // stop is the one owed to another camera, sent first.
+    holds.LocalReleased();
     return SendStopFrame();
 }
 
@@ -309,16 +300,9 @@ Notice KeypadController::SendStopFrame() {
 }
 
 Notice KeypadController::StopMovement() {
-    switch (hold.holder) {
-        case KeyHolds::Holder::Local:
-            return SendStop();
-        case KeyHolds::Holder::Client:
-            return StopClientMovement(RemoteKeys::EventKind::Stopped,
-                                      QStringLiteral("the local operator changed the settings"));
-        case KeyHolds::Holder::Nobody:
-            break;
-    }
-    return Notice::None;
+    if (MovementActive())
+        return SendStop();
+    return holds.StopClient(QStringLiteral("the local operator changed the settings"));
 }
 
 void KeypadController::OnSelChangeComPort(int row) {
@@ -447,4 +431,107 @@ void KeypadController::WriteLinkLines(bool opened, const QString& failureText) {
     status.InsertLine(kCameraTypeLine, CameraTypeLine(state.cameraType));
     status.InsertLine(CameraIdEntry::kStatusLine, entry.CamIdText());
     status.InsertLine(9, blank);
+}
+
+// A client's keys, as the keeper of holds sends them: the panel's rows, on the client's
+// camera, through the same line.
+
+Notice KeypadController::WithCamera(int camera, const std::function<Notice()>& send) {
+    const QScopedValueRollback<int32_t> restore(state.cameraId, camera);
+    return send();
+}
+
+Notice KeypadController::SendMovement(int controlId, int camera) {
+    return WithCamera(camera, [this, controlId] {
+        return BeginMovement() ? commands.RunKeyRow(controlId) : Notice::TransferError;
+    });
+}
+
+Notice KeypadController::SendStopFor(int camera) {
+    return WithCamera(camera, [this] { return SendStopFrame(); });
+}
+
+Notice KeypadController::SendPress(int controlId, int camera, int selectId) {
+    return WithCamera(camera, [this, controlId, selectId] {
+        if (controlId != ControlId::Cam)
+            return commands.RunKeyRow(controlId);
+        // Camera select for selectId, addressed to camera, as the panel's CAM does for the
+        // typed ID; the panel's own entry is left as it is.
+        state.txFrame = FrameBuilder::WriteCameraSelect(state.txFrame, selectId);
+        return commands.TransmitFrame().AsNotice();
+    });
+}
+
+RemoteKeys::Reply KeypadController::CheckKey(int controlId, int camera, bool movement) const {
+    const bool moves = CommandSet::IsStopKey(controlId);
+    Reply reply;
+    if (!moves && !CommandSet::HasRow(controlId)) {
+        reply.outcome = Outcome::UnknownKey;
+        reply.words =
+            QStringLiteral("no camera key of the keypad has the number %1").arg(controlId);
+    } else if (moves != movement) {
+        reply.outcome = Outcome::NotMovement;
+        reply.words =
+            movement
+                ? QStringLiteral("%1 does not move a camera: press it").arg(KeyCaption(controlId))
+                : QStringLiteral("%1 moves a camera: hold it down and let it up")
+                      .arg(KeyCaption(controlId));
+    } else if (!CameraIdEntry::InRange(camera)) {
+        reply.outcome = Outcome::CameraRange;
+        reply.words = QStringLiteral("Camera ID Range (0 ~ 255) Error!");
+    } else if (!KeyEnabled(controlId)) {
+        reply.outcome = Outcome::KeyDisabled;
+        reply.words =
+            QStringLiteral("%1 is disabled under %2 with %3 cameras")
+                .arg(KeyCaption(controlId),
+                     state.protocol == ProtocolOskaDefault ? QStringLiteral("OSKA-DEFAULT")
+                                                           : QStringLiteral("PELCO D"),
+                     state.cameraType == CameraTypeZoom ? QStringLiteral("ZOOM")
+                                                        : QStringLiteral("B/D"));
+    } else if (settling || !link.isOpen()) {
+        reply.outcome = Outcome::LineDown;
+        reply.words = settling ? QStringLiteral("the line is being opened or closed; try again")
+                      : link.isHealing()
+                          ? LineDropReason()
+                          : QStringLiteral("the line is not open: %1").arg(OpenFailureReason());
+    }
+    return reply;
+}
+
+QString KeypadController::TransferErrorWords() const {
+    const QString why = WriteFailureReason();
+    return why.isEmpty() ? QStringLiteral("Transfer Error!")
+                         : QStringLiteral("Transfer Error! (%1)").arg(why);
+}
+
+int64_t KeypadController::NowMs() const {
+    return pause.NowNs() / LineTiming::kNsPerMs;
+}
+
+RemoteKeys::State KeypadController::Snapshot() const {
+    State now;
+    now.lineOpen = link.isOpen();
+    now.lineHealing = link.isHealing();
+    now.lineWords =
+        now.lineOpen ? QStringLiteral("COM%1 at %2 baud").arg(link.LastPort()).arg(link.LineBaud())
+        : now.lineHealing ? LineDropReason()
+                          : OpenFailureReason();
+    now.protocol = state.protocol;
+    now.cameraType = state.cameraType;
+    for (int id :
+         {ControlId::ZoomIn, ControlId::ZoomOut, ControlId::FocusFar, ControlId::FocusNear,
+          ControlId::MenuUp, ControlId::Set, ControlId::Init, ControlId::Power, ControlId::Reset,
+          ControlId::Cam, ControlId::Up, ControlId::Down, ControlId::Left, ControlId::Right})
+        if (KeyEnabled(id))
+            now.enabledKeys << id;
+    now.holds = holds.Holds();
+    now.stopOwed = link.StopOwed();
+    if (now.stopOwed) {
+        const MovementRecord& record = link.Record();
+        now.stopOwedCamera =
+            record.stopLength == FrameBuilder::kPelcoLength
+                ? record.stop[1]
+                : QByteArray(reinterpret_cast<const char*>(record.stop) + 1, 2).toInt(nullptr, 16);
+    }
+    return now;
 }

@@ -3,9 +3,9 @@
 #include <QHash>
 #include <QList>
 #include <QStringList>
-#include <QTimer>
 #include <functional>
 
+#include "hold_keeper.h"
 #include "key_holds.h"
 #include "profile/settings_store.h"
 #include "protocol/camera_id_entry.h"
@@ -47,7 +47,7 @@ struct ComboRows {
 // status lines, which keys are enabled and which combo rows are selected. The panel hands
 // it what the operator does and shows what it says; what the operator must be told comes
 // back as a Notice.
-class KeypadController : public RemoteKeys {
+class KeypadController : public RemoteKeys, private HoldLine {
 public:
     explicit KeypadController(const KeypadServices& services);
 
@@ -113,28 +113,34 @@ public:
     const ComboRows& Rows() const { return rows; }
     // A movement was started by a PC arrow key or a press on a stop key and has not yet
     // been followed by a stop.
-    bool MovementActive() const { return hold.holder == KeyHolds::Holder::Local; }
+    bool MovementActive() const { return holds.Current().holder == KeyHolds::Holder::Local; }
     // Who holds the movement on the line, and the words the window shows while a remote
     // client does ("Remote: desk-2 holds Z/I on camera 12"); empty otherwise.
-    const KeyHolds::Hold& CurrentHold() const { return hold; }
-    QString RemoteHoldText() const;
+    const KeyHolds::Hold& CurrentHold() const { return holds.Current(); }
+    QString RemoteHoldText() const { return holds.Text(); }
     // Called on the window's thread whenever the hold changes without the panel's input (a
     // client's down, up or lapse).
-    void SetHoldWatcher(std::function<void()> changed) { holdWatcher = std::move(changed); }
+    void SetHoldWatcher(std::function<void()> changed) { holds.SetWatcher(std::move(changed)); }
 
     // The remote keypad's keys (RemoteKeys), on the window's thread.
-    Reply Down(const QString& client, int controlId, int camera, int leaseMs) override;
-    Reply Up(const QString& client, int controlId) override;
-    Reply Renew(const QString& client, int leaseMs) override;
-    Reply Press(const QString& client, int controlId, int camera, int selectId) override;
-    void ClientGone(const QString& client) override;
+    Reply Down(const QString& client, int controlId, int camera, int leaseMs) override {
+        return holds.Down(client, controlId, camera, leaseMs);
+    }
+    Reply Up(const QString& client, int) override { return holds.Up(client); }
+    Reply Renew(const QString& client, int leaseMs) override {
+        return holds.Renew(client, leaseMs);
+    }
+    Reply Press(const QString& client, int controlId, int camera, int selectId) override {
+        return holds.Press(client, controlId, camera, selectId);
+    }
+    void ClientGone(const QString& client) override { holds.ClientGone(client); }
     State Snapshot() const override;
     void SetEventSink(std::function<void(const Event&)> sink) override {
-        remoteSink = std::move(sink);
+        holds.SetSink(std::move(sink));
     }
     // A client's lease that has run out ends its movement with its stop; the lease timer
     // calls it when the earliest lease ends.
-    void CheckLeases();
+    void CheckLeases() { holds.CheckLeases(); }
     // The settings in force and the transmit buffer, as they are now (a copy).
     ControllerState Settings() const { return state; }
     // The camera-ID entry: the number typed so far and how many digits of it.
@@ -159,9 +165,9 @@ public:
     QString OwedStopTarget() const;
     // A stop the line refused and still owes, in words with why; empty when none.
     QString OwedStopReason() const;
-    bool StopOwed() const { return link.StopOwed(); }
+    bool OwesStop() const { return link.StopOwed(); }
     // The movement record the line keeps, as the stop senders read it.
-    const MovementRecord& Record() const { return link.Record(); }
+    const MovementRecord& LineRecord() const { return link.Record(); }
     // A stop owed to a camera on the line used before, let go when COMMUNICATION SET opened
     // another line; empty when none was.
     QString AbandonedStopReason() const;
@@ -200,18 +206,15 @@ private:
     Notice LocalMovement(int controlId, const std::function<Notice()>& row);
     // The stop of the camera in force, after any stop owed to another camera.
     Notice SendStopFrame();
-    // The client's movement ends with its stop, and the client is told why.
-    Notice StopClientMovement(RemoteKeys::EventKind kind, const QString& why);
-    void SetHold(const KeyHolds::Hold& next);
-    void ArmLease();
-    int64_t NowMs() const;
-    void TellClient(RemoteKeys::EventKind kind, const KeyHolds::Hold& of, const QString& why);
-    void TellLineState();
+    // What the keeper of holds asks for a client's keys (HoldLine).
+    Notice SendMovement(int controlId, int camera) override;
+    Notice SendStopFor(int camera) override;
+    Notice SendPress(int controlId, int camera, int selectId) override;
+    Reply CheckKey(int controlId, int camera, bool movement) const override;
+    QString TransferErrorWords() const override;
+    int64_t NowMs() const override;
     // Runs send with camera in force in place of the committed one, which it leaves as it was.
     Notice WithCamera(int camera, const std::function<Notice()>& send);
-    // Why a remote key cannot act now; Done when it can.
-    Reply CheckRemoteKey(int controlId, int camera, bool movement) const;
-    Reply Answer(Notice sent, const KeyHolds::Hold& of) const;
     // The stop of the camera and protocol in force.
     TxFrame StopInForce() const;
     // Records the stop of the movement about to go out, to the camera in force, once the
@@ -232,12 +235,9 @@ private:
     SettingsStore settings;
     ComboRows rows;
     QHash<int, bool> keyEnabled;
-    KeyHolds::Hold hold;
-    QTimer leaseTimer;
-    // An opening, COMMUNICATION SET or the end of the run is under way: a remote down waits.
+    HoldKeeper holds{*this};
+    // An opening, COMMUNICATION SET or the end of the run is under way: a client's key waits.
     bool settling = false;
-    std::function<void()> holdWatcher;
-    std::function<void(const Event&)> remoteSink;
     bool initOpenPending = false;
     std::function<void()> lineWatcher;
 };

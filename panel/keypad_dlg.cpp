@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDebug>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
@@ -13,7 +14,7 @@
 #include "dialog/dialog_navigation.h"
 #include "dialog/dialog_template.h"
 #include "dialog/resource_image.h"
-#include "keypad_input.h"
+#include "input/keypad_input.h"
 #include "serial_ports_dlg.h"
 #include "tool_tips.h"
 
@@ -43,7 +44,11 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     const DialogTemplate layout = LoadDialogTemplate(kKeypadDialogId);
     setWindowTitle(layout.caption);
-    navigation = std::make_unique<DialogNavigation>(layout, BuildControls(this, layout));
+    const QVector<QWidget*> widgets = BuildControls(this, layout);
+    navigation = std::make_unique<DialogNavigation>(layout, widgets);
+    for (int i = 0; i < widgets.size(); ++i)
+        if (layout.controls.at(i).kind == QLatin1String("picture"))
+            AddRemoteHoldNote(widgets.at(i)->geometry());
     cameraTypeCombo = static_cast<QComboBox*>(Control(ControlId::CameraTypeCombo));
     protocolCombo = static_cast<QComboBox*>(Control(ControlId::ProtocolCombo));
     comPortCombo = static_cast<QComboBox*>(Control(ControlId::ComPortCombo));
@@ -72,6 +77,7 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     connect(input.get(), &KeypadInput::PcKeyPressed, this, &CKeypadDlg::PressPcKey);
     connect(input.get(), &KeypadInput::StopWanted, this, &CKeypadDlg::SendStop);
     controller.SetLineWatcher([this] { OnLineChanged(); });
+    controller.SetHoldWatcher([this] { ShowRemoteHold(); });
     AddAboutEntry();
     setWindowTitle(QString::fromLatin1(kWindowTitle));
     FillCombos();
@@ -79,6 +85,36 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     ShowState();
     if (!controller.InitOpenPending())
         ShowLinkFailure(controller.PortOpen());
+}
+
+void CKeypadDlg::AddRemoteHoldNote(const QRect& where) {
+    // Over the logo, where the operator looks anyway, while a remote client holds a movement;
+    // the title and the status lines stay as they are.
+    remoteHold = new QLabel(this);
+    remoteHold->setGeometry(where);
+    remoteHold->setObjectName(QStringLiteral("remoteHold"));
+    remoteHold->setAccessibleName(QStringLiteral("Remote hold"));
+    remoteHold->setAlignment(Qt::AlignCenter);
+    remoteHold->setWordWrap(true);
+    remoteHold->setTextFormat(Qt::PlainText);
+    remoteHold->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    remoteHold->setAutoFillBackground(true);
+    QPalette palette = remoteHold->palette();
+    palette.setColor(QPalette::Window, QColor(0xFF, 0xE0, 0x80));
+    palette.setColor(QPalette::WindowText, Qt::black);
+    remoteHold->setPalette(palette);
+    remoteHold->hide();
+}
+
+void CKeypadDlg::ShowRemoteHold() {
+    const QString text = controller.RemoteHoldText();
+    if (!remoteHold)
+        return;
+    remoteHold->setText(text);
+    remoteHold->setAccessibleDescription(text);
+    remoteHold->setVisible(!text.isEmpty());
+    if (!text.isEmpty())
+        remoteHold->raise();
 }
 
 void CKeypadDlg::FinishInitDialog() {
@@ -189,7 +225,7 @@ void CKeypadDlg::EndRun(const QString& why) {
     if (ending)
         return;
     ending = true;
-    const bool moving = controller.MovementActive() || controller.StopOwed();
+    const bool moving = controller.MovementActive() || controller.OwesStop();
     input->OnWindowClosing();
     const KeypadController::RunEnd end = controller.ReleasePort();
     QString word = why + QStringLiteral(": ") + RunEndOutcome(moving, end);
@@ -302,6 +338,14 @@ void CKeypadDlg::OnLineChanged() {
     if (controller.PortOpen()) {
         ShowLinkFailure(true);
         Say(QStringLiteral("COM%1 is open again.").arg(controller.LinkPort()));
+        // A line back that does not take the stop yet (a server holding the flow) keeps it
+        // owed, and says so until it goes.
+        const QString owed = controller.OwedStopReason();
+        if (!owed.isEmpty()) {
+            statusListBox->setToolTip(WrappedToolTip(owed));
+            statusListBox->setAccessibleDescription(owed);
+            Say(owed);
+        }
         return;
     }
     // The status lines say "Can't Open!"; the reason stays in the tooltip while it lasts.

@@ -11,6 +11,7 @@
 class DialogNavigation;
 class KeypadInput;
 class QComboBox;
+class QLabel;
 class QListWidget;
 
 // The keypad window: keys, the four combo boxes, the logo and the ten-line status list.
@@ -84,6 +85,9 @@ private:
     // What became of a moving camera at the end of the run, in words.
     QString RunEndOutcome(bool moving, const KeypadController::RunEnd& end) const;
     void UpdatePortToolTips();
+    // Who holds a movement from afar, shown over the logo while a remote client does.
+    void AddRemoteHoldNote(const QRect& where);
+    void ShowRemoteHold();
     // The start-up opening of a port behind a serial server, once the window is up.
     void FinishInitDialog();
 
@@ -94,6 +98,7 @@ private:
     QComboBox* comPortCombo = nullptr;
     QComboBox* baudRateCombo = nullptr;
     QListWidget* statusListBox = nullptr;
+    QLabel* remoteHold = nullptr;
     QIcon appIcon;
     std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;

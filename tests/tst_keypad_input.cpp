@@ -4,7 +4,7 @@
 #include <QtTest>
 
 #include "dialog/dialog_template.h"
-#include "panel/keypad_input.h"
+#include "input/keypad_input.h"
 #include "panel_fixture.h"
 #include "protocol/control_ids.h"
 

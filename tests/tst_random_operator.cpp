@@ -266,7 +266,7 @@ public:
         counter.wroteWhole = [this](const QByteArray& frame) { checker.Written(frame); };
         counter.wroteBegun = [this](const QByteArray& frame) { checker.Begun(frame); };
         counter.flight = [this] {
-            const MovementRecord& record = panel.dlg->Controller().Record();
+            const MovementRecord& record = panel.dlg->Controller().LineRecord();
             return QByteArray(reinterpret_cast<const char*>(record.flight), record.flightLength);
         };
         counter.afterWrite = [this] {

@@ -188,6 +188,8 @@ bool CSerialLink::LineTakesBytes() {
     }
     if (device.FlowHeld() != (state == LinkState::Held))
         Step(device.FlowHeld() ? LinkEvent::Suspend : LinkEvent::Resume);
+    if (state == LinkState::Held)
+        writeProblem = device.WriteProblem();
     return state == LinkState::Open;
 }
 

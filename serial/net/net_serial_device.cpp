@@ -189,6 +189,12 @@ bool NetSerialDevice::CheckLine() {
             return false;
         }
     }
+    // While the server holds the flow, that is why nothing is written; once it lets go, no
+    // more.
+    if (FlowHeld() && fault.kind == Fault::Kind::None)
+        fault = {Fault::Kind::Held};
+    else if (!FlowHeld() && fault.kind == Fault::Kind::Held)
+        fault = {};
     return true;
 }
 
