@@ -31,7 +31,7 @@ QString KeyCaption(int controlId) {
     return caption ? QString::fromLatin1(caption) : QStringLiteral("key %1").arg(controlId);
 }
 
-HoldKeeper::HoldKeeper(HoldLine& line) : line(line) {
+HoldKeeper::HoldKeeper(HoldLine line) : line(std::move(line)) {
     leaseTimer.setSingleShot(true);
     leaseTimer.callOnTimeout([this] { CheckLeases(); });
 }
@@ -54,7 +54,7 @@ QList<RemoteKeys::Hold> HoldKeeper::Holds() const {
 int HoldKeeper::LeaseLeftMs(const KeyHolds::Hold& of) const {
     if (of.holder != KeyHolds::Holder::Client)
         return -1;
-    return int(std::max<int64_t>(0, of.leaseEndsMs - line.NowMs()));
+    return int(std::max<int64_t>(0, of.leaseEndsMs - line.clockMs()));
 }
 
 void HoldKeeper::Tell(const Event& event) const {
@@ -95,7 +95,7 @@ Notice HoldKeeper::StopHolder(EventKind kind, const QString& why) {
     const KeyHolds::Hold ended = hold;
     SetHold({});
     // The client's stop under the line's rules: it stays owed until the line carried it whole.
-    const Notice sent = line.SendStopFor(ended.camera);
+    const Notice sent = line.stopCamera(ended.camera);
     if (ended.holder == KeyHolds::Holder::Client)
         Tell({kind, ended.client, ended.controlId, ended.camera,
               sent == Notice::None ? why
@@ -110,16 +110,16 @@ HoldKeeper::Reply HoldKeeper::Answer(Notice sent, const KeyHolds::Hold& of) cons
     reply.leaseLeftMs = LeaseLeftMs(of);
     if (sent != Notice::None) {
         reply.outcome = RemoteKeys::Outcome::TransferError;
-        reply.words = line.TransferErrorWords();
+        reply.words = line.transferError();
     }
     return reply;
 }
 
 HoldKeeper::Reply HoldKeeper::Down(const QString& client, int controlId, int camera, int leaseMs) {
-    Reply reply = line.CheckKey(controlId, camera, true);
+    Reply reply = line.refusal(controlId, camera, true);
     if (reply.outcome != RemoteKeys::Outcome::Done)
         return reply;
-    const int64_t leaseEnds = line.NowMs() + std::clamp(leaseMs, kMinLeaseMs, kMaxLeaseMs);
+    const int64_t leaseEnds = line.clockMs() + std::clamp(leaseMs, kMinLeaseMs, kMaxLeaseMs);
     switch (KeyHolds::Decide(hold, KeyHolds::Ask::Down, KeyHolds::Holder::Client, client, controlId,
                              camera)) {
         case KeyHolds::Verdict::Refuse:
@@ -137,7 +137,7 @@ HoldKeeper::Reply HoldKeeper::Down(const QString& client, int controlId, int cam
         default:
             break;
     }
-    const Notice sent = line.SendMovement(controlId, camera);
+    const Notice sent = line.moveCamera(controlId, camera);
     // A movement that did not go out whole is not held; a stop it owes goes out by itself.
     const KeyHolds::Hold next{KeyHolds::Holder::Client, client, controlId, camera, leaseEnds};
     if (sent == Notice::None)
@@ -152,7 +152,7 @@ HoldKeeper::Reply HoldKeeper::Up(const QString& client) {
         KeyHolds::Verdict::Stop) {
         const KeyHolds::Hold ended = hold;
         SetHold({});
-        return Answer(line.SendStopFor(ended.camera), ended);
+        return Answer(line.stopCamera(ended.camera), ended);
     }
     Reply reply;
     reply.outcome = RemoteKeys::Outcome::NotHolder;
@@ -173,14 +173,14 @@ HoldKeeper::Reply HoldKeeper::Renew(const QString& client, int leaseMs) {
         reply.words = QStringLiteral("%1 holds nothing to renew").arg(client);
         return reply;
     }
-    hold.leaseEndsMs = line.NowMs() + std::clamp(leaseMs, kMinLeaseMs, kMaxLeaseMs);
+    hold.leaseEndsMs = line.clockMs() + std::clamp(leaseMs, kMinLeaseMs, kMaxLeaseMs);
     ArmLease();
     return Answer(Notice::None, hold);
 }
 
 HoldKeeper::Reply HoldKeeper::Press(const QString& client, int controlId, int camera,
                                     int selectId) {
-    const Reply refused = line.CheckKey(controlId, camera, false);
+    const Reply refused = line.refusal(controlId, camera, false);
     if (refused.outcome != RemoteKeys::Outcome::Done)
         return refused;
     if (controlId == ControlId::Cam && (selectId < 0 || selectId > 255)) {
@@ -189,7 +189,7 @@ HoldKeeper::Reply HoldKeeper::Press(const QString& client, int controlId, int ca
         range.words = QStringLiteral("Camera ID Range (0 ~ 255) Error!");
         return range;
     }
-    return Answer(line.SendPress(controlId, camera, selectId),
+    return Answer(line.pressKey(controlId, camera, selectId),
                   {KeyHolds::Holder::Nobody, client, controlId, camera, 0});
 }
 

@@ -9,21 +9,20 @@
 
 // What the keeper of holds needs of the keypad: the frames of a client's keys on the client's
 // camera, through the same rows and line as the panel's, and what the keypad knows.
-class HoldLine {
-public:
-    virtual ~HoldLine() = default;
-    // The movement frame of a key for camera, once a stop owed to another camera has gone.
-    virtual Notice SendMovement(int controlId, int camera) = 0;
-    // The stop for camera, after a stop owed to another camera.
-    virtual Notice SendStopFor(int camera) = 0;
-    // A key that does not move; CAM selects selectId.
-    virtual Notice SendPress(int controlId, int camera, int selectId) = 0;
+struct HoldLine {
+    // The movement frame of a key for a camera, once a stop owed to another camera has gone.
+    std::function<Notice(int controlId, int camera)> moveCamera;
+    // The stop for a camera, after a stop owed to another camera.
+    std::function<Notice(int camera)> stopCamera;
+    // A key that does not move, on a camera; CAM selects the third argument.
+    std::function<Notice(int controlId, int camera, int selectId)> pressKey;
     // Why a client's key cannot act now (unknown, disabled, out of range, the line down);
-    // Done when it can.
-    virtual RemoteKeys::Reply CheckKey(int controlId, int camera, bool movement) const = 0;
+    // Done when it can. The last argument: whether the key is asked to move.
+    std::function<RemoteKeys::Reply(int controlId, int camera, bool movement)> refusal;
     // "Transfer Error!" with why the line fell short, where it can tell.
-    virtual QString TransferErrorWords() const = 0;
-    virtual int64_t NowMs() const = 0;
+    std::function<QString()> transferError;
+    // The leases' clock, in ms.
+    std::function<int64_t()> clockMs;
 };
 
 // Keeps who holds the one movement on the line (KeyHolds' table) and the clients' leases, and
@@ -35,7 +34,7 @@ public:
     using Event = RemoteKeys::Event;
     using EventKind = RemoteKeys::EventKind;
 
-    explicit HoldKeeper(HoldLine& line);
+    explicit HoldKeeper(HoldLine line);
 
     Reply Down(const QString& client, int controlId, int camera, int leaseMs);
     Reply Up(const QString& client);
@@ -72,7 +71,7 @@ private:
     Reply Answer(Notice sent, const KeyHolds::Hold& of) const;
     int LeaseLeftMs(const KeyHolds::Hold& of) const;
 
-    HoldLine& line;
+    HoldLine line;
     KeyHolds::Hold hold;
     QTimer leaseTimer;
     std::function<void()> watcher;

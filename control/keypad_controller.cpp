@@ -504,8 +504,19 @@ QString KeypadController::TransferErrorWords() const {
                          : QStringLiteral("Transfer Error! (%1)").arg(why);
 }
 
-int64_t KeypadController::NowMs() const {
-    return pause.NowNs() / LineTiming::kNsPerMs;
+HoldLine KeypadController::ClientLine() {
+    HoldLine line;
+    line.moveCamera = [this](int controlId, int camera) { return SendMovement(controlId, camera); };
+    line.stopCamera = [this](int camera) { return SendStopFor(camera); };
+    line.pressKey = [this](int controlId, int camera, int selectId) {
+        return SendPress(controlId, camera, selectId);
+    };
+    line.refusal = [this](int controlId, int camera, bool movement) {
+        return CheckKey(controlId, camera, movement);
+    };
+    line.transferError = [this] { return TransferErrorWords(); };
+    line.clockMs = [this] { return pause.NowNs() / LineTiming::kNsPerMs; };
+    return line;
 }
 
 RemoteKeys::State KeypadController::Snapshot() const {

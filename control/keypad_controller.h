@@ -47,7 +47,7 @@ struct ComboRows {
 // status lines, which keys are enabled and which combo rows are selected. The panel hands
 // it what the operator does and shows what it says; what the operator must be told comes
 // back as a Notice.
-class KeypadController : public RemoteKeys, private HoldLine {
+class KeypadController : public RemoteKeys {
 public:
     explicit KeypadController(const KeypadServices& services);
 
@@ -206,13 +206,13 @@ private:
     Notice LocalMovement(int controlId, const std::function<Notice()>& row);
     // The stop of the camera in force, after any stop owed to another camera.
     Notice SendStopFrame();
-    // What the keeper of holds asks for a client's keys (HoldLine).
-    Notice SendMovement(int controlId, int camera) override;
-    Notice SendStopFor(int camera) override;
-    Notice SendPress(int controlId, int camera, int selectId) override;
-    Reply CheckKey(int controlId, int camera, bool movement) const override;
-    QString TransferErrorWords() const override;
-    int64_t NowMs() const override;
+    // What the keeper of holds asks for a client's keys.
+    HoldLine ClientLine();
+    Notice SendMovement(int controlId, int camera);
+    Notice SendStopFor(int camera);
+    Notice SendPress(int controlId, int camera, int selectId);
+    Reply CheckKey(int controlId, int camera, bool movement) const;
+    QString TransferErrorWords() const;
     // Runs send with camera in force in place of the committed one, which it leaves as it was.
     Notice WithCamera(int camera, const std::function<Notice()>& send);
     // The stop of the camera and protocol in force.
@@ -235,7 +235,7 @@ private:
     SettingsStore settings;
     ComboRows rows;
     QHash<int, bool> keyEnabled;
-    HoldKeeper holds{*this};
+    HoldKeeper holds{ClientLine()};
     // An opening, COMMUNICATION SET or the end of the run is under way: a client's key waits.
     bool settling = false;
     bool initOpenPending = false;

@@ -48,7 +48,7 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
     navigation = std::make_unique<DialogNavigation>(layout, widgets);
     for (int i = 0; i < widgets.size(); ++i)
         if (layout.controls.at(i).kind == QLatin1String("picture"))
-            AddRemoteHoldNote(widgets.at(i)->geometry());
+            AddRemoteHoldNote(widgets.at(i));
     cameraTypeCombo = static_cast<QComboBox*>(Control(ControlId::CameraTypeCombo));
     protocolCombo = static_cast<QComboBox*>(Control(ControlId::ProtocolCombo));
     comPortCombo = static_cast<QComboBox*>(Control(ControlId::ComPortCombo));
@@ -87,11 +87,11 @@ CKeypadDlg::CKeypadDlg(const KeypadServices& services, MessageSink* messages, QW
         ShowLinkFailure(controller.PortOpen());
 }
 
-void CKeypadDlg::AddRemoteHoldNote(const QRect& where) {
+void CKeypadDlg::AddRemoteHoldNote(QWidget* logo) {
     // Over the logo, where the operator looks anyway, while a remote client holds a movement;
-    // the title and the status lines stay as they are.
-    remoteHold = new QLabel(this);
-    remoteHold->setGeometry(where);
+    // the title, the status lines and the controls stay as they are.
+    remoteHold = new QLabel(logo);
+    remoteHold->setGeometry(logo->rect());
     remoteHold->setObjectName(QStringLiteral("remoteHold"));
     remoteHold->setAccessibleName(QStringLiteral("Remote hold"));
     remoteHold->setAlignment(Qt::AlignCenter);
@@ -225,7 +225,9 @@ void CKeypadDlg::EndRun(const QString& why) {
     if (ending)
         return;
     ending = true;
-    const bool moving = controller.MovementActive() || controller.OwesStop();
+    // A camera moves while the record owes its stop: a key still held after the line came
+    // back with its stop sent moves nothing.
+    const bool moving = controller.OwesStop();
     input->OnWindowClosing();
     const KeypadController::RunEnd end = controller.ReleasePort();
     QString word = why + QStringLiteral(": ") + RunEndOutcome(moving, end);

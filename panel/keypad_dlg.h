@@ -86,7 +86,7 @@ private:
     QString RunEndOutcome(bool moving, const KeypadController::RunEnd& end) const;
     void UpdatePortToolTips();
     // Who holds a movement from afar, shown over the logo while a remote client does.
-    void AddRemoteHoldNote(const QRect& where);
+    void AddRemoteHoldNote(QWidget* logo);
     void ShowRemoteHold();
     // The start-up opening of a port behind a serial server, once the window is up.
     void FinishInitDialog();

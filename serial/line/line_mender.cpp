@@ -31,10 +31,10 @@ void ThreadedLineMender::Deliver(quint64 mine) {
         return;
     worker->wait();
     worker.reset();
-    // Taken before it runs: done may schedule the next attempt.
-    const std::function<void(bool)> done = std::exchange(workerDone, nullptr);
-    if (done)
-        done(workerResult);
+    // Taken before it runs: it may schedule the next attempt.
+    const std::function<void(bool)> finish = std::exchange(workerDone, nullptr);
+    if (finish)
+        finish(workerResult);
 }
 
 void ThreadedLineMender::WaitForWorker() {
