@@ -120,6 +120,7 @@ class Server:
 
     def __init__(self, telnet=False):
         self.telnet = telnet
+        self.answers = TelnetAnswers  # what answers each new connection, when telnet
         self.port = None
         self.connections = []
         self.listener = None
@@ -141,7 +142,7 @@ class Server:
             return
         events = []
         self.connections.append((conn, events))
-        answers = TelnetAnswers() if self.telnet else None
+        answers = self.answers() if self.telnet else None
         while True:
             try:
                 data = conn.recv(4096)
