@@ -8,6 +8,8 @@
 #   tools/build.sh windows  the Windows build: Qt for Windows (built once, then cached),
 #                           velmor.exe, the installer and the zip in build-win/, all checked
 #                           under Wine
+# Each phase keeps its output in build/logs/<phase>.log and shows its progress; test and
+# windows end with a table of the phases (tools/phase.sh).
 set -euo pipefail
 
 mode=${1:-}
@@ -21,6 +23,8 @@ esac
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
+# shellcheck source=tools/phase.sh
+source tools/phase.sh
 
 # Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules, and the XCB XKB
 # library through which the window asks X11 for held keys' repeats as presses alone.
@@ -49,41 +53,80 @@ if [ "$mode" = windows ] || { [ "$mode" = test ] && [ "$windows" != 0 ]; }; then
         wine64 unzip xvfb xauth xdotool python3 openssl icoutils)
 fi
 
-missing=()
-for package in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-        missing+=("$package")
-    fi
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_WERROR=ON
-cmake --build build
-
-windows_build() {
-    tools/windows/build_velmor.sh
-    tools/windows/wine_check.sh
+missing_packages() {
+    local package
+    for package in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$package"
+        fi
+    done
 }
-if [ "$mode" = windows ]; then
-    windows_build
-    exit 0
-fi
 
-if [ "$mode" = run ]; then
-    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-        echo "No display: start Velmor from a desktop session (build/velmor)." >&2
-        exit 1
+# apt's "Setting up" lines, counted against what it is about to install, are the phase's
+# steps.
+install_packages() {
+    local total
+    if [ $# -eq 0 ]; then
+        echo "all ${#packages[@]} packages are installed"
+        return 0
     fi
-    # The keypad writes to the virtual camera: velmor-vcam makes a pseudo-terminal and a
-    # link to it, and COM1 of a profile kept under build/ (never the user's own) names the
-    # link. Closing either window ends both.
-    profile=$top/build/run-profile
+    echo "Installing: $*"
+    $sudo apt-get update -qq
+    total=$(apt-get install -s --no-install-recommends "$@" | grep -c '^Inst ' || true)
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" |
+        awk -v total="$total" '/^Setting up / { printf "[%d/%d] ", ++n, total } { print; fflush() }'
+}
+
+packages_phase() {
+    local missing
+    mapfile -t missing < <(missing_packages)
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "${#missing[@]} packages to install: ${missing[*]}"
+        # Asked here, before the log takes apt's output, so that the prompt is seen.
+        [ -z "$sudo" ] || sudo -v
+    fi
+    phase_run packages install_packages "${missing[@]}"
+}
+
+build_host() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMOR_WERROR=ON
+    cmake --build build
+}
+
+# A short run of every libFuzzer target, built with clang in a directory of its own.
+fuzz() {
+    CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DVELMOR_WERROR=ON -DVELMOR_FUZZ=ON
+    cmake --build build-fuzz
+    ctest --test-dir build-fuzz --output-on-failure
+}
+
+qt_windows_phase() {
+    local prefix
+    prefix=$(tools/windows/qt_mingw.sh --folder)
+    if [ -f "$prefix/.complete" ]; then
+        echo "Qt for Windows was built by an earlier run and is kept in $prefix."
+    else
+        echo "Qt for Windows is built once and then kept in $prefix for later runs;"
+        echo "on this machine's $(nproc) cores that takes about $(tools/windows/qt_mingw.sh --minutes) minutes."
+    fi
+    phase_run qt-windows tools/windows/qt_mingw.sh
+}
+
+windows_phases() {
+    qt_windows_phase
+    phase_run windows-build tools/windows/build_velmor.sh
+    phase_run wine-checks tools/windows/wine_check.sh
+}
+
+# The keypad writes to the virtual camera: velmor-vcam makes a pseudo-terminal and a link to
+# it, and COM1 of a profile kept under build/ (never the user's own) names the link. Closing
+# either window ends both.
+run_keypad() {
+    local profile=$top/build/run-profile line conf vcam keypad
     line=$profile/vcam-line
     conf=$profile/PC-ZORVIK/velmor.conf
     mkdir -p "$profile/PC-ZORVIK"
@@ -101,22 +144,48 @@ if [ "$mode" = run ]; then
     ' "$conf" >"$conf.new" && mv "$conf.new" "$conf"
     XDG_CONFIG_HOME=$profile build/velmor &
     keypad=$!
-    trap 'kill $vcam $keypad 2>/dev/null' EXIT INT TERM
+    # shellcheck disable=SC2064
+    trap "kill $vcam $keypad 2>/dev/null" EXIT INT TERM
     wait -n $vcam $keypad || true
     kill $vcam $keypad 2>/dev/null || true
     wait || true
-    exit 0
-fi
+}
 
-ctest --test-dir build --output-on-failure
-# A short run of every libFuzzer target, built with clang in a directory of its own.
-CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVELMOR_WERROR=ON -DVELMOR_FUZZ=ON
-cmake --build build-fuzz
-ctest --test-dir build-fuzz --output-on-failure
-# The .deb from this build tree: validators, lintian, then install, start and purge in a
-# throwaway root.
-tools/package_check.sh build
-if [ "$windows" != 0 ]; then
-    windows_build
-fi
+case "$mode" in
+    run)
+        phase_plan packages packages build build
+        packages_phase
+        phase_run build build_host
+        if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+            echo "No display: start Velmor from a desktop session (build/velmor)." >&2
+            exit 1
+        fi
+        run_keypad
+        ;;
+    windows)
+        phase_plan packages packages build build qt-windows "Qt for Windows" \
+            windows-build "Windows build" wine-checks "Wine checks"
+        packages_phase
+        phase_run build build_host
+        windows_phases
+        phase_summary
+        ;;
+    test)
+        phase_plan packages packages build build tests tests fuzzing fuzzing \
+            package-check "package check" qt-windows "Qt for Windows" \
+            windows-build "Windows build" wine-checks "Wine checks"
+        packages_phase
+        phase_run build build_host
+        phase_run tests ctest --test-dir build --output-on-failure
+        phase_run fuzzing fuzz
+        # The .deb from this build tree: validators, lintian, then install, start and purge
+        # in a throwaway root.
+        phase_run package-check tools/package_check.sh build
+        if [ "$windows" != 0 ]; then
+            windows_phases
+        else
+            for id in qt-windows windows-build wine-checks; do phase_skip "$id" VELMOR_WINDOWS=0; done
+        fi
+        phase_summary
+        ;;
+esac

@@ -157,14 +157,19 @@ $sudo mkdir -p "$root" "$cache"
 if [ -f "$base" ]; then
     $sudo tar -C "$root" --numeric-owner -xf "$base"
 else
-    echo "making $base"
+    # Minutes of output, kept beside the build's other logs.
+    logs=$build/logs
+    mkdir -p "$logs"
+    echo "making $base (debootstrap: $logs/debootstrap.log)"
     $sudo unshare --mount debootstrap --variant=minbase \
         --keyring=/usr/share/keyrings/debian-archive-keyring.gpg "$suite" "$root" "$mirror" \
-        >"$work/debootstrap.log" 2>&1 || { tail -n 20 "$work/debootstrap.log" >&2; fail "debootstrap"; }
+        >"$logs/debootstrap.log" 2>&1 ||
+        { tail -n 20 "$logs/debootstrap.log" >&2; fail "debootstrap, see $logs/debootstrap.log"; }
     $sudo tee "$root/etc/apt/sources.list" >/dev/null <<<"$sources"
     in_root apt-get update -qq || fail "apt-get update in the root"
     in_root DEBIAN_FRONTEND=noninteractive apt-get satisfy -y -qq --no-install-recommends \
-        "$depends" >"$work/satisfy.log" || { cat "$work/satisfy.log" >&2; fail "apt-get satisfy"; }
+        "$depends" >"$logs/debootstrap-satisfy.log" 2>&1 ||
+        { tail -n 20 "$logs/debootstrap-satisfy.log" >&2; fail "apt-get satisfy in the root"; }
     in_root apt-get clean
     $sudo tar -C "$root" --numeric-owner -cf "$base.new" . && $sudo mv "$base.new" "$base"
     $sudo find "$cache" -maxdepth 1 -name "$suite-*.tar" ! -path "$base" -delete

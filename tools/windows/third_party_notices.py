@@ -17,15 +17,16 @@ import tarfile
 
 # The pieces of others' code inside the Qt DLLs and plugins this build ships, by their
 # attribution Id. Left out: what this build of Qt turns off (network, D-Bus, JPEG, Vulkan,
-# tablets), other platforms' code (forkfd, macOS, X11, Android, WebAssembly, ARM NEON),
-# Qt Test, which only the test programs load, and the build system's own scripts.
+# tablets, OpenGL and its headers, Markdown), other platforms' code (forkfd, macOS, X11,
+# Android, WebAssembly, ARM NEON), Qt Test, which only the test programs load, and the build
+# system's own scripts.
 QT_PARTS = [
     "blake2", "doubleconversion", "easing", "md4", "md5", "pcre2", "pcre2-sljit", "rfc6234",
     "sha1", "sha3_endian", "sha3_keccak", "siphash", "tinycbor", "unicode-character-database",
     "unicode-cldr", "zlib",
     "aglfn", "freetype", "freetype-bdf", "freetype-pcf", "freetype-zlib", "grayraster",
-    "harfbuzz-ng", "icc-sRGB-color-profile", "libpng", "md4c", "opengl-es2-headers",
-    "opengl-headers", "smooth-scaling-algorithm", "webgradients", "xserverhelper",
+    "harfbuzz-ng", "icc-sRGB-color-profile", "libpng", "smooth-scaling-algorithm", "webgradients",
+    "xserverhelper",
 ]
 # Licence texts that a part's licence file sends the reader to, beside its own folder.
 REFERENCED = {"freetype": ["docs/FTL.TXT", "docs/GPLv2.TXT"]}
