@@ -8,7 +8,7 @@
 #include "profile/profile_store.h"
 #include "serial/device/system_serial_device.h"
 #include "serial/guardian/stop_guard.h"
-#include "serial/line/line_mender.h"
+#include "serial/mender/threaded_mender.h"
 #include "serial/line/pause.h"
 #include "serial/ports/port_catalog.h"
 #include "version.h"

@@ -5,8 +5,9 @@
 #include <QStringList>
 #include <functional>
 
-#include "hold_keeper.h"
-#include "key_holds.h"
+#include "holds/hold_keeper.h"
+#include "holds/key_holds.h"
+#include "holds/remote_keys.h"
 #include "profile/settings_store.h"
 #include "protocol/camera_id_entry.h"
 #include "protocol/command_set.h"
@@ -14,7 +15,6 @@
 #include "protocol/controller_state.h"
 #include "protocol/notice.h"
 #include "protocol/status_list.h"
-#include "remote_keys.h"
 #include "serial/line/serial_link.h"
 #include "serial/ports/port_catalog.h"
 

@@ -4,6 +4,7 @@
 #include "fakes.h"
 #include "keypad_rig.h"
 #include "protocol/control_ids.h"
+#include "serial/mender/threaded_mender.h"
 #include "serial/ports/port_name.h"
 
 // The core driven as the panel drives it, without a window: which actions start and end

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <QObject>
-#include <QThread>
-#include <QTimer>
-#include <atomic>
 #include <functional>
-#include <memory>
 
 // Opens lines off the window's thread, so that a port that takes its time to open (a
 // Bluetooth port connecting, a server's connect time-out) never holds the window: each
@@ -33,34 +28,4 @@ public:
     virtual bool RunAside(const Attempt& attempt) = 0;
     // Calls look every intervalMs on the window's thread until told again; no look stops it.
     virtual void Watch(int intervalMs, std::function<void()> look) = 0;
-};
-
-// The mender of the real program: a timer on the window's thread, each attempt a thread.
-class ThreadedLineMender : public LineMender {
-public:
-    ThreadedLineMender() = default;
-    ~ThreadedLineMender() override { Cancel(); }
-    ThreadedLineMender(const ThreadedLineMender&) = delete;
-    ThreadedLineMender& operator=(const ThreadedLineMender&) = delete;
-
-    void Schedule(int delayMs, std::function<Attempt()> ready,
-                  std::function<void(bool)> done) override;
-    void CallOff() override;
-    void Cancel() override;
-    bool RunAside(const Attempt& attempt) override;
-    void Watch(int intervalMs, std::function<void()> look) override;
-
-private:
-    void Start(quint64 ticket, const Attempt& attempt, std::function<void(bool)> done);
-    // Hands the finished attempt's result to its done, once.
-    void Deliver(quint64 mine);
-    // Runs the event loop without the operator's input until the attempt has ended.
-    void WaitForWorker();
-
-    QObject context;  // on the window's thread: the timers and the results run here
-    QTimer watch;
-    std::unique_ptr<QThread> worker;
-    std::function<void(bool)> workerDone;
-    std::atomic<bool> workerResult{false};
-    quint64 ticket = 0;  // what a late timer or result must match to still count
 };

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "line_machine.h"
 #include "port_problem.h"
 #include "serial/failsafe/line_timing.h"
 #include "serial/failsafe/movement_record.h"
+#include "serial/machine/line_machine.h"
 
 class LineGuard;
 class LineMender;

@@ -1,4 +1,4 @@
-#include "line_mender.h"
+#include "threaded_mender.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
