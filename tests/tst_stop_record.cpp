@@ -6,7 +6,6 @@
 
 #include "control/keypad_controller.h"
 #include "fakes.h"
-#include "keypad_rig.h"
 #include "protocol/control_ids.h"
 #include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/stop_sender.h"
@@ -88,8 +87,6 @@ private slots:
     void deathAnywhere_data();
     void deathAnywhere();
     void guardLetsGoBeforeTheDevice();
-    void stopOwedUntilWhole_data();
-    void stopOwedUntilWhole();
     void secondSenderAfterARefusal_data();
     void secondSenderAfterARefusal();
     void stopAsTheLineCarriesIt_data();
@@ -193,44 +190,6 @@ void TestStopRecord::guardLetsGoBeforeTheDevice() {
     controller.ReleasePort();
     QCOMPARE(guard.log, QStringList({"opened", "closed with the device open", "opened",
                                      "closed with the device open"}));
-}
-
-// The stop stays owed until the line has carried it whole: a refused or cut stop, or one
-// that met a dropped line, is owed again whole; a stop sender then sends exactly that.
-void TestStopRecord::stopOwedUntilWhole_data() {
-    QTest::addColumn<int>("protocol");
-    QTest::addColumn<QString>("actions");
-    QTest::addColumn<bool>("owesStop");
-    QTest::newRow("a stop that went") << 0 << "Z/I stop" << false;
-    QTest::newRow("a refused stop") << 0 << "Z/I refuse stop" << true;
-    QTest::newRow("a stop cut at its fourth byte") << 1 << "Z/I refuse@4 stop" << true;
-    QTest::newRow("a stop on a dropped line") << 0 << "Z/I drop stop" << true;
-    QTest::newRow("a key held on a dropped line") << 1 << "PC-Up drop PC-Up" << true;
-    QTest::newRow("the line back") << 1 << "Z/I drop stop heal" << false;
-    QTest::newRow("a refused stop with nothing moving") << 0 << "refuse stop" << false;
-    QTest::newRow("a refused stop, then one that went") << 0 << "Z/I refuse stop stop" << false;
-    QTest::newRow("another line opened") << 0 << "Z/I drop stop COM2 COMSET" << false;
-}
-
-void TestStopRecord::stopOwedUntilWhole() {
-    QFETCH(int, protocol);
-    QFETCH(QString, actions);
-    QFETCH(bool, owesStop);
-
-    RecordingDevice unused;
-    LoggingGuard guard(unused);
-    KeypadRig rig({{"PROTOCOL", protocol}}, nullptr, &guard);
-    rig.Select(5);
-    QVERIFY(rig.Press(actions));
-    int pipeEnds[2];
-    QCOMPARE(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pipeEnds), 0);
-    guard.record.lastByteNs = 0;
-    const int sent = SendOwedBytes(pipeEnds[1], guard.record);
-    const QByteArray wire = ReadAll(pipeEnds[0]);
-    ::close(pipeEnds[0]);
-    ::close(pipeEnds[1]);
-    QCOMPARE(wire, owesStop ? (protocol ? kPelcoStop : kOskaStop) : QByteArray());
-    QCOMPARE(sent, int(wire.size()));
 }
 
 // The crash handler's line takes only so many bytes, then nothing: the guardian after it
