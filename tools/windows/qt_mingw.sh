@@ -15,14 +15,15 @@ version=$(dpkg-query -W -f='${Version}' qt6-base-dev-tools | sed 's/+.*//')
 # and Qt Test for the test programs. Off, as nothing shipped loads them: the modules Velmor
 # does not link (Network among them: the program's sockets are the platform's own), OpenGL
 # with its two modules (the window is drawn by the raster engine), the Direct2D platform
-# plugin, the GIF and ICO plugins and the PPM and XBM readers (the program reads its own
+# plugin (direct2d1_1: the direct2d feature itself stays, as Qt Gui's DirectWrite font
+# engine, which the Windows platform plugin uses, is built only with it), the GIF and ICO plugins and the PPM and XBM readers (the program reads its own
 # PNGs; the icon is in the .exe), and Markdown in rich text. FreeType stays: the offscreen
 # plugin needs it. The feature set is part of the key: a change to the options below must
 # not reuse a folder built with other ones.
 options=(-DFEATURE_tabletevent=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF
     -DFEATURE_dbus=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF
     -DFEATURE_xml=OFF -DFEATURE_jpeg=OFF -DFEATURE_vulkan=OFF
-    -DINPUT_opengl=no -DFEATURE_direct2d=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
+    -DINPUT_opengl=no -DFEATURE_direct2d1_1=OFF -DFEATURE_gif=OFF -DFEATURE_ico=OFF
     -DFEATURE_imageformat_ppm=OFF -DFEATURE_imageformat_xbm=OFF
     -DFEATURE_textmarkdownreader=OFF -DFEATURE_textmarkdownwriter=OFF)
 key=$(printf '%s\n' "${options[@]}" | sha1sum | cut -c1-8)
