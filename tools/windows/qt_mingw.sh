@@ -51,6 +51,19 @@ if [ "${1:-}" = --folder ] || [ -f "$prefix/.complete" ]; then
     exit 0
 fi
 
+# One build at a time into a folder: a second run (another checkout's tests, a CI run beside
+# a developer's) waits for the first and then takes what it built.
+mkdir -p "$cache"
+exec 9>"$prefix.lock"
+if ! flock -n 9; then
+    echo "Another run is building Qt for Windows into $prefix; waiting for it to end." >&2
+    flock 9
+fi
+if [ -f "$prefix/.complete" ]; then
+    echo "$prefix"
+    exit 0
+fi
+
 work=$cache/qt-$version-mingw-$key.work
 rm -rf "$work" "$prefix"
 mkdir -p "$work"
