@@ -389,7 +389,9 @@ public:
     // camera two.
     QString End() {
         const QSet<QByteArray> touched = promise.touched;
-        const bool open = panel.dlg->Controller().PortOpen() && !unplugged;
+        // The device may be gone unnoticed yet (unplugged, or another back under its name).
+        const bool open = panel.dlg->Controller().PortOpen() && counter.CheckLine();
+        counter.afterWrite = nullptr;
         promise.stops.clear();
         panel.dlg->EndRun(QStringLiteral("the run ends"));
         const bool handed = guard.holdsLine && MovementLog::OwesStop(guard.record);
