@@ -607,6 +607,9 @@ private:
         const QSet<QByteArray> running = checker.running;
         checker = LineChecker();
         checker.running = running;
+        // One unplugged stays allocated: an attempt under way that looked it up finds it hung
+        // up, never another program's terminal under its number.
+        retired.push_back(std::move(spare));
         spare = std::make_unique<PtyPair>();
         QFile::remove(comName);
         QFile::link(spare->slavePath(), comName);
@@ -689,6 +692,7 @@ private:
     QRandomGenerator random;
     LineChecker checker;
     std::unique_ptr<PtyPair> spare;
+    std::vector<std::unique_ptr<PtyPair>> retired;
     std::deque<QString> log;
     QString lineFault;
     qint64 frames = 0;
