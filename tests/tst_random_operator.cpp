@@ -9,18 +9,15 @@
 #include "panel_fixture.h"
 #include "protocol/command_set.h"
 #include "protocol/control_ids.h"
-#include "serial/failsafe/line_guard.h"
 #include "serial/failsafe/line_timing.h"
 
 // A seeded random operator at the real window on a real line that stalls (the far end
-// stops reading), holds the flow and lets it go, is unplugged and comes back under its name,
-// with the timer's looks at the line and the attempts to open it again run as events, and
-// two remote clients whose holds live on leases. After every event the panel and the line
+// stops reading), holds the flow, is unplugged and comes back, looked at and healed when the
+// test says, beside two remote clients on leases. After every event the panel and the line
 // must be sound: ten status lines, a camera address of 0 to 255, nothing on the line but
 // whole frames with good checksums (a frame may end early only where a write was
-// refused), with every key up no movement left without its stop, and the line's promise
-// kept (Promise). Each run of events ends as the program does, and what its end sends or
-// hands to the guardian is checked.
+// refused), with every key up no movement left without its stop, and the Promise kept;
+// each run of events ends as the program does (Run::End).
 //   VELMOR_RANDOM_SEED    the seed (1 when unset)
 //   VELMOR_RANDOM_EVENTS  how many events (20000 when unset)
 //   VELMOR_RANDOM_RUN     how many events before a run ends and the next starts (500)
@@ -262,12 +259,10 @@ public:
     std::function<void()> afterWrite;  // the line may fail between two bytes of a frame
 };
 
-// The promise the line keeps, checked against the movement record as the link writes it:
-// from the moment any byte of a movement frame reaches the line until a whole stop for that
-// camera has, the record owes that stop; a stop that did not go out whole is the next frame
-// (a movement of the same camera may come first, which keeps it owed); and no frame starts
-// before a receiver has dropped a frame cut short before it. Cameras by their frames'
-// protocol and address bytes.
+// The line's promise, checked against the movement record at every byte the line takes: from
+// a movement frame's first byte on the line until its camera's whole stop, the record owes
+// that stop; a stop refused or cut is the next frame (or a movement that keeps it owed); no
+// frame starts before a receiver has dropped one cut short. Cameras by protocol and address.
 class Promise {
 public:
     // A byte the line took, as the record holds it until told (the byte counted).
@@ -284,7 +279,9 @@ public:
                         .arg(gapNs / LineTiming::kNsPerMs);
         if (!LineChecker::StopOf(flight).isEmpty()) {
             touched.insert(Camera(flight));
-        } else if (record.flightSent == record.flightLength && IsStop(flight)) {
+        } else if (record.flightSent == record.flightLength &&
+                   (flight.mid(Camera(flight).size(), 4) == QByteArray(4, '\0') ||
+                    flight.mid(Camera(flight).size(), 4) == "7509")) {
             touched.remove(Camera(flight));
             ++stops[Camera(flight)];
         }
@@ -305,23 +302,9 @@ public:
     static QByteArray Stop(const MovementRecord& record) {
         return Bytes(record.stop, record.stopLength);
     }
-    static bool IsStop(const QByteArray& frame) {
-        return frame.size() == 7 ? frame.mid(2, 4) == QByteArray(4, '\0')
-                                 : frame.size() == 11 && frame.mid(3, 4) == "7509";
-    }
     QSet<QByteArray> touched;      // cameras owed a stop
     QHash<QByteArray, int> stops;  // whole stops that reached the line, by camera
     QString fault;                 // the first promise broken
-};
-
-// Keeps the record as the guardian would, and holds the line while the link says so.
-class Guard : public LineGuard {
-public:
-    MovementRecord& Record() override { return record; }
-    void LineOpened(intptr_t) override { holdsLine = true; }
-    void LineClosed() override { holdsLine = false; }
-    MovementRecord record{};
-    bool holdsLine = false;
 };
 
 // What the runs of one seed did, in all.
@@ -412,7 +395,7 @@ public:
     LocalSerialDevice device;
     CountingDevice counter{device};
     ManualMender mender;
-    Guard guard;
+    HoldingGuard guard;
     Panel panel{{}, true, &counter, &mender, &guard};
     Counts& counts;
     qint64 Frames() const { return frames + checker.frames; }
