@@ -510,8 +510,12 @@ private:
     QString Flow() {
         // COMMUNICATION SET purges the line's output queue, filler and all, and frames
         // may follow; each purge may also have cut one short.
+        // Without a purge, the filler and every byte written since arrive: waited for, as the
+        // terminal hands them on late under load.
         stalled = false;
-        const QByteArray bytes = line().ReadAvailable(20);
+        const QByteArray bytes = stallPurges > 0
+                                     ? line().ReadAvailable(20)
+                                     : line().Read(int(filled + counter.total - received), 5000);
         qsizetype filler = 0;
         while (filler < bytes.size() && bytes[filler] == 'x') ++filler;
         if (filler > filled || (filler < filled && stallPurges == 0))
@@ -604,6 +608,7 @@ private:
         ports->setCurrentIndex(0);
         emit ports->activated(0);
         panel.click(ControlId::CommunicationSet);
+        stallPurges += stalled ? 1 : 0;  // stalled by its first frame, then opened again
         return QStringLiteral("line back, COM1 taken up");
     }
 
