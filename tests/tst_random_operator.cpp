@@ -21,6 +21,7 @@
 //   VELMOR_RANDOM_SEED    the seed (1 when unset)
 //   VELMOR_RANDOM_EVENTS  how many events (20000 when unset)
 //   VELMOR_RANDOM_RUN     how many events before a run ends and the next starts (500)
+//   VELMOR_RANDOM_FROM    the first run (0), to repeat a run that failed on its own
 
 namespace {
 
@@ -715,10 +716,11 @@ void TestRandomOperator::randomRun() {
     const int events = EnvInt("VELMOR_RANDOM_EVENTS", 20000);
     const int perRun = std::max(1, EnvInt("VELMOR_RANDOM_RUN", 500));
     Counts counts;
-    for (int runNo = 0; runNo * perRun < events; ++runNo) {
+    const int first = EnvInt("VELMOR_RANDOM_FROM", 0);
+    for (int runNo = first; (runNo - first) * perRun < events; ++runNo) {
         Run run(seed, runNo, counts);
         QVERIFY(run.panel.exposed);
-        const int count = std::min(perRun, events - runNo * perRun);
+        const int count = std::min(perRun, events - (runNo - first) * perRun);
         for (int event = 0; event <= count; ++event) {
             const QString fault = event < count ? run.Step() : run.End();
             if (!fault.isEmpty()) {
