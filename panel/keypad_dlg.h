@@ -40,6 +40,9 @@ public:
     QStringList StatusTexts() const;
     QWidget* Control(int controlId) const;
     const KeypadController& Controller() const { return controller; }
+    // The keypad's core as a remote client's keys and the lease clock reach it, on the window's
+    // thread; what it does to the hold and the line the window shows through its watchers.
+    KeypadController& Controller() { return controller; }
 
     // Where the icon goes in a minimised window of the given client size.
     static QPoint MinimisedIconOrigin(const QSize& client, const QSize& icon);

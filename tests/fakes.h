@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "profile/profile_store.h"
+#include "serial/failsafe/line_guard.h"
 #include "serial/line/line_mender.h"
 #include "serial/line/pause.h"
 #include "serial/line/serial_device.h"
@@ -119,6 +120,17 @@ private:
     std::function<void(bool)> done;
     Attempt running;
     std::function<void()> look;
+};
+
+// Keeps the movement record as the guardian does, and holds the line from the link's opening
+// until it lets go (a hand-over at the end of the run leaves it held).
+class HoldingGuard : public LineGuard {
+public:
+    MovementRecord& Record() override { return record; }
+    void LineOpened(intptr_t) override { holdsLine = true; }
+    void LineClosed() override { holdsLine = false; }
+    MovementRecord record{};
+    bool holdsLine = false;
 };
 
 // Records pauses; sleeps for real only when asked to. Its clock is the line clock when it

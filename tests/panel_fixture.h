@@ -31,15 +31,19 @@ struct Panel {
     bool exposed = false;
 
     // Stored settings ("KEY" -> value) go in before the window starts. A test that
-    // watches the device passes its own, which writes through to device.
+    // watches the device passes its own, which writes through to device; one that drives the
+    // looks at the line and the attempts to open it again passes a mender, and a guard to
+    // keep the movement record as the stop senders read it.
     explicit Panel(const QHash<QString, QVariant>& stored = {}, bool lineAvailable = true,
-                   SerialDevice* watcher = nullptr) {
+                   SerialDevice* watcher = nullptr, LineMender* mender = nullptr,
+                   LineGuard* guard = nullptr) {
         profile.values.insert(QStringLiteral("Ports/COM1"),
                               lineAvailable ? pty.slavePath() : QStringLiteral("/nonexistent/tty"));
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             profile.values.insert(QStringLiteral("Settings/") + it.key(), it.value());
         dlg = std::make_unique<CKeypadDlg>(
-            KeypadServices{watcher ? *watcher : device, pause, profile}, &messages);
+            KeypadServices{watcher ? *watcher : device, pause, profile, nullptr, guard, mender},
+            &messages);
         dlg->show();
         exposed = QTest::qWaitForWindowExposed(dlg.get());
     }

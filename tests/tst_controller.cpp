@@ -362,10 +362,10 @@ void TestController::lineDropsAndHeals_data() {
         << 0 << "Z/I unplug stop heal"
         << "{move} close TransferError p25 attempt open /dev/ttyS0 9600 {stop}"
         << "200";
-    QTest::newRow("a stalled stop stays owed, the line stays open")
+    QTest::newRow("a stalled stop stays owed, the line stays open; it goes before the next frame")
         << 0 << "Z/I refuse stop lines POWER COMSET"
-        << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {power} close p100 open /dev/ttyS0 "
-           "9600 {stop}"
+        << "{move} TransferError p25 <OSKA-DEF PROTOCOL> {stop} {power} close p100 open "
+           "/dev/ttyS0 9600"
         << "";
     QTest::newRow("a new movement's stop takes the place of one owed")
         << 1 << "Z/I refuse stop PC-Up stop COMSET"

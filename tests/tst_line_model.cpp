@@ -70,15 +70,6 @@ public:
     std::function<void()> probe;
 };
 
-class Guard : public LineGuard {
-public:
-    MovementRecord& Record() override { return record; }
-    void LineOpened(intptr_t) override { holdsLine = true; }
-    void LineClosed() override { holdsLine = false; }
-    MovementRecord record{};
-    bool holdsLine = false;
-};
-
 // The camera end: every byte the line took, at its time, through the decoder. A camera is
 // owed its stop from the first byte of a movement frame for it until it decodes a whole stop.
 class Cameras {
@@ -281,7 +272,7 @@ struct World {
 
     ClockPause clock;
     Cameras cameras{clock};
-    Guard guard;
+    HoldingGuard guard;
     ScriptedLine line{cameras, guard.record};
     MemoryProfile profile;
     ManualMender mender;

@@ -194,6 +194,12 @@ bool CSerialLink::LineTakesBytes() {
 }
 
 int CSerialLink::SendFrame(const uint8_t* bytes, int length) {
+    // A stop the line refused or cut goes out first, whole, as soon as the line takes bytes
+    // again: no other frame goes ahead of it (a movement of its own camera keeps it owed
+    // instead). Where it is refused again, this frame does not go either.
+    if (!inFrame && MovementLog::State(*record) == MoveState::StopOwed &&
+        !MovementLog::Owes(*record, bytes, length) && !SendOwedStop())
+        return 0;
     // One frame at a time: a step taken meanwhile (a RESUME seen) sends no frame of its own.
     const QScopedValueRollback<bool> one(inFrame, true);
     SettleBeforeFrame();

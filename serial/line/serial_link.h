@@ -79,7 +79,9 @@ public:
     // its closing pause then waits for SettleFailedFrame, once the operator has been
     // told, and is paid before the next frame at the latest. After a frame cut short, the
     // next waits until a receiver has dropped it (LineTiming::kCutFramePauseMs). A frame
-    // equal to the stop the record owes is that stop.
+    // equal to the stop the record owes is that stop; a stop the line refused or cut goes
+    // out whole before any other frame but a movement of its camera, and while the line
+    // refuses it, no other frame goes.
     int SendFrame(const uint8_t* bytes, int length);
     void SettleFailedFrame();
 
