@@ -222,27 +222,31 @@ void TestDeviceWin::heldLine() {
     QFETCH(bool, held);
     QFETCH(int, then);
     const QString port = qEnvironmentVariable("VELMOR_TEST_PORT");
-    const FarEnd far;
-    if (port.isEmpty() || far.folder.isEmpty())
+    const FarEnd farEnd;
+    if (port.isEmpty() || farEnd.folder.isEmpty())
         QSKIP("no far end to hold (VELMOR_TEST_PORT, VELMOR_TEST_TALK)");
     // A row that fails half-way leaves the far end reading for the next.
-    const auto reading = qScopeGuard([&] { QFile::remove(far.folder + QStringLiteral("/hold")); });
+    const auto reading =
+        qScopeGuard([&] { QFile::remove(farEnd.folder + QStringLiteral("/hold")); });
     LocalSerialDevice device;
     QVERIFY(device.Open(port, 9600));
-    const qint64 before = far.Settled();
+    const qint64 before = farEnd.Settled();
     QVERIFY(before >= 0);
     qint64 counted = 0;
     if (held) {
-        far.Hold(true);
+        farEnd.Hold(true);
+        // Whole kilobytes, then single bytes into what room a kilobyte did not fit.
         const QByteArray chunk(1024, 'x');
         const auto bytes = reinterpret_cast<const uint8_t*>(chunk.constData());
-        uint32_t took = 0;
         QDeadlineTimer deadline(60000);
-        do {
-            took = device.Write(bytes, chunk.size(), 1);
-            counted += took;
-        } while (took == uint32_t(chunk.size()) && !deadline.hasExpired());
-        QVERIFY2(took < uint32_t(chunk.size()), "the held line never filled");
+        for (const uint32_t size : {uint32_t(chunk.size()), 1u}) {
+            uint32_t took = 0;
+            do {
+                took = device.Write(bytes, size, 1);
+                counted += took;
+            } while (took == size && !deadline.hasExpired());
+            QVERIFY2(took < size, "the held line never filled");
+        }
         QVERIFY(!device.LineLost());
     } else {
         const uint8_t frame[] = "a0PL0000080";
@@ -258,11 +262,11 @@ void TestDeviceWin::heldLine() {
         // Order, not speed: the drain's bound, far inside this.
         QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
         if (held)
-            far.Hold(false);
+            farEnd.Hold(false);
         // Closed for good: the port opens again at once.
         QVERIFY(device.Open(port, 9600));
         if (!held)
-            QCOMPARE(far.Settled() - before, counted);
+            QCOMPARE(farEnd.Settled() - before, counted);
         return;
     }
     if (then == int(Then::Beside)) {
@@ -280,7 +284,7 @@ void TestDeviceWin::heldLine() {
         QVERIFY(!WriteLineBytes(handle, LineKind::Serial, stop, sizeof stop));
         // The stop sender gave up on the held line while the other write was still inside.
         QCOMPARE(inside.load(), 1);
-        far.Hold(false);
+        farEnd.Hold(false);
         QVERIFY(line->wait(20000));
         QCOMPARE(took.load(), 1u);
         counted += 1;
@@ -288,9 +292,9 @@ void TestDeviceWin::heldLine() {
         QVERIFY(WriteLineBytes(handle, LineKind::Serial, stop, sizeof stop));
         counted += sizeof stop;
     } else {
-        far.Hold(false);
+        farEnd.Hold(false);
     }
-    QCOMPARE(far.Settled() - before, counted);
+    QCOMPARE(farEnd.Settled() - before, counted);
 }
 
 // The line hangs up under an open port (VELMOR_TEST_HANGUP names the file whose making
