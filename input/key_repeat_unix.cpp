@@ -9,6 +9,12 @@
 
 #include <cstdlib>
 
+// Qt's X11 event reader runs on a thread of its own and queues the input as it comes, ahead
+// of anything posted after it.
+bool PostedEventsPassInput() {
+    return false;
+}
+
 bool ReleasesMayBeRepeats() {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->connection())

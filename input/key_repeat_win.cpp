@@ -4,3 +4,11 @@
 bool ReleasesMayBeRepeats() {
     return false;
 }
+
+// Qt on Windows sends the posted events first and the input taken in from the system's queue
+// after them, each time round the event loop. A release taken in while a frame went out thus
+// waited behind the repeat posted for the press before it, and the stop behind one more frame:
+// under Wine, whose X events reach the queue only once it is empty, about every other time.
+bool PostedEventsPassInput() {
+    return true;
+}

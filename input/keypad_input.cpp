@@ -1,5 +1,6 @@
 #include "keypad_input.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -24,6 +25,12 @@ KeypadInput::KeypadInput(QWidget& window, Queries queries)
     : window(window), queries(std::move(queries)) {
     qApp->installEventFilter(this);
     repeatPairsSplit = ReleasesMayBeRepeats();
+    // A repeat goes out when the event loop is about to wait, with every release the system
+    // held already seen; it only collapses further repeats meanwhile.
+    repeatAwaitsIdle = PostedEventsPassInput();
+    if (repeatAwaitsIdle)
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+                &KeypadInput::SendDeferredRepeat);
     releaseTimer.setSingleShot(true);
     connect(&releaseTimer, &QTimer::timeout, this, &KeypadInput::FinishArrowRelease);
     for (QPushButton* key : window.findChildren<QPushButton*>()) {
@@ -164,7 +171,9 @@ void KeypadInput::OnKeyPress(const QKeyEvent& event) {
             // after the events already waiting, so a release among them is seen first
             // and the stop follows the real release within one frame time.
             deferredArrow = vk;
-            QMetaObject::invokeMethod(this, &KeypadInput::SendDeferredRepeat, Qt::QueuedConnection);
+            if (!repeatAwaitsIdle)
+                QMetaObject::invokeMethod(this, &KeypadInput::SendDeferredRepeat,
+                                          Qt::QueuedConnection);
         } else {
             deferredArrow = vk;
         }

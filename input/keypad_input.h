@@ -63,9 +63,10 @@ private:
 
     QWidget& window;
     Queries queries;
-    QSet<int> heldArrows;   // arrow keys down whose real release has not come yet
-    QSet<int> altArrows;    // arrow keys that went down with Alt, so belong to the controls
-    int deferredArrow = 0;  // an auto-repeat waiting to be sent, 0 when none
+    QSet<int> heldArrows;           // arrow keys down whose real release has not come yet
+    QSet<int> altArrows;            // arrow keys that went down with Alt, so belong to the controls
+    int deferredArrow = 0;          // an auto-repeat waiting to be sent, 0 when none
+    bool repeatAwaitsIdle = false;  // sent when the event loop is about to wait, not posted
     bool stopAfterMessage = false;
 
     // X11 sends an auto-repeat as a release and a press with the same time stamp, and Qt

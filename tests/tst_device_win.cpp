@@ -1,13 +1,17 @@
 // The Windows serial device: the line it sets up whatever the last program left, which
 // write errors mean the line is gone, and, on a port that tools/windows/wine_line_check.py
-// maps to a pseudo-terminal (VELMOR_TEST_PORT), both read back off a real handle under Wine.
+// maps to a pseudo-terminal (VELMOR_TEST_PORT), both read back off a real handle under Wine,
+// with what a held line does to writes, closes and a stop sender's write.
 #include <QtTest>
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "serial/device/line_settings_win.h"
 #include "serial/device/local_serial_device.h"
 #include "serial/failsafe/line_timing.h"
+#include "serial/failsafe/raw_io.h"
 #include "serial/ports/port_claim_win.h"
 
 namespace {
@@ -48,6 +52,39 @@ HANDLE OpenRaw(const QString& port) {
                        nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// The harness's far end of the line (VELMOR_TEST_TALK): it reads nothing while "hold"
+// exists, and keeps the count of what it read in "received".
+struct FarEnd {
+    QString folder = qEnvironmentVariable("VELMOR_TEST_TALK");
+
+    void Hold(bool held) const {
+        QFile hold(folder + QStringLiteral("/hold"));
+        if (held) {
+            QVERIFY(hold.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(hold.remove());
+        }
+    }
+    qint64 Received() const {
+        QFile count(folder + QStringLiteral("/received"));
+        return count.open(QIODevice::ReadOnly) ? count.readAll().toLongLong() : -1;
+    }
+    // The count once it has stood still for a while (the far end reads every 10 ms).
+    qint64 Settled() const {
+        qint64 last = Received();
+        for (QDeadlineTimer deadline(20000); !deadline.hasExpired();) {
+            QThread::msleep(200);
+            const qint64 now = Received();
+            if (now == last)
+                return now;
+            last = now;
+        }
+        return last;
+    }
+};
+
+enum class Then { Close, Release, Beside };
+
 }  // namespace
 
 class TestDeviceWin : public QObject {
@@ -58,6 +95,8 @@ private slots:
     void goneErrors_data();
     void goneErrors();
     void portSetUp();
+    void heldLine_data();
+    void heldLine();
     void portHangsUp();
 };
 
@@ -162,6 +201,100 @@ void TestDeviceWin::portSetUp() {
     QCOMPARE(int(timeouts.WriteTotalTimeoutConstant), LineTiming::kWriteFloorMs);
     QCOMPARE(int(timeouts.WriteTotalTimeoutMultiplier), 0);
     QVERIFY(!device.LineLost());
+}
+
+void TestDeviceWin::heldLine_data() {
+    QTest::addColumn<bool>("held");
+    QTest::addColumn<int>("then");
+    QTest::newRow("a frame, then a close at once: every byte arrives") << false << int(Then::Close);
+    QTest::newRow("held: the close ends within its bound") << true << int(Then::Close);
+    QTest::newRow("held: a short write keeps what it counted") << true << int(Then::Release);
+    QTest::newRow("held: a stop sender writes beside the line's own write")
+        << true << int(Then::Beside);
+}
+
+// The far end stops reading until the line fills (a stalled line, as a held key meets
+// it), or not; then the line is closed, let go, or a stop sender writes on the handle
+// while another thread is inside a write on it, as the crash handler does with the
+// window's thread held. Every byte the device counted as sent reaches the far end; none
+// it did not count does.
+void TestDeviceWin::heldLine() {
+    QFETCH(bool, held);
+    QFETCH(int, then);
+    const QString port = qEnvironmentVariable("VELMOR_TEST_PORT");
+    const FarEnd farEnd;
+    if (port.isEmpty() || farEnd.folder.isEmpty())
+        QSKIP("no far end to hold (VELMOR_TEST_PORT, VELMOR_TEST_TALK)");
+    // A row that fails half-way leaves the far end reading for the next.
+    const auto reading =
+        qScopeGuard([&] { QFile::remove(farEnd.folder + QStringLiteral("/hold")); });
+    LocalSerialDevice device;
+    QVERIFY(device.Open(port, 9600));
+    const qint64 before = farEnd.Settled();
+    QVERIFY(before >= 0);
+    qint64 counted = 0;
+    if (held) {
+        farEnd.Hold(true);
+        // Whole kilobytes, then single bytes into what room a kilobyte did not fit.
+        const QByteArray chunk(1024, 'x');
+        const auto bytes = reinterpret_cast<const uint8_t*>(chunk.constData());
+        QDeadlineTimer deadline(60000);
+        for (const uint32_t size : {uint32_t(chunk.size()), 1u}) {
+            uint32_t took = 0;
+            do {
+                took = device.Write(bytes, size, 1);
+                counted += took;
+            } while (took == size && !deadline.hasExpired());
+            QVERIFY2(took < size, "the held line never filled");
+        }
+        QVERIFY(!device.LineLost());
+    } else {
+        const uint8_t frame[] = "a0PL0000080";
+        QCOMPARE(device.Write(frame, 11, 1), 11u);
+        counted = 11;
+    }
+    const auto handle = device.NativeHandle();
+    const uint8_t stop[] = {0xFF, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+    if (then == int(Then::Close)) {
+        QElapsedTimer closing;
+        closing.start();
+        device.Close();
+        // Order, not speed: the drain's bound, far inside this.
+        QVERIFY2(closing.elapsed() < 5000, qPrintable(QString::number(closing.elapsed())));
+        if (held)
+            farEnd.Hold(false);
+        // Closed for good: the port opens again at once.
+        QVERIFY(device.Open(port, 9600));
+        if (!held)
+            QCOMPARE(farEnd.Settled() - before, counted);
+        return;
+    }
+    if (then == int(Then::Beside)) {
+        std::atomic<int> inside{0};
+        std::atomic<uint32_t> took{99};
+        const uint8_t byte = 0x55;
+        QScopedPointer<QThread> line(QThread::create([&] {
+            inside = 1;
+            took = device.Write(&byte, 1, 4000);
+            inside = 2;
+        }));
+        line->start();
+        while (inside == 0) QThread::msleep(1);
+        QThread::msleep(100);  // into its wait for the driver
+        QVERIFY(!WriteLineBytes(handle, LineKind::Serial, stop, sizeof stop));
+        // The stop sender gave up on the held line while the other write was still inside.
+        QCOMPARE(inside.load(), 1);
+        farEnd.Hold(false);
+        QVERIFY(line->wait(20000));
+        QCOMPARE(took.load(), 1u);
+        counted += 1;
+        // The line reads again: the stop sender's next write goes whole.
+        QVERIFY(WriteLineBytes(handle, LineKind::Serial, stop, sizeof stop));
+        counted += sizeof stop;
+    } else {
+        farEnd.Hold(false);
+    }
+    QCOMPARE(farEnd.Settled() - before, counted);
 }
 
 // The line hangs up under an open port (VELMOR_TEST_HANGUP names the file whose making

@@ -6,6 +6,8 @@
 #include "line_settings_win.h"
 #include "local_serial_device.h"
 #include "serial/failsafe/line_timing.h"
+#include "serial/failsafe/raw_io.h"
+#include "serial/failsafe/raw_io_win.h"
 #include "serial/ports/port_claim_win.h"
 
 // Every field that decides how bytes leave, whatever the last program left: no flow
@@ -87,16 +89,36 @@ QString LineDifference(const DCB& got, const DCB& wanted) {
 
 }  // namespace
 
+// One write on the port at a time, the line's; kept apart from the port so that a write the
+// driver never ends, even once cancelled, can be left the memory it may still complete into.
+struct PortWrite {
+    PortWrite() { overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~PortWrite() {
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+    }
+    PortWrite(const PortWrite&) = delete;
+    PortWrite& operator=(const PortWrite&) = delete;
+
+    OVERLAPPED overlapped{};
+    bool stuck = false;  // the driver still has it, though cancelled
+};
+
 // On Windows the port is a handle of the Win32 communications API, opened exclusively (no
-// share mode), with the port's claim beside it.
+// share mode) for overlapped I/O, with the port's claim beside it.
 struct LocalSerialDevice::Port {
     // Sets the line up and reads it back; why the port refused, empty when it did not.
     QString Configure(uint32_t baud);
     bool SetWriteTimeout(int timeoutMs);
+    // Whether the driver's output queue emptied within timeoutMs.
+    bool WaitForDrain(int timeoutMs);
+    // Lets the port and its claim go, nothing drained or dropped.
+    void Release();
 
     HANDLE handle = nullptr;       // null while closed
     HANDLE claim = nullptr;        // the port's mutex while held
     unsigned long timeoutsMs = 0;  // the write time-out the port has; 0 before any is set
+    std::unique_ptr<PortWrite> write;
     PortProblem problem;
     bool lost = false;  // the device went away under an open port
 };
@@ -140,9 +162,21 @@ bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
     const QString path = QStringLiteral("\\\\.\\") + name;
     // Read access too: the line-state calls need it (Wine refuses them on a write-only
     // handle), though nothing is ever read. No sharing: the port is held exclusively.
+    //
+    // Overlapped, because the crash handler writes the stop on this handle while the line's
+    // thread is suspended wherever it was, perhaps inside a write or a line-state call on it.
+    // All I/O on a handle opened without FILE_FLAG_OVERLAPPED is serialised, even calls that
+    // pass an OVERLAPPED (CreateFile's documentation), so the crash handler's first call
+    // would wait for a thread that never runs again. CancelSynchronousIo would not free the
+    // handle either: it only marks the thread's call for cancelling and does not wait for it
+    // to end (its documentation), and a suspended thread never comes back out of its call.
+    // With FILE_FLAG_OVERLAPPED the handle takes simultaneous operations, every writer waits
+    // on an event of its own with a bound, and CancelIoEx withdraws a write whatever thread
+    // began it, so neither the line nor the crash handler waits on the other. The guardian's
+    // copy of the handle is the same file object, overlapped too.
     HANDLE opened =
         CreateFileW(reinterpret_cast<LPCWSTR>(path.utf16()), GENERIC_READ | GENERIC_WRITE, 0,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (opened == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         Close();
@@ -150,6 +184,13 @@ bool LocalSerialDevice::Open(const QString& name, uint32_t baud) {
         return false;
     }
     port->handle = opened;
+    if (!port->write)
+        port->write = std::make_unique<PortWrite>();
+    if (!port->write->overlapped.hEvent) {
+        Close();
+        problem = {PortFault::Failed, name, SystemErrorWords(int(GetLastError()))};
+        return false;
+    }
     const QString refused = port->Configure(baud);
     if (!refused.isEmpty()) {
         Close();
@@ -199,18 +240,48 @@ bool LocalSerialDevice::Port::SetWriteTimeout(int timeoutMs) {
     return true;
 }
 
+void LocalSerialDevice::Port::Release() {
+    if (handle)
+        CloseHandle(handle);
+    handle = nullptr;
+    if (claim)
+        CloseHandle(claim);
+    claim = nullptr;
+    // A write the driver never ended, even once cancelled, keeps its memory for good: the
+    // next port gets a new one.
+    if (write && write->stuck && !HasOverlappedIoCompleted(&write->overlapped))
+        static_cast<void>(write.release());
+}
+
+bool LocalSerialDevice::Port::WaitForDrain(int timeoutMs) {
+    const int64_t deadline = LineClockNs() + timeoutMs * LineTiming::kNsPerMs;
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!ClearCommError(handle, &errors, &status))
+            return false;
+        const bool writing = write && write->stuck && !HasOverlappedIoCompleted(&write->overlapped);
+        if (status.cbOutQue == 0 && !writing)
+            return true;
+        if (LineClockNs() >= deadline)
+            return false;
+        ::Sleep(1);
+    }
+}
+
 void LocalSerialDevice::Close() {
-    if (port->handle)
-        CloseHandle(port->handle);
-    port->handle = nullptr;
-    if (port->claim)
-        CloseHandle(port->claim);
-    port->claim = nullptr;
+    // Bytes already reported as sent (a stop, say) must still leave: the driver's queue is
+    // given a bounded time to empty (the longest frame at the slowest rate fits in it), and
+    // only what a stalled line still holds is dropped then, so that closing never waits for
+    // the line; one that went away is closed at once.
+    if (port->handle && !port->lost && !port->WaitForDrain(LineTiming::kCloseDrainMs))
+        PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
+    port->Release();
 }
 
 void LocalSerialDevice::Abandon() {
     // The guardian's duplicate of the handle keeps the port open, queue and all.
-    Close();
+    port->Release();
 }
 
 bool LocalSerialDevice::CheckLine() {
@@ -230,21 +301,42 @@ uint32_t LocalSerialDevice::Write(const uint8_t* data, uint32_t count, int timeo
     if (!port->handle || port->lost || count == 0)
         return 0;
     HANDLE handle = port->handle;
+    PortWrite& write = *port->write;
+    // A write the driver still has, though cancelled, is a line that takes nothing.
+    if (write.stuck && !HasOverlappedIoCompleted(&write.overlapped))
+        return 0;
+    write.stuck = false;
     if (!port->SetWriteTimeout(timeoutMs))
         return 0;
-    DWORD written = 0;
-    if (!WriteFile(handle, data, count, &written, nullptr)) {
-        const DWORD error = GetLastError();  // before ClearCommError sets its own
+    const HANDLE event = write.overlapped.hEvent;
+    write.overlapped = OVERLAPPED{};
+    write.overlapped.hEvent = event;
+    uint32_t written = 0, error = 0;
+    bool cancelled = false;
+    PortWriteEnd end = PortWriteEnd::Failed;
+    if (WriteFile(handle, data, count, nullptr, &write.overlapped) ||
+        GetLastError() == ERROR_IO_PENDING)
+        end = EndPortWrite(handle, &write.overlapped, port->timeoutsMs + kPortTickMs, written,
+                           error, cancelled);
+    else
+        error = GetLastError();
+    if (end == PortWriteEnd::Stuck) {
+        write.stuck = true;
+        return 0;
+    }
+    if (end == PortWriteEnd::Failed) {
         // A port that is gone (unplugged) stays open here: the link closes it through its
-        // own path, which lets the guardian's copy of the handle go as well.
-        if (LineGoneError(error)) {
+        // own path, which lets the guardian's copy of the handle go as well. A write this
+        // side cancelled for its time-out is a stall, not a loss.
+        if (LineGoneError(error) && !(cancelled && error == ERROR_OPERATION_ABORTED)) {
             port->lost = true;
             return written;
         }
         DWORD errors = 0;
         ClearCommError(handle, &errors, nullptr);
     }
-    if (written < count)
-        PurgeComm(handle, PURGE_TXCLEAR | PURGE_TXABORT);  // what is late is never sent later
+    // What the driver counted as written stays in its queue and leaves after all: dropping
+    // it would cut a frame the record counts as sent, a stop included. What it did not take
+    // was never handed over, and nothing of it is sent later.
     return written;
 }

@@ -133,17 +133,66 @@ bool SendToSocket(SOCKET socket, const uint8_t* bytes, int count) {
 
 }  // namespace
 
+PortWriteEnd EndPortWrite(void* port, OVERLAPPED* overlapped, uint32_t waitMs, uint32_t& written,
+                          uint32_t& error, bool& cancelled) {
+    written = 0;
+    error = 0;
+    cancelled = false;
+    if (WaitForSingleObject(overlapped->hEvent, waitMs) != WAIT_OBJECT_0) {
+        // Only this write is withdrawn: another thread's write on the port is its own.
+        cancelled = true;
+        CancelIoEx(static_cast<HANDLE>(port), overlapped);
+        if (WaitForSingleObject(overlapped->hEvent, kPortCancelWaitMs) != WAIT_OBJECT_0)
+            return PortWriteEnd::Stuck;
+    }
+    DWORD count = 0;
+    const bool done = GetOverlappedResult(static_cast<HANDLE>(port), overlapped, &count, FALSE);
+    error = done ? 0 : GetLastError();
+    // A write ended by its time-out or a cancel still counts what went before it.
+    written = count;
+    return done ? PortWriteEnd::Done : PortWriteEnd::Failed;
+}
+
+namespace {
+
+// The stop senders' writes on a port: the crash handler's (one thread, the first crash's)
+// and the guardian's (its only thread), so one at a time in each process. Static, not on
+// the stack: a write the driver never ends, even once cancelled, may still complete into
+// its OVERLAPPED after the sender gave up, and the port then takes no more from it.
+OVERLAPPED senderWrite;
+HANDLE senderWriteEvent = nullptr;
+bool senderWriteStuck = false;
+
+bool WritePortBytes(HANDLE port, const uint8_t* bytes, DWORD count) {
+    if (senderWriteStuck && !HasOverlappedIoCompleted(&senderWrite))
+        return false;
+    senderWriteStuck = false;
+    if (!senderWriteEvent)
+        senderWriteEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!senderWriteEvent)
+        return false;
+    senderWrite = OVERLAPPED{};
+    senderWrite.hEvent = senderWriteEvent;
+    // The port's own write time-out is the one the program set, never below the floor; the
+    // bound here holds where the driver keeps none.
+    if (!WriteFile(port, bytes, count, nullptr, &senderWrite) && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    uint32_t written = 0, error = 0;
+    bool cancelled = false;
+    const PortWriteEnd end = EndPortWrite(
+        port, &senderWrite, LineTiming::kWriteFloorMs + kPortTickMs, written, error, cancelled);
+    senderWriteStuck = end == PortWriteEnd::Stuck;
+    return end == PortWriteEnd::Done && written == count;
+}
+
+}  // namespace
+
 bool WriteLineBytes(intptr_t line, LineKind kind, const uint8_t* bytes, int count) {
     if (line == -1 || line == 0)
         return false;
     if (kind != LineKind::Serial)
         return SendToSocket(static_cast<SOCKET>(line), bytes, count);
-    HANDLE port = reinterpret_cast<HANDLE>(line);
-    COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = LineTiming::kWriteFloorMs;
-    SetCommTimeouts(port, &timeouts);
-    DWORD written = 0;
-    return WriteFile(port, bytes, DWORD(count), &written, nullptr) && written == DWORD(count);
+    return WritePortBytes(reinterpret_cast<HANDLE>(line), bytes, DWORD(count));
 }
 
 void CloseSocketGently(intptr_t socket, int timeoutMs) {

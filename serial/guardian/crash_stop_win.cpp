@@ -47,6 +47,17 @@ void HoldLineThread() {
     }
 }
 
+// A write the held thread left with the port (held with a byte in hand past the wait, or a
+// crash on the line's thread inside its own write) is withdrawn: the stop would otherwise
+// queue behind it in the driver for as long as the stalled line keeps it. The port is
+// opened for overlapped I/O, so this thread's calls on it never wait for the held thread
+// to leave its own; the record already counts that byte as most likely not sent.
+void WithdrawHeldWrite() {
+    const intptr_t line = crashLine;
+    if (line != -1 && static_cast<LineKind>(crashRecord->lineKind) == LineKind::Serial)
+        CancelIoEx(reinterpret_cast<HANDLE>(line), nullptr);
+}
+
 // Once per run, whichever way of crashing comes first. A crash on another thread while
 // the first one sends waits for the first to end the process.
 void OnCrash(const char* how) {
@@ -54,6 +65,7 @@ void OnCrash(const char* how) {
     const LONG first = InterlockedCompareExchange(&crashThread, self, 0);
     if (first == 0) {
         HoldLineThread();
+        WithdrawHeldWrite();
         SendCrashStop(how, *crashRecord, crashLine);
     } else if (first != self) {
         Sleep(INFINITE);

@@ -5,7 +5,8 @@
 #   3. the installed velmor.exe on a real X server against the virtual camera, as an
 #      operator works it, and on hostile registry values; COM1 mapped to COM7, the Serial
 #      ports dialog, the ways out, and the zip started in a prefix of its own;
-#   3b. the frame benchmark on a port mapped to the virtual camera's line (a figure);
+#   3b. the frame benchmark on a port mapped to the virtual camera's line (a figure), and
+#       how late the stop follows a held key's release (a figure);
 #   4. the uninstaller, silently: nothing of the program left behind;
 #   5. the portable zip holds the same files as the installed tree;
 #   6. velmor.exe's manifest, read back out of it, and the third-party notices;
@@ -57,6 +58,10 @@ kill $vcam
 wait $vcam || true
 echo "benchmark: the virtual camera decoded $(grep -c good "$bench/frames") good frames"
 rm -rf "$bench"
+
+# How late the stop follows a held key's release, over ten holds: a figure to read, beside
+# the Linux one of tests/x11_hold_arrow_key.py.
+xvfb-run -a -s "-noreset -screen 0 1024x768x24" python3 tests/wine_stop_latency.py "$app/velmor.exe" 10
 
 wine "$app/Uninstall.exe" /S
 wineserver -w

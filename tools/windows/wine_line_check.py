@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs the Windows device test under Wine on a real line: COM8 mapped to a pseudo-terminal
 whose far end this script holds, reads and, when the test asks (it makes a file), hangs up,
-as an unplugged adapter does.
+as an unplugged adapter does. While the test's file "hold" exists the far end reads nothing,
+as a stalled line; the count of bytes read so far is kept in the file "received", both in
+the folder VELMOR_TEST_TALK names.
 
     wine_line_check.py TEST_EXE DEPLOY_DIR
 
@@ -33,19 +35,33 @@ def main():
     os.close(near)
     work = tempfile.mkdtemp()
     ask = os.path.join(work, "hangup")
+    hold = os.path.join(work, "hold")
+    count = os.path.join(work, "received")
     env = dict(os.environ, VELMOR_TEST_PORT=PORT, VELMOR_TEST_HANGUP="Z:" + ask,
-               WINEPATH="Z:" + deploy, QT_PLUGIN_PATH="Z:" + deploy)
+               VELMOR_TEST_TALK="Z:" + work, WINEPATH="Z:" + deploy, QT_PLUGIN_PATH="Z:" + deploy)
     run = subprocess.Popen(["wine", test], env=env)
     os.set_blocking(far, False)
     hung_up = False
     received = 0
+    told = -1
     deadline = time.monotonic() + 240
     while run.poll() is None and time.monotonic() < deadline:
         if not hung_up:
-            try:
-                received += len(os.read(far, 4096))
-            except (BlockingIOError, OSError):
-                pass
+            if not os.path.exists(hold):
+                try:
+                    while True:
+                        got = os.read(far, 65536)
+                        if not got:
+                            break
+                        received += len(got)
+                except (BlockingIOError, OSError):
+                    pass
+            if received != told:
+                # Whole or not at all: the test may read it at any moment.
+                with open(count + ".new", "w") as out:
+                    out.write(str(received))
+                os.replace(count + ".new", count)
+                told = received
             if os.path.exists(ask):
                 os.close(far)
                 hung_up = True
