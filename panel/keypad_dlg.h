@@ -40,6 +40,10 @@ public:
     QStringList StatusTexts() const;
     QWidget* Control(int controlId) const;
     const KeypadController& Controller() const { return controller; }
+    // The keypad as remote clients drive it, for the remote keypad service above the panel.
+    RemoteKeys& RemoteKeypad() { return controller; }
+    // What "Remote keypad…" opens, modal over the window; no entry without it.
+    void SetRemoteEntry(std::function<void()> open);
 
     // Where the icon goes in a minimised window of the given client size.
     static QPoint MinimisedIconOrigin(const QSize& client, const QSize& icon);
@@ -69,6 +73,8 @@ private:
 
     void AddAboutEntry();
     void AddSystemMenuAbout(const QString& text);
+    // "Remote keypad…" in the system menu, where the window has one of its own.
+    void AddSystemMenuRemote();
     void FillCombos();
     // Tells the operator what an action came to, then lets the core finish it.
     void ShowNotice(Notice notice);
@@ -103,6 +109,7 @@ private:
     std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
+    std::function<void()> openRemote;
     bool showingMessage = false;
     bool stopLost = false;     // the last stop did not leave whole
     bool portTipsDue = false;  // the COM rows' tooltips have been asked for
