@@ -8,7 +8,8 @@ a free loopback port and COM1 a pseudo-terminal; its clients are added with the 
 Each case in CASES names what it does; per case the script prints the line's bytes, the
 timings that matter and what the program said.
 
-Usage: remote_transport.py PATH_TO_VELMOR [WORD]   (WORD: only the cases naming it)
+Usage: remote_transport.py PATH_TO_VELMOR KEYPAD_LAYOUT [WORD]
+(KEYPAD_LAYOUT: the test helper that lays the window out; WORD: only the cases naming it)
 """
 import asyncio
 import base64
@@ -31,7 +32,7 @@ import websockets
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11_end_of_run import start_xvfb  # noqa: E402
-from x11_hold_arrow_key import busy_cores, find_window, xdotool  # noqa: E402
+from x11_hold_arrow_key import Window, busy_cores, find_window, keypad_layout, xdotool  # noqa: E402,E501
 
 # The service's keep-alive: a silent WebSocket is pinged after half of it, closed at its end.
 KEEP_ALIVE_S = 2.0
@@ -408,9 +409,25 @@ def case_service_off(run, protocol, report):
     return not run.listening, b""
 
 
+def logo_pixels(run, wid):
+    """The pixels of the keypad's logo, where a client's hold is shown."""
+    from Xlib import X, display
+    layout = keypad_layout(run.layout_helper, run.env)
+    window = Window(run.env, wid, layout)
+    x, y, width, height = next(c["rect"] for c in layout["controls"] if c["kind"] == "picture")
+    scale = window.width / layout["size"][0]
+    screen = display.Display(run.env["DISPLAY"])
+    target = screen.create_resource_object("window", int(wid))
+    image = target.get_image(round(x * scale), round(y * scale), round(width * scale),
+                             round(height * scale), X.ZPixmap, 0xFFFFFFFF)
+    screen.close()
+    return image.data
+
+
 def case_local_take_over(run, protocol, report):
-    """Under Xvfb: a client holds Z/I on camera 12; the operator presses the Up arrow: the
-    client's stop first, then his movement on camera 0, then his stop."""
+    """Under Xvfb: a client holds Z/I on camera 12, and the logo shows it; the operator
+    presses the Up arrow: the client's stop first, then his movement on camera 0, then his
+    stop, and the logo is as before."""
     move, _, stop = frames(protocol, 12)
     up0, _, stop0 = frames(protocol, 0)
     wid = find_window(run.env)
@@ -418,10 +435,15 @@ def case_local_take_over(run, protocol, report):
         report.append("no window")
         return False, b""
     xdotool(run.env, "windowfocus", "--sync", wid)
+    time.sleep(0.3)
+    before = logo_pixels(run, wid)
+    shown = []
 
     async def go():
         ws = await signed_in(run, "desk-2")
         await request(ws, "KeyDown", {"key": "ZI", "camera": 12, "lease_ms": 5000})
+        await asyncio.sleep(0.3)
+        shown.append(logo_pixels(run, wid))
         xdotool(run.env, "keydown", "Up")
         event = {"op": 0}
         while event["op"] != 5 or event["d"]["eventType"] == "Held":
@@ -434,7 +456,42 @@ def case_local_take_over(run, protocol, report):
 
     ok = asyncio.run(go())
     time.sleep(SETTLE_S)
-    return ok, move + stop + up0 + stop0
+    after = logo_pixels(run, wid)
+    report.append("the logo changed while the client held: %s; as before after: %s" %
+                  (shown[0] != before, after == before))
+    return ok and shown[0] != before and after == before, move + stop + up0 + stop0
+
+
+def case_dialog_open(run, protocol, report):
+    """Under Xvfb: the Remote keypad dialog (F3) is open, modal over the window; a client's
+    lease still lapses with its stop, and a WebSocket's close still stops its hold."""
+    move, _, stop = frames(protocol, 12)
+    wid = find_window(run.env)
+    if not wid:
+        report.append("no window")
+        return False, b""
+    xdotool(run.env, "windowfocus", "--sync", wid)
+    xdotool(run.env, "key", "F3")
+    dialog = []
+    for _ in range(100):
+        dialog = xdotool(run.env, "search", "--name", "^Remote keypad$").stdout.split()
+        if dialog:
+            break
+        time.sleep(0.05)
+    status, _ = run.Curl("desk-2", "POST", "/api/v1/keys/ZI/down", {"camera": 12, "lease_ms": 300})
+    time.sleep(0.3 + STOP_WITHIN_S)
+
+    async def go():
+        ws = await signed_in(run, "desk-3")
+        down = await request(ws, "KeyDown", {"key": "ZI", "camera": 12, "lease_ms": 5000})
+        await ws.close()
+        return down["requestStatus"]["result"]
+
+    closed_ok = asyncio.run(go())
+    time.sleep(SETTLE_S)
+    still = xdotool(run.env, "search", "--name", "^Remote keypad$").stdout.split()
+    report.append("dialog %s, still open %s" % (bool(dialog), bool(still)))
+    return bool(dialog) and bool(still) and status == 200 and closed_ok, (move + stop) * 2
 
 
 CASES = [
@@ -457,10 +514,11 @@ CASES = [
     ("a client revoked while the program runs", 0, case_revoked, "offscreen"),
     ("the service off: no port open", 0, case_service_off, "off"),
     ("the local operator's key takes over", 1, case_local_take_over, "x11"),
+    ("a lapse and a close with the Remote keypad dialog open", 0, case_dialog_open, "x11"),
 ]
 
 
-def main(program, word=None):
+def main(program, layout_helper, word=None):
     failures = 0
     for name, protocol, case, how in CASES:
         if word and word not in name:
@@ -468,6 +526,7 @@ def main(program, word=None):
         server, display = (start_xvfb() if how == "x11" else (None, None))
         busy = busy_cores() if how.endswith("+load") else []
         run = Run(program, protocol, enabled=0 if how == "off" else 1, display=display)
+        run.layout_helper = layout_helper
         report = []
         try:
             if how != "off" and not run.listening:
@@ -502,4 +561,4 @@ def main(program, word=None):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None))
+    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None))
