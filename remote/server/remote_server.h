@@ -31,7 +31,7 @@ public:
     };
     struct Limits {
         std::size_t maxMessageBytes = 16 * 1024;
-        int maxConnections = 32;
+        int maxConnections = 64;
         int keepAliveMs = 2000;
         int httpIdleMs = 30000;
         std::size_t maxQueuedMessages = 256;  // a client that reads none of them is cut off
