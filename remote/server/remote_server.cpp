@@ -32,6 +32,7 @@ struct RemoteServer::Impl {
     net::io_context context{1};
     tcp::acceptor acceptor{context};
     std::thread thread;
+    uint16_t port = 0;  // set before the thread starts; read from any thread
     Host host;
     Limits limits;
     uint64_t nextId = 1;
@@ -297,6 +298,7 @@ std::string RemoteServer::Start(const std::string& address, uint16_t port, Host 
         next->acceptor.listen(net::socket_base::max_listen_connections, ec);
     if (ec)
         return "cannot listen on " + address + ":" + std::to_string(port) + ": " + ec.message();
+    next->port = next->acceptor.local_endpoint(ec).port();
     next->Accept();
     Impl* running = next.get();
     next->thread = std::thread([running] { running->context.run(); });
@@ -317,11 +319,7 @@ bool RemoteServer::Running() const {
 }
 
 uint16_t RemoteServer::Port() const {
-    if (!impl)
-        return 0;
-    beast::error_code ec;
-    const auto endpoint = impl->acceptor.local_endpoint(ec);
-    return ec ? 0 : endpoint.port();
+    return impl ? impl->port : 0;
 }
 
 void RemoteServer::Reply(uint64_t connection, int status, std::string body) {
