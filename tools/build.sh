@@ -50,11 +50,11 @@ fi
 # texts), NSIS for the installer, osslsigncode to sign the program and the installer when a
 # certificate is given (VELMOR_SIGN_PFX), Wine to run it all, and an X server with a typist
 # for the window; for the checks, openssl for a throwaway signing certificate and icoutils'
-# wrestool to read the manifest back out of velmor.exe.
+# wrestool to read the manifest back out of velmor.exe; curl, the remote keypad's client.
 windows=${VELMOR_WINDOWS:-1}
 if [ "$mode" = windows ] || { [ "$mode" = test ] && [ "$windows" != 0 ]; }; then
     packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev nsis osslsigncode wine
-        wine64 unzip xvfb xauth xdotool python3 openssl icoutils)
+        wine64 unzip xvfb xauth xdotool python3 openssl icoutils curl)
 fi
 
 sudo=""
