@@ -3,10 +3,17 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QStringList>
-#include <cstdio>
 
 #include "profile/profile_store.h"
 #include "remote/access/client_book.h"
+
+namespace {
+
+void Say(const QString& text) {
+    WriteStandard(2, (text + QLatin1Char('\n')).toUtf8());
+}
+
+}  // namespace
 
 int RunRemoteClientCommand(int argc, char** argv, const char* companyKey) {
     bool asked = false;
@@ -21,7 +28,7 @@ int RunRemoteClientCommand(int argc, char** argv, const char* companyKey) {
     const bool revoke = args.contains(QStringLiteral("--revoke"));
     if (at + 1 >= args.size() || args.at(at + 1).startsWith(QLatin1String("--")) ||
         args.size() != (revoke ? 4 : 3)) {
-        std::fprintf(stderr, "usage: velmor --remote-client NAME [--revoke]\n");
+        Say(QStringLiteral("usage: velmor --remote-client NAME [--revoke]"));
         return 2;
     }
     const QString name = args.at(at + 1);
@@ -30,23 +37,21 @@ int RunRemoteClientCommand(int argc, char** argv, const char* companyKey) {
     if (revoke) {
         QString error;
         if (!book.Revoke(name, error)) {
-            std::fprintf(stderr, "velmor: %s\n", qUtf8Printable(error));
+            Say(QStringLiteral("velmor: ") + error);
             return 1;
         }
-        std::fprintf(stderr, "velmor: client \"%s\" revoked\n", qUtf8Printable(name));
+        Say(QStringLiteral("velmor: client \"%1\" revoked").arg(name));
         return 0;
     }
     const ClientBook::Added added = book.Add(name);
     if (!added.ok) {
-        std::fprintf(stderr, "velmor: %s\n", qUtf8Printable(added.error));
+        Say(QStringLiteral("velmor: ") + added.error);
         return 1;
     }
     // The token alone on standard output, for a script to take; it is kept nowhere.
-    std::printf("%s\n", qUtf8Printable(added.token));
-    std::fflush(stdout);
-    std::fprintf(stderr,
-                 "velmor: client \"%s\" added; its token is shown this once. The service "
-                 "listens once [Remote] Enabled=1 (or from Remote keypad..., F3).\n",
-                 qUtf8Printable(name));
+    WriteStandard(1, added.token.toUtf8() + '\n');
+    Say(QStringLiteral("velmor: client \"%1\" added; its token is shown this once. The service "
+                       "listens once [Remote] Enabled=1 (or from Remote keypad..., F3).")
+            .arg(name));
     return 0;
 }

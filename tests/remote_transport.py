@@ -399,10 +399,16 @@ def case_revoked(run, protocol, report):
             return closed.code == 4004
 
     closed = asyncio.run(go())
-    report.append("before %d, revoke exit %d, after %d, desk-2 %d, WebSocket refused %s" %
-                  (before, revoked.returncode, after, other, closed))
+    # The command's refusals: exit status and nothing on standard output.
+    refusals = [subprocess.run([run.program, *args], env=run.env, capture_output=True,
+                               text=True) for args in (["--remote-client", "desk 4"],
+                                                       ["--remote-client", "desk-3", "--revoke"],
+                                                       ["--remote-client"])]
+    codes = [(r.returncode, r.stdout) for r in refusals]
+    report.append("before %d, revoke exit %d, after %d, desk-2 %d, WebSocket refused %s, "
+                  "refusals %s" % (before, revoked.returncode, after, other, closed, codes))
     return (before == 200 and revoked.returncode == 0 and after == 401 and other == 200
-            and closed), b""
+            and closed and codes == [(1, ""), (1, ""), (2, "")]), b""
 
 
 def case_service_off(run, protocol, report):
