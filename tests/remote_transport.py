@@ -381,6 +381,25 @@ def case_refusals(run, protocol, report):
     return all(results), b""
 
 
+def case_no_sign_in(run, protocol, report):
+    """A WebSocket that takes its hello and never signs in is closed (4004) after 10 s,
+    answering pings all the while; nothing moves."""
+
+    async def go():
+        ws = await websockets.connect("ws://127.0.0.1:%d/api/v1/ws?client=desk-2" % run.port)
+        await ws.recv()
+        opened = time.monotonic()
+        try:
+            await asyncio.wait_for(ws.recv(), 30)
+            return False, 0
+        except websockets.exceptions.ConnectionClosed as closed:
+            return closed.code == 4004, time.monotonic() - opened
+
+    ok, after = asyncio.run(go())
+    report.append("closed after %.1f s" % after)
+    return ok and 9 <= after <= 20, b""
+
+
 def case_revoked(run, protocol, report):
     """A client revoked from the command line while the program runs: its token no longer
     signs in, over HTTP or WebSocket; the other client's still does."""
@@ -518,6 +537,7 @@ CASES = [
     ("a second client is refused and its up ends nothing", 1, case_second_client, "offscreen"),
     ("refusals: token, Origin, range, size, malformed, flood", 1, case_refusals, "offscreen"),
     ("a client revoked while the program runs", 0, case_revoked, "offscreen"),
+    ("a WebSocket that never signs in", 0, case_no_sign_in, "offscreen"),
     ("the service off: no port open", 0, case_service_off, "off"),
     ("the local operator's key takes over", 1, case_local_take_over, "x11"),
     ("a lapse and a close with the Remote keypad dialog open", 0, case_dialog_open, "x11"),

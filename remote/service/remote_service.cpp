@@ -1,12 +1,17 @@
 #include "remote_service.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 
 #include "remote/session/request_gate.h"
 
 namespace {
+
+// A connection that has not signed in by then is closed: it would hold one of the places
+// the server has for connections.
+constexpr int kSignInWithinMs = 10000;
 
 void Say(const QString& text) {
     qWarning("velmor: remote keypad: %s", qUtf8Printable(text));
@@ -118,6 +123,11 @@ void RemoteService::OnOpened(uint64_t connection, const QString& target) {
     auto session = std::make_unique<WsSession>(keys, book, client);
     server.Send(connection, session->Hello().toStdString());
     sessions[connection] = std::move(session);
+    QTimer::singleShot(kSignInWithinMs, this, [this, connection] {
+        const auto found = sessions.find(connection);
+        if (found != sessions.end() && !found->second->Identified())
+            server.Close(connection, WsSession::kSignInFailed, "no sign-in in time");
+    });
 }
 
 void RemoteService::OnText(uint64_t connection, const QByteArray& text) {
