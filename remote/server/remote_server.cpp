@@ -115,6 +115,12 @@ private:
             return;
         }
         const std::string target(request.target());
+        const auto file = server.host.files.find(target.substr(0, target.find('?')));
+        if (file != server.host.files.end() && request.method() == http::verb::get &&
+            !websocket::is_upgrade(request)) {
+            WriteResponse(200, file->second.body, request.keep_alive(), &file->second);
+            return;
+        }
         if (websocket::is_upgrade(request)) {
             if (target.substr(0, target.find('?')) != kWebSocketPath) {
                 WriteResponse(404,
@@ -133,11 +139,20 @@ private:
                               std::string(request[http::field::authorization]), request.body()});
     }
 
-    void WriteResponse(int status, std::string body, bool again) {
+    // A page's file goes with its type and the page's policy; every other answer is JSON.
+    void WriteResponse(int status, std::string body, bool again,
+                       const RemoteServer::File* file = nullptr) {
         auto response = std::make_shared<http::response<http::string_body>>(
             http::int_to_status(unsigned(status)), 11);
-        response->set(http::field::content_type, "application/json");
+        response->set(http::field::content_type, file ? file->contentType : "application/json");
+        // The page keeps the token in the browser's storage: no copy of any answer is kept.
         response->set(http::field::cache_control, "no-store");
+        response->set("X-Content-Type-Options", "nosniff");
+        if (file) {
+            response->set("Content-Security-Policy", server.host.contentSecurityPolicy);
+            response->set("Referrer-Policy", "no-referrer");
+            response->set("X-Frame-Options", "DENY");
+        }
         if (status == 401)
             response->set(http::field::www_authenticate, "Bearer");
         response->keep_alive(again);

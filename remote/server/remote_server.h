@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -19,6 +20,11 @@ public:
         std::string authorization;
         std::string body;
     };
+    // A file of the keypad page, answered on GET from the server's own thread.
+    struct File {
+        std::string contentType;
+        std::string body;
+    };
     struct Host {
         std::function<void(uint64_t connection, HttpRequest request)> http;
         // A WebSocket is up; target is its path and query.
@@ -28,6 +34,9 @@ public:
         std::function<void(uint64_t connection, std::string why)> closed;
         // Whether a request with this Origin header (empty: none) may go on.
         std::function<bool(const std::string& origin)> originAllowed;
+        // The page's files by path ("/" among them), and the policy sent with each.
+        std::map<std::string, File> files;
+        std::string contentSecurityPolicy;
     };
     struct Limits {
         std::size_t maxMessageBytes = 16 * 1024;

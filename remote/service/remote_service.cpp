@@ -1,6 +1,7 @@
 #include "remote_service.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
@@ -15,6 +16,41 @@ constexpr int kSignInWithinMs = 10000;
 
 void Say(const QString& text) {
     qWarning("velmor: remote keypad: %s", qUtf8Printable(text));
+}
+
+// The keypad page's files, from the program's resources, by the path they are served at.
+std::map<std::string, RemoteServer::File> PageFiles() {
+    const struct {
+        const char* path;
+        const char* resource;
+        const char* type;
+    } kFiles[] = {
+        {"/", ":/page/index.html", "text/html; charset=utf-8"},
+        {"/page/keypad.css", ":/page/keypad.css", "text/css; charset=utf-8"},
+        {"/page/keypad.js", ":/page/keypad.js", "text/javascript; charset=utf-8"},
+    };
+    std::map<std::string, RemoteServer::File> files;
+    for (const auto& one : kFiles) {
+        QFile file(QString::fromLatin1(one.resource));
+        if (file.open(QIODevice::ReadOnly))
+            files[one.path] = {one.type, file.readAll().toStdString()};
+    }
+    return files;
+}
+
+// Nothing outside the page's own origin: its own files, and its WebSocket back to this
+// address. 'self' covers ws: to the same host in current Chromium and Firefox; Safari
+// before 16 needs the ws: origin named.
+std::string PagePolicy(const ListenAddress& address) {
+    const QString port = QString::number(address.port);
+    QString sockets = QStringLiteral(" ws://%1:%2").arg(address.host, port);
+    if (address.Loopback())
+        sockets += QStringLiteral(" ws://localhost:%1").arg(port);
+    return QStringLiteral(
+               "default-src 'self'; connect-src 'self'%1; object-src 'none'; base-uri 'none'; "
+               "form-action 'none'; frame-ancestors 'none'")
+        .arg(sockets)
+        .toStdString();
 }
 
 }  // namespace
@@ -73,6 +109,8 @@ QString RemoteService::Apply() {
     host.originAllowed = [address](const std::string& origin) {
         return OriginAllowed(QByteArray::fromStdString(origin), address);
     };
+    host.files = PageFiles();
+    host.contentSecurityPolicy = PagePolicy(address);
     const std::string error = server.Start(address.host.toStdString(), address.port,
                                            std::move(host), RemoteServer::Limits());
     lastError = QString::fromStdString(error);
