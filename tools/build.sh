@@ -40,10 +40,12 @@ packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-s
 # installed into (the host's own /usr is never touched); clang and its runtime (libFuzzer,
 # sanitizers) for the fuzz targets; ser2net, a serial server nobody here wrote, for the
 # network line's tests (started on loopback ports with a configuration of their own); curl
-# and Python's websockets, the remote keypad's clients that nobody here wrote.
+# and Python's websockets, the remote keypad's clients that nobody here wrote; Chromium, its
+# WebDriver and Python's Selenium, the real browser the keypad page is tested in (headless).
 if [ "$mode" = test ]; then
     packages+=(xvfb xauth xdotool python3 python3-xlib dpkg-dev file desktop-file-utils appstream
-        lintian debootstrap clang libclang-rt-14-dev ser2net curl python3-websockets)
+        lintian debootstrap clang libclang-rt-14-dev ser2net curl python3-websockets
+        chromium chromium-driver python3-selenium)
 fi
 # Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
 # tools of the host's Qt version and dpkg-dev to fetch Qt's sources (and their licence
