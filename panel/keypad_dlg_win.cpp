@@ -21,8 +21,10 @@ void CKeypadDlg::AddSystemMenuAbout(const QString& text) {
 
 void CKeypadDlg::AddSystemMenuRemote() {
     HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
-    if (menu)
-        AppendMenuW(menu, MF_STRING, kRemoteCommand, L"Remote keypad\u2026\tF3");
+    // Ahead of About, so that About and Serial ports stay the menu's last two entries.
+    const wchar_t* text = L"Remote keypad\u2026\tF3";
+    if (menu && !InsertMenuW(menu, kAboutCommand, MF_BYCOMMAND | MF_STRING, kRemoteCommand, text))
+        AppendMenuW(menu, MF_STRING, kRemoteCommand, text);
     auto* remote = new QShortcut(QKeySequence(Qt::Key_F3), this);
     connect(remote, &QShortcut::activated, this, [this] { openRemote(); });
 }
