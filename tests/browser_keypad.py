@@ -22,6 +22,7 @@ from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
 
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from remote_transport import KEEP_ALIVE_S, Run, frames  # noqa: E402
 from x11_end_of_run import start_xvfb  # noqa: E402
@@ -120,8 +121,13 @@ class Browser:
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
-def signed_in_page(run, name="desk-2", host="127.0.0.1", **kw):
+def signed_in_page(run, name="desk-2", host="127.0.0.1", insecure=False, **kw):
     browser = Browser(**kw)
+    if insecure:
+        # As a page opened over http from a LAN address: no secure context, no Web Crypto.
+        browser.cdp("Page.addScriptToEvaluateOnNewDocument", {"source":
+                    "Object.defineProperty(window, 'isSecureContext', {value: false});"
+                    "Object.defineProperty(window.crypto, 'subtle', {value: undefined});"})
     browser.Open("http://%s:%d/" % (host, run.port))
     browser.SignIn(run.tokens[name])
     assert browser.WaitText("line", "Line:"), browser.Text("line")
@@ -162,6 +168,20 @@ def case_hold_two_seconds(run, protocol, report, browser_box):
     after = stop_after(run, stop, released, WAIT_S)
     report.append("stop %.0f ms after the release" % ((after or 0) * 1000))
     return held_line == move and after is not None, move + stop
+
+
+def case_no_web_crypto(run, protocol, report, browser_box):
+    """Signed in with the page's own SHA-256 and HMAC: a hold and its stop."""
+    move, _, stop = frames(protocol, 12)
+    browser = browser_box.append(signed_in_page(run, insecure=True)) or browser_box[0]
+    secure = browser.driver.execute_script("return [window.isSecureContext, !!crypto.subtle]")
+    x, y = browser.Centre('[data-key="ZI"]')
+    browser.Touch("touchStart", x, y)
+    time.sleep(0.5)
+    browser.Touch("touchEnd")
+    after = stop_after(run, stop, time.monotonic(), WAIT_S)
+    report.append("secure context, Web Crypto: %s" % secure)
+    return secure == [False, False] and after is not None, move + stop
 
 
 def case_space_held(run, protocol, report, browser_box):
@@ -363,6 +383,7 @@ CASES = [
     ("hold Z/I 2 s by mouse on camera 12", 0, case_hold_two_seconds, "offscreen"),
     ("hold Z/I 2 s by touch on camera 12", 1, case_hold_two_seconds, "offscreen"),
     ("Space held on Z/I", 1, case_space_held, "offscreen"),
+    ("signed in without Web Crypto", 0, case_no_web_crypto, "offscreen"),
     ("the tab closed while held", 1, case_tab_closed, "offscreen"),
     ("offline while held", 0, case_offline, "offscreen"),
     ("every browser process SIGSTOPped while held", 1, case_browser_stopped, "offscreen"),
