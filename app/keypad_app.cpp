@@ -6,10 +6,12 @@
 #include "end_of_run.h"
 #include "panel/keypad_dlg.h"
 #include "profile/profile_store.h"
+#include "remote/dialog/remote_keypad_dlg.h"
+#include "remote/service/remote_service.h"
 #include "serial/device/system_serial_device.h"
 #include "serial/guardian/stop_guard.h"
-#include "serial/mender/threaded_mender.h"
 #include "serial/line/pause.h"
+#include "serial/mender/threaded_mender.h"
 #include "serial/ports/port_catalog.h"
 #include "version.h"
 
@@ -33,6 +35,14 @@ int CKeypadApp::InitInstance() {
     EndOfRun end([&dialog](const QString& why) { dialog.EndRun(why); },
                  [&dialog](const QString& why) { dialog.StopMovement(why); });
     dialog.SetEndPending(&EndOfRun::Pending);
+    // After the window, so that it ends first: its clients' holds end with their stops
+    // while the line is still there.
+    RemoteService remote(dialog.RemoteKeypad(), profile);
+    remote.Apply();
+    dialog.SetRemoteEntry([&remote, &dialog] {
+        CRemoteKeypadDlg box(remote, dialog.RemoteKeypad(), &dialog);
+        box.exec();
+    });
     dialog.exec();
     return end.ExitStatus();
 }

@@ -15,7 +15,10 @@ program does not say "COM1 released" on its way out) fails the benchmark. The pl
 gets an empty profile folder. One warm-up run of each is not counted. The X server is an
 Xvfb of the benchmark's own, on a free display, unless DISPLAY is set.
 
-Usage: startup_bench.py VELMOR PLAIN_DIALOG [--runs N] [--each]
+With --remote the keypad's profile turns the remote keypad service on, on a free loopback
+port.
+
+Usage: startup_bench.py VELMOR PLAIN_DIALOG [--runs N] [--each] [--remote]
 The X library is Debian's python3-xlib, installed for the system's own interpreter.
 """
 import argparse
@@ -24,6 +27,7 @@ import os
 import select
 import shutil
 import signal
+import socket
 import statistics
 import subprocess
 import sys
@@ -120,10 +124,19 @@ class Watcher:
                 return
 
 
-def run_once(watcher, env, program, keypad):
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def run_once(watcher, env, program, keypad, remote=False):
     """One start: (mapped ms, painted ms), or a reason it failed."""
     if keypad:
-        master, slave, profile, _ = line_profile()
+        master, slave, profile, conf = line_profile()
+        if remote:
+            with open(conf, "a") as f:
+                f.write("[Remote]\nEnabled=1\nAddress=127.0.0.1:%d\n" % free_port())
     else:
         master = slave = None
         profile = tempfile.mkdtemp()
@@ -174,6 +187,8 @@ def main():
     parser.add_argument("plain_dialog")
     parser.add_argument("--runs", type=int, default=15, help="counted runs of each (15)")
     parser.add_argument("--each", action="store_true", help="print every run")
+    parser.add_argument("--remote", action="store_true",
+                        help="the keypad with its remote keypad service on (off by default)")
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
@@ -191,7 +206,7 @@ def main():
         # Taken in turn, so that a slow spell of the machine falls on both alike.
         for number in range(args.runs + 1):
             for label, program, keypad in programs:
-                outcome = run_once(watcher, env, program, keypad)
+                outcome = run_once(watcher, env, program, keypad, keypad and args.remote)
                 if isinstance(outcome, str):
                     sys.exit("startup_bench: %s, run %d: %s" % (label, number, outcome))
                 if number > 0:

@@ -252,6 +252,13 @@ void CKeypadDlg::AddAboutEntry() {
     setWindowIcon(appIcon);
 }
 
+void CKeypadDlg::SetRemoteEntry(std::function<void()> open) {
+    const bool first = !openRemote;
+    openRemote = std::move(open);
+    if (first && openRemote)
+        AddSystemMenuRemote();
+}
+
 void CKeypadDlg::ShowAbout() {
     CAboutDlg about(this);
     about.exec();

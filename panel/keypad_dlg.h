@@ -43,6 +43,10 @@ public:
     // The keypad's core as a remote client's keys and the lease clock reach it, on the window's
     // thread; what it does to the hold and the line the window shows through its watchers.
     KeypadController& Controller() { return controller; }
+    // The keypad as remote clients drive it, for the remote keypad service above the panel.
+    RemoteKeys& RemoteKeypad() { return controller; }
+    // What "Remote keypad…" opens, modal over the window; no entry without it.
+    void SetRemoteEntry(std::function<void()> open);
 
     // Where the icon goes in a minimised window of the given client size.
     static QPoint MinimisedIconOrigin(const QSize& client, const QSize& icon);
@@ -72,6 +76,8 @@ private:
 
     void AddAboutEntry();
     void AddSystemMenuAbout(const QString& text);
+    // "Remote keypad…" in the system menu, where the window has one of its own.
+    void AddSystemMenuRemote();
     void FillCombos();
     // Tells the operator what an action came to, then lets the core finish it.
     void ShowNotice(Notice notice);
@@ -106,6 +112,7 @@ private:
     std::unique_ptr<DialogNavigation> navigation;
     std::unique_ptr<KeypadInput> input;
     std::function<bool()> endPending;
+    std::function<void()> openRemote;
     bool showingMessage = false;
     bool stopLost = false;     // the last stop did not leave whole
     bool portTipsDue = false;  // the COM rows' tooltips have been asked for

@@ -11,3 +11,9 @@ void CKeypadDlg::AddSystemMenuAbout(const QString&) {
 bool CKeypadDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
     return QDialog::nativeEvent(eventType, message, result);
 }
+
+void CKeypadDlg::AddSystemMenuRemote() {
+    // F3, beside F1 (About) and F2 (Serial ports), where the window manager owns the menu.
+    auto* remote = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(remote, &QShortcut::activated, this, [this] { openRemote(); });
+}

@@ -29,6 +29,19 @@ inline QString Name(const IntKey& key) {
     return QString::fromLatin1(key.name);
 }
 
+// Section "Remote": the remote keypad service. Enabled (0: no port is open), Address
+// (host:port it listens on), and for each client "Client.NAME" = salt:hash of its token,
+// never the token itself.
+inline const QString kRemoteSection = QStringLiteral("Remote");
+constexpr IntKey kRemoteEnabled{"Enabled", 0};
+inline const QString kRemoteAddress = QStringLiteral("Address");
+inline const QString kRemoteAddressDefault = QStringLiteral("127.0.0.1:8765");
+inline const QString kRemoteClientPrefix = QStringLiteral("Client.");
+
+inline QString RemoteClientKey(const QString& client) {
+    return kRemoteClientPrefix + client;
+}
+
 // The key of COM<port> in section "Ports".
 inline QString PortKey(int port) {
     return QStringLiteral("COM%1").arg(port);

@@ -73,6 +73,15 @@ QVariant SettingsProfileStore::ReadSettings(const QString& section, const QStrin
 
 bool SettingsProfileStore::WriteValue(const QString& section, const QString& key,
                                       const QVariant& value) {
+    return Change(
+        [&](QSettings& settings) { settings.setValue(section + QLatin1Char('/') + key, value); });
+}
+
+bool SettingsProfileStore::RemoveValue(const QString& section, const QString& key) {
+    return Change([&](QSettings& settings) { settings.remove(section + QLatin1Char('/') + key); });
+}
+
+bool SettingsProfileStore::Change(const std::function<void(QSettings&)>& change) {
     if (!FileUsable())
         return false;
     if (!filePath.isEmpty()) {
@@ -85,10 +94,14 @@ bool SettingsProfileStore::WriteValue(const QString& section, const QString& key
         }
     }
     const auto settings = open();
-    settings->setValue(section + QLatin1Char('/') + key, value);
+    change(*settings);
     // A write counts only once it has reached the backing store.
     settings->sync();
     return settings->status() == QSettings::NoError;
+}
+
+bool ProfileStore::RemoveValue(const QString& section, const QString& key) {
+    return WriteValue(section, key, QString());
 }
 
 QVariant ProfileStore::ReadText(const QString& section, const QString& key) const {

@@ -17,6 +17,9 @@ public:
     virtual QVariant ReadValue(const QString& section, const QString& key) const = 0;
     // False when the store refused the value.
     virtual bool WriteValue(const QString& section, const QString& key, const QVariant& value) = 0;
+    // Takes the key out of the section; false when the store refused. A store that cannot
+    // remove writes an empty value, which readers take for an absent one.
+    virtual bool RemoveValue(const QString& section, const QString& key);
 
     // The value as text, never split into a list at its commas (a list comes back joined
     // by bare commas); an invalid QVariant when absent, a value of another type when it is
@@ -41,6 +44,7 @@ public:
 
     QVariant ReadValue(const QString& section, const QString& key) const override;
     bool WriteValue(const QString& section, const QString& key, const QVariant& value) override;
+    bool RemoveValue(const QString& section, const QString& key) override;
     QStringList SectionKeys(const QString& section) const override;
 
     // The file the INI profile of organization/application lives in (not on Windows).
@@ -54,6 +58,8 @@ private:
     QStringList SettingsKeys(const QString& section) const;
     // False, and said once on standard error, when the file has become unusable.
     bool FileUsable() const;
+    // A change to the store under its lock, synced; false when it did not reach the store.
+    bool Change(const std::function<void(QSettings&)>& change);
     void Report(const QString& what) const;
 
     // A fresh QSettings per access: its error status is sticky, and a write refused once

@@ -13,14 +13,18 @@ COM7: the keypad's COM1 mapped to COM7 in the registry, also on a line another p
 with crtscts on; the first-start mapping and the Serial ports dialog (F2) offering Wine's
 mapped COM7 for COM1; taskkill (WM_CLOSE) and the session's end (wineboot -e) with an arrow
 key held, each ending in one whole stop and no program; and, given the zip, velmor.exe
-unpacked into a prefix where it was never installed, sending one frame. Last, `taskkill /F`
+unpacked into a prefix where it was never installed, sending one frame; the remote keypad
+driven by curl from the Linux side over loopback. Last, `taskkill /F`
 while Up is held, in both protocols, and `taskkill /F /T` where Wine's taskkill has /T
 (Wine 8's has not): the guardian must end the line with one whole stop.
 
 Usage: wine_end_to_end.py VELMOR_EXE VELMOR_VCAM KEYPAD_LAYOUT [VELMOR_ZIP]
        (under xvfb-run, with WINEPREFIX naming a prefix of the test's own)
 """
+import base64
 import ctypes
+import hashlib
+import hmac
 import os
 import shutil
 import socket
@@ -332,6 +336,83 @@ def desk_case(exe, layout, line_path, case):
         line.close()
 
 
+REMOTE = r"HKCU\Software\PC-ZORVIK\velmor\Remote"
+# Z/I on camera 12 and its stop, OSKA-DEFAULT.
+REMOTE_FRAMES = b"*0C750100CA" + b"*0C750900D2"
+
+
+def b64url(data):
+    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+
+
+def remote_case(exe, line_path):
+    """The remote keypad from the Linux side: the service on in the registry with a client
+    whose salted hash is written there, curl holds Z/I on camera 12 over loopback and lets
+    go, then a down that is never released stops when its lease ends; the frames are read
+    off Wine's COM7."""
+    reg_set({key: ("REG_DWORD", value) for key, value in
+             {"COMUINIT": 1, "COMPORT": 1, "BAUDRATE": 9600, "PROTOCOL": 0}.items()})
+    wine("reg", "add", PORTS, "/v", "COM1", "/d", "COM7", "/f")
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    token, salt = "desk-2." + b64url(os.urandom(32)), os.urandom(16)
+    client_key = hmac.new(token.encode(), salt, hashlib.sha256).digest()
+    wine("reg", "delete", REMOTE, "/f")
+    wine("reg", "add", REMOTE, "/v", "Enabled", "/t", "REG_DWORD", "/d", "1", "/f")
+    wine("reg", "add", REMOTE, "/v", "Address", "/d", "127.0.0.1:%d" % port, "/f")
+    wine("reg", "add", REMOTE, "/v", "Client.desk-2", "/d",
+         b64url(salt) + ":" + b64url(hashlib.sha256(client_key).digest()), "/f")
+    line = Line(line_path)
+    keypad = starter(exe)()
+
+    def curl(action, body=None):
+        command = ["curl", "-s", "-o", "/dev/null", "-w", "%{http_code}", "-X", "POST",
+                   "-H", "Authorization: Bearer " + token,
+                   "http://127.0.0.1:%d/api/v1/keys/ZI/%s" % (port, action)]
+        if body:
+            command += ["-d", body]
+        return subprocess.run(command, capture_output=True, text=True).stdout
+
+    try:
+        if find_keypad(BOUND_SECONDS) is None:
+            return ["the keypad window did not appear"]
+        until = time.monotonic() + BOUND_SECONDS
+        while time.monotonic() < until:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
+                break
+            except OSError:
+                time.sleep(0.2)
+        else:
+            return ["the service never listened on 127.0.0.1:%d" % port]
+        line.read(0.5)
+        line.events.clear()
+        problems = []
+        statuses = [curl("down", '{"camera": 12, "lease_ms": 5000}')]
+        line.read(0.3)
+        statuses.append(curl("up"))
+        got = line.read(1.0)
+        if statuses != ["200", "200"] or got != REMOTE_FRAMES:
+            problems.append("down and up: %s, the line carried %r" % (statuses, got))
+        line.events.clear()
+        status = curl("down", '{"camera": 12, "lease_ms": 300}')
+        got = line.read(2.0)
+        if status != "200" or got != REMOTE_FRAMES:
+            problems.append("a lapse: %s, the line carried %r" % (status, got))
+        return problems
+    finally:
+        if keypad.poll() is None:
+            subprocess.run(["wine", "taskkill", "/IM", "velmor.exe"], capture_output=True)
+            try:
+                keypad.wait(timeout=BOUND_SECONDS)
+            except subprocess.TimeoutExpired:
+                keypad.kill()
+                keypad.wait()
+        wine("reg", "delete", REMOTE, "/f")
+        line.close()
+
+
 def tcp_case(exe, vcam, layout):
     """The PELCO D case with COM1 a raw TCP entry in the registry's port mapping, the
     analyser the serial server at its end."""
@@ -484,6 +565,8 @@ def main():
     desk += [("taskkill /F, protocol %d" % protocol,
               lambda protocol=protocol: forced_kill_case(exe, line, protocol))
              for protocol in (0, 1)]
+    desk.append(("the remote keypad driven by curl over loopback",
+                 lambda: remote_case(exe, desk_line)))
     desk.append(("taskkill /F over rfc2217, protocol 1",
                  lambda: forced_kill_case(exe, line, 1, "rfc2217")))
     if taskkill_knows_tree():

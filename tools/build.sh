@@ -26,31 +26,37 @@ cd "$top"
 # shellcheck source=tools/phase.sh
 source tools/phase.sh
 
-# Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules, and the XCB XKB
-# library through which the window asks X11 for held keys' repeats as presses alone.
+# Build: compiler, CMake, Ninja, Qt 6 with its serial port and SVG modules, the XCB XKB
+# library through which the window asks X11 for held keys' repeats as presses alone, and
+# Boost's headers for the remote keypad's HTTP and WebSocket (Beast on Asio: header-only, the
+# same library for the Windows build, where Qt is built without Qt Network and Qt's WebSockets
+# cannot be built at all; Beast brings its own sockets).
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-serialport-dev qt6-svg-dev
-    libgl-dev qt6-qpa-plugins fonts-dejavu-core libxcb-xkb-dev)
+    libgl-dev qt6-qpa-plugins fonts-dejavu-core libxcb-xkb-dev libboost-dev)
 # Tests: a real X server and a typist for the held-key test, Python to drive it, and its X
 # library for the start-up benchmark, which watches the server for the window; for the
 # package check, dpkg-shlibdeps and file (CPack's dependency list), the desktop-entry and
 # AppStream validators, lintian, and debootstrap for the throwaway root the package is
 # installed into (the host's own /usr is never touched); clang and its runtime (libFuzzer,
 # sanitizers) for the fuzz targets; ser2net, a serial server nobody here wrote, for the
-# network line's tests (started on loopback ports with a configuration of their own).
+# network line's tests (started on loopback ports with a configuration of their own); curl
+# and Python's websockets, the remote keypad's clients that nobody here wrote; Chromium, its
+# WebDriver and Python's Selenium, the real browser the keypad page is tested in (headless).
 if [ "$mode" = test ]; then
     packages+=(xvfb xauth xdotool python3 python3-xlib dpkg-dev file desktop-file-utils appstream
-        lintian debootstrap clang libclang-rt-14-dev ser2net)
+        lintian debootstrap clang libclang-rt-14-dev ser2net curl python3-websockets
+        chromium chromium-driver python3-selenium)
 fi
 # Windows: the MinGW-w64 cross compilers (the posix flavour, for Qt's threads), Debian's Qt
 # tools of the host's Qt version and dpkg-dev to fetch Qt's sources (and their licence
 # texts), NSIS for the installer, osslsigncode to sign the program and the installer when a
 # certificate is given (VELMOR_SIGN_PFX), Wine to run it all, and an X server with a typist
 # for the window; for the checks, openssl for a throwaway signing certificate and icoutils'
-# wrestool to read the manifest back out of velmor.exe.
+# wrestool to read the manifest back out of velmor.exe; curl, the remote keypad's client.
 windows=${VELMOR_WINDOWS:-1}
 if [ "$mode" = windows ] || { [ "$mode" = test ] && [ "$windows" != 0 ]; }; then
     packages+=(g++-mingw-w64-x86-64-posix qt6-base-dev-tools dpkg-dev nsis osslsigncode wine
-        wine64 unzip xvfb xauth xdotool python3 openssl icoutils)
+        wine64 unzip xvfb xauth xdotool python3 openssl icoutils curl)
 fi
 
 sudo=""

@@ -36,12 +36,18 @@ deploy=$top/build-win/deploy
 # the platform plugins in the install tree (made below, before they run).
 wine_env="WINEPREFIX=$top/build-win/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml="
 wine_env+=";WINEPATH=Z:$deploy;QT_PLUGIN_PATH=Z:$deploy"
+# Boost's headers (header-only Beast and Asio) from Debian's libboost-dev, through a folder
+# that holds a link to them alone, never the host's whole include folder.
+boost=$top/build-win/boost-headers
+mkdir -p "$boost"
+ln -sfn /usr/include/boost "$boost/boost"
 cmake -S . -B build-win -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELMOR_WERROR=ON \
     -DCMAKE_TOOLCHAIN_FILE="$top/tools/windows/mingw_toolchain.cmake" \
     -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_FIND_ROOT_PATH="$qt" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
     -DVELMOR_HOST_SVG_RENDER="$top/build/res/velmor_svg_render" -DVELMOR_NOTICES_DIR="$notices" \
-    -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DVELMOR_WINE_ENV="$wine_env"
+    -DCMAKE_CROSSCOMPILING_EMULATOR=wine -DVELMOR_WINE_ENV="$wine_env" \
+    -DVELMOR_BOOST_INCLUDE_DIR="$boost"
 cmake --build build-win
 # Qt's test library, which nothing installed needs, beside the test programs.
 cp "$qt/bin/Qt6Test.dll" build-win/
