@@ -38,8 +38,8 @@ import zipfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from x11_end_of_run import judge as judge_end, start_ser2net  # noqa: E402
 from x11_hold_arrow_key import OSKA, OSKA_STOP, keypad_layout, read_line  # noqa: E402
-from x11_vcam_end_to_end import (CASES, find_keypad, key_centres, report, run_case,  # noqa: E402
-                                 xdotool)
+import x11_vcam_end_to_end  # noqa: E402
+from x11_vcam_end_to_end import CASES, find_keypad, report, run_case, xdotool  # noqa: E402
 
 KEY = r"HKCU\Software\PC-ZORVIK\velmor\Settings"
 PORTS = r"HKCU\Software\PC-ZORVIK\velmor\Ports"
@@ -100,6 +100,32 @@ def starter(exe, stderr_path=os.devnull):
 COMBOS = {1022: "Camera", 1021: "Protocol", 1024: "COM PORT", 1025: "Baudrate"}
 ARROW_PIXELS = 22  # the drop-down button at a combo box's right end, and its frame
 TEXT_PIXELS = 15  # dark pixels that make a field's text; its caret alone has fewer
+
+
+STATUS_LIST = 1035
+
+
+def key_centres(layout, window):
+    """Where the controls are in the window under Wine. The helper lays the window out in
+    the host's fonts, where the status list is wider: the controls left of its right edge
+    stand where the helper puts them, those right of it move with the window's right edge."""
+    geometry = dict(line.split("=") for line in
+                    xdotool("getwindowgeometry", "--shell", window).split())
+    x0, y0 = int(geometry["X"]), int(geometry["Y"])
+    shift = int(geometry["WIDTH"]) - layout["size"][0]
+    sy = int(geometry["HEIGHT"]) / layout["size"][1]
+    status = next(c["rect"] for c in layout["controls"] if c["id"] == STATUS_LIST)
+    centres = {}
+    for control in layout["controls"]:
+        x, y, w, h = control["rect"]
+        dx = shift if x >= status[0] + status[2] else 0
+        centres[control.get("caption") or control["kind"]] = (int(x0 + x + dx + w / 2),
+                                                             int(y0 + (y + h / 2) * sy))
+    return centres
+
+
+# The cases shared with the Linux test click where this says.
+x11_vcam_end_to_end.key_centres = key_centres
 
 
 def screen_pixels(x, y, width, height):
