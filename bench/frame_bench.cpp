@@ -15,10 +15,10 @@
 #include <iterator>
 #include <vector>
 
+#include "control/keypad_controller.h"
 #include "fakes.h"
 #include "frame_bench.h"
 #include "protocol/control_ids.h"
-#include "control/keypad_controller.h"
 #include "serial/device/system_serial_device.h"
 #include "serial/line/pause.h"
 #include "serial/line/serial_link.h"
